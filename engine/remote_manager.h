@@ -1,0 +1,148 @@
+// One connected site: a thread with a message queue that runs the site's
+// actions one at a time, owns its three sockets and the folders that anchor
+// every remote path.
+#pragma once
+
+#include "dispatch/actions.h"
+#include "engine/constants.h"
+#include "engine/frontend.h"
+#include "engine/sockets.h"
+#include "platform/message_thread.h"
+#include "platform/net.h"
+
+#include <array>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qb {
+
+class CFTPManager;
+class CFTPSecretary;
+class CFTPRemoteManager;
+
+using ReplyLines = std::vector<std::string>;
+
+// The step handlers of one action kind.
+struct ActionHandlers {
+    // Entered on RMM_NEXT when the action becomes current.
+    std::function<void(CFTPRemoteManager&, CFTPAction&)> start;
+    // Entered with each reply while the action is current.
+    std::function<void(CFTPRemoteManager&, CFTPAction&, const ReplyLines&, unsigned)> reply;
+    // A reply that arrives after a cancel: apply what it means for the
+    // remote state (a folder change, creation, deletion or rename that took
+    // effect after all).
+    std::function<void(CFTPRemoteManager&, CFTPAction&, const ReplyLines&, unsigned)> late;
+};
+
+// Handlers indexed by action kind (0 to 10). A kind without a start handler
+// fails with result 3.
+using HandlerTable = std::array<ActionHandlers, 11>;
+
+// The handlers of the real step machines.
+HandlerTable DefaultHandlers();
+
+// Proxy and data connection settings of one connection.
+struct FirewallSettings {
+    bool enabled = false;
+    std::uint16_t type = 1; // 1 to 5; 5 = direct login, passive data
+    std::string proxyHost;
+    std::uint32_t proxyPort = 21;
+    std::string proxyUser;
+    std::string proxyPassword;
+};
+
+class CFTPRemoteManager : public MessageThread, public CFTPConstants {
+public:
+    struct Reply {
+        ReplyLines lines;
+        unsigned code = 0;
+    };
+
+    // Starts the thread at once.
+    CFTPRemoteManager(CFTPManager* manager, const FrontEnd& frontEnd, CFTPSecretary* secretary,
+                      const HandlerTable& handlers);
+    // Stops the thread if it still runs and waits for it.
+    ~CFTPRemoteManager() override;
+
+    // --- Any thread ---------------------------------------------------------
+    // Asks the connection to end: the current action ends, the queue is
+    // drained without running, then the thread ends.
+    void Stop();
+    // Interrupts a blocking socket wait so that a cancel is seen at once.
+    void WakeUp() { m_wake.Signal(); }
+    bool IsStopRequested() const { return m_bStop.load(std::memory_order_acquire); }
+    // The host name of the control connection ("" when not connected).
+    std::string GetHostName() const;
+    void SetHostName(const std::string& host);
+    int GetStatusLane() const { return m_nStatusLane.load(); }
+    void SetStatusLane(int lane) { m_nStatusLane.store(lane); }
+    const FrontEnd& GetFrontEnd() const { return m_frontEnd; }
+    CFTPManager* GetManager() const { return m_pManager; }
+    CFTPSecretary* GetSecretary() const { return m_pSecretary; }
+
+    // --- Connection thread --------------------------------------------------
+    void SetStep(CFTPAction& action, std::uint16_t step);
+    // Ends the current action with a failure (a connect in its first steps
+    // starts over instead).
+    void Fail(std::uint16_t result, unsigned replyCode, const ReplyLines& replyLines);
+    void FinishAction();
+    void SendAbort();
+    // A stop was requested or the current action was cancelled.
+    bool IsStopping() const;
+    void ReportProgress(int percent);
+    void ReportBytes(FileSize count);
+    // A new empty temporary file (private folder, exclusive creation).
+    std::string MakeTempFileName();
+    // 'I' while the application closes, else the transfer mode's letter.
+    char TransferTypeFor(const CFTPFile& file) const;
+    // Queues a complete reply read from the control connection.
+    void QueueReply(ReplyLines lines, unsigned code);
+    // Closes the listening and the data socket.
+    void CloseDataSockets();
+    // What blocking socket calls watch: the wake-up and the stop test.
+    net::Interrupt MakeInterrupt(bool stopOnly = false) const;
+    // Sends one command line (CR LF appended) and logs it.
+    bool SendLine(const std::string& line);
+
+    // --- Fields ---------------------------------------------------------------
+    CFTPManager* m_pManager;
+    std::unique_ptr<CFTPCtrlSocket> m_pCtrlSocket;
+    std::unique_ptr<CFTPListenSocket> m_pListenSocket;
+    std::unique_ptr<CFTPDataSocket> m_pDataSocket;
+    // Guarded by the manager's lock; use the manager's queue operations.
+    CFTPActionQueue m_actionQueue;
+    CFTPAction* m_pAction = nullptr; // the current action; not owned
+    std::unique_ptr<CFTPFile> m_pHomeFolder;
+    std::unique_ptr<CFTPFile> m_pWorkFolder;
+    FirewallSettings m_firewall; // set by the manager before the first action
+    bool m_bResume = false;
+    int m_nServerType = SERVER_UNIX;
+    std::deque<Reply> m_replyQueue;
+
+protected:
+    bool InitInstance() override;
+    void OnMessage(const Message& msg) override;
+    void ExitInstance() override;
+
+private:
+    void OnNext();
+    void OnReplyQueued();
+    void OnReply(const ReplyLines& lines, unsigned code);
+    const ActionHandlers* HandlersFor(const CFTPAction& action) const;
+
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nStatusLane{1};
+    const FrontEnd m_frontEnd;
+    CFTPSecretary* m_pSecretary;
+    const HandlerTable m_handlers;
+    net::WakeEvent m_wake;
+    mutable std::mutex m_hostLock;
+    std::string m_hostName;
+};
+
+} // namespace qb

@@ -1,0 +1,51 @@
+# Shared set-up of scripts/run and scripts/test. Sourced, not run.
+set -euo pipefail
+
+QB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QB_BUILD=${QB_BUILD_DIR:-$QB_ROOT/build}
+QB_JOBS=${QB_JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+# Installs the Debian/Ubuntu packages that are missing, and only those.
+qb_need_packages() {
+    local missing=() p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+    command -v apt-get >/dev/null || die "apt-get not found; install these by hand: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" != 0 ]; then
+        command -v sudo >/dev/null || die "need root or sudo to install: ${missing[*]}"
+        sudo=(sudo)
+    fi
+    say "Installing missing packages: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq || die "apt-get update failed"
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" || die "apt-get install failed for: ${missing[*]}"
+}
+
+# What building and running the program needs.
+QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+# What the tests need on top.
+QB_TEST_PACKAGES=(libgtest-dev libgmock-dev clang clang-format libclang-rt-dev)
+
+# Configures (once) and builds one build folder.
+#   qb_build NAME [cmake options...]
+qb_build() {
+    local name=$1
+    shift
+    local dir=$QB_BUILD/$name
+    if [ ! -f "$dir/build.ninja" ]; then
+        say "Configuring $dir"
+        cmake -S "$QB_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || die "cmake failed for $name"
+    fi
+    say "Building $name"
+    cmake --build "$dir" -j "$QB_JOBS" || die "build failed: $name"
+}

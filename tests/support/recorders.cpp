@@ -1,0 +1,126 @@
+#include "tests/support/recorders.h"
+
+#include "dispatch/actions.h"
+#include "engine/ftp_file.h"
+
+namespace qb::test {
+
+void Recorder::Add(std::string event) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_events.push_back(std::move(event));
+    }
+    m_changed.notify_all();
+}
+
+std::vector<std::string> Recorder::Events() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_events;
+}
+
+std::size_t Recorder::Count(const std::string& prefix) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::size_t n = 0;
+    for (const auto& e : m_events) {
+        if (e.compare(0, prefix.size(), prefix) == 0) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+bool Recorder::WaitFor(const std::function<bool(const std::vector<std::string>&)>& pred,
+                       std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, limit, [&] { return pred(m_events); });
+}
+
+bool Recorder::WaitForCount(const std::string& prefix, std::size_t count,
+                            std::chrono::milliseconds limit) const {
+    return WaitFor(
+        [&](const std::vector<std::string>& events) {
+            std::size_t n = 0;
+            for (const auto& e : events) {
+                if (e.compare(0, prefix.size(), prefix) == 0) {
+                    ++n;
+                }
+            }
+            return n >= count;
+        },
+        limit);
+}
+
+RecordingFrontEnd::RecordingFrontEnd() {
+    m_frontEnd.notifier = this;
+    m_frontEnd.status = this;
+    m_frontEnd.log = this;
+    m_frontEnd.completion = this;
+    m_frontEnd.app = this;
+    m_frontEnd.settings = this;
+    m_frontEnd.questions = this;
+}
+
+void RecordingFrontEnd::ScriptAnswers(std::vector<int> answers) {
+    std::lock_guard<std::mutex> guard(m_questionLock);
+    m_answers.assign(answers.begin(), answers.end());
+}
+
+std::vector<std::string> RecordingFrontEnd::Questions() const {
+    std::lock_guard<std::mutex> guard(m_questionLock);
+    return m_questions;
+}
+
+void RecordingFrontEnd::NotifyRemoteFileDeleted(const CFTPFile& item) {
+    m_events.Add("RemoteFileDeleted " + item.GetPath());
+}
+void RecordingFrontEnd::NotifyRemoteFolderDeleted(const CFTPFile& item) {
+    m_events.Add("RemoteFolderDeleted " + item.GetPath());
+}
+void RecordingFrontEnd::NotifyRemoteFileCreated(const CFTPFile& item) {
+    m_events.Add("RemoteFileCreated " + item.GetPath());
+}
+void RecordingFrontEnd::NotifyRemoteFolderCreated(const CFTPFile& item) {
+    m_events.Add("RemoteFolderCreated " + item.GetPath());
+}
+void RecordingFrontEnd::NotifyLocalFileCreated(const std::string& path) {
+    m_events.Add("LocalFileCreated " + path);
+}
+void RecordingFrontEnd::NotifyLocalFileDeleted(const std::string& path) {
+    m_events.Add("LocalFileDeleted " + path);
+}
+void RecordingFrontEnd::NotifyConnectionEnded(const CFTPRemoteManager*) {
+    m_events.Add("ConnectionEnded");
+}
+void RecordingFrontEnd::NotifyRenameFinished(const std::string& oldName, const std::string& newName,
+                                             std::uintptr_t parent) {
+    m_events.Add("RenameFinished " + oldName + " -> " + newName + " @" + std::to_string(parent));
+}
+void RecordingFrontEnd::BeginOperation(const std::string& host1, const std::string& host2) {
+    m_events.Add("BeginOperation " + host1 + (host2.empty() ? "" : " " + host2));
+}
+void RecordingFrontEnd::SetStepText(int lane, const std::string& text, bool) {
+    m_events.Add("step" + std::to_string(lane) + " " + text);
+}
+void RecordingFrontEnd::OnConnectDone(CFTPAction& action) {
+    m_events.Add("ConnectDone result=" + std::to_string(action.m_nResult) +
+                 (action.Succeeded() ? " ok" : " failed"));
+}
+void RecordingFrontEnd::OnExploreDone(CFTPAction& action) {
+    m_events.Add("ExploreDone result=" + std::to_string(action.m_nResult));
+}
+
+int RecordingFrontEnd::MessageBox(const std::string& text, unsigned) {
+    int answer = IDOK;
+    {
+        std::lock_guard<std::mutex> guard(m_questionLock);
+        m_questions.push_back(text);
+        if (!m_answers.empty()) {
+            answer = m_answers.front();
+            m_answers.pop_front();
+        }
+    }
+    m_events.Add("MessageBox");
+    return answer;
+}
+
+} // namespace qb::test

@@ -1,0 +1,519 @@
+// The manager and the connection frame, driven by test step handlers.
+#include "dispatch/manager.h"
+#include "engine/remote_manager.h"
+#include "engine/secretary.h"
+#include "engine/steps.h"
+#include "platform/net.h"
+#include "tests/support/recorders.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qb {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One end of a socket pair plays the server's control connection: handlers
+// read replies from it with a blocking, stop-aware receive.
+class Channel {
+public:
+    Channel() {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        client = net::Socket(fds[0]);
+        server = net::Socket(fds[1]);
+    }
+    void Send(const std::string& text) {
+        ASSERT_TRUE(net::SendAll(server.Fd(), text.data(), text.size(), {}).ok());
+    }
+    net::Socket client;
+    net::Socket server;
+};
+
+// Reads one reply line from the channel and queues it; false when the read
+// was interrupted.
+bool ReadReply(CFTPRemoteManager& c, Channel& channel, bool stopOnly) {
+    std::string line;
+    char ch = 0;
+    while (true) {
+        auto r = net::ReceiveSome(channel.client.Fd(), &ch, 1, c.MakeInterrupt(stopOnly));
+        if (!r.ok()) {
+            return false;
+        }
+        if (ch == '\n') {
+            break;
+        }
+        if (ch != '\r') {
+            line += ch;
+        }
+    }
+    c.QueueReply({line}, static_cast<unsigned>(std::stoi(line.substr(0, 3))));
+    c.Post(CFTPConstants::RMM_REPLY);
+    return true;
+}
+
+class Dispatch : public ::testing::Test {
+protected:
+    Dispatch() {
+        fe.busyCode = 0;
+        secretary = std::make_unique<CFTPSecretary>(fe.Get());
+    }
+    ~Dispatch() override { manager.reset(); }
+
+    // Builds the manager with the test handlers below.
+    void Start() {
+        manager = std::make_unique<CFTPManager>(fe.Get(), Handlers());
+        manager->SetSecretary(secretary.get());
+    }
+
+    void Trace(const std::string& s) { fe.Events().Add("trace " + s); }
+
+    HandlerTable Handlers() {
+        HandlerTable t;
+        // Connect: the host name says how it goes.
+        t[CFTPConstants::KIND_CONNECT].start = [this](CFTPRemoteManager& c, CFTPAction& a) {
+            auto& connect = static_cast<CFTPActionConnect&>(a);
+            Trace("connect " + connect.m_strHost + " step " + std::to_string(a.m_nStep));
+            if (connect.m_strHost == "refuses") {
+                c.SetStep(a, STEP_CONTACT_HOST);
+                c.Fail(CFTPConstants::RESULT_FAILED, 421, {"421 Service not available."});
+                return;
+            }
+            if (connect.m_strHost == "flaky" && ++flakyAttempts < 3) {
+                c.SetStep(a, STEP_WELCOME);
+                c.Fail(CFTPConstants::RESULT_FAILED, 421, {"421 Too many users."});
+                return;
+            }
+            c.SetHostName(connect.m_strHost);
+            c.FinishAction();
+        };
+        // Delete: succeeds at once.
+        t[CFTPConstants::KIND_DEL].start = [this](CFTPRemoteManager& c, CFTPAction& a) {
+            Trace("delete " + static_cast<CFTPActionDel&>(a).m_pFile->GetPath());
+            c.SetStep(a, STEP_DEL_SEND);
+            c.FinishAction();
+        };
+        // Change folder: two replies arrive together.
+        t[CFTPConstants::KIND_CD].start = [](CFTPRemoteManager& c, CFTPAction& a) {
+            c.SetStep(a, STEP_CD_CWD);
+            c.QueueReply({"200 first"}, 200);
+            c.QueueReply({"250 second"}, 250);
+            c.Post(CFTPConstants::RMM_REPLY);
+        };
+        t[CFTPConstants::KIND_CD].reply = [this](CFTPRemoteManager& c, CFTPAction&,
+                                                 const ReplyLines& lines, unsigned code) {
+            Trace("cd reply " + lines.at(0));
+            if (code == 250) {
+                c.FinishAction();
+            }
+        };
+        // Copy: records kind and lane, then blocks on a silent channel
+        // until cancelled.
+        t[CFTPConstants::KIND_COPY].start = [this](CFTPRemoteManager& c, CFTPAction& a) {
+            auto& copy = static_cast<CFTPActionCopy&>(a);
+            Trace("copy kind " + std::to_string(copy.m_nCopyKind) + " lane " +
+                  std::to_string(c.GetStatusLane()) + " on " + c.GetHostName() + " to " +
+                  copy.m_pDest->GetPath(true));
+            if (blockCopies) {
+                c.SetStep(a, STEP_COPY_RECV_RETR);
+                bool read = ReadReply(c, silent, false);
+                Trace(read ? "copy read" : "copy interrupted");
+                c.FinishAction();
+                return;
+            }
+            c.FinishAction();
+        };
+        // Explore: waits for replies on the channel; 150 starts a transfer
+        // that the handler aborts when the action was cancelled.
+        t[CFTPConstants::KIND_DIR].start = [this](CFTPRemoteManager& c, CFTPAction& a) {
+            ++exploreStarts;
+            c.SetStep(a, STEP_DIR_LIST);
+            ReadReply(c, control, true);
+        };
+        t[CFTPConstants::KIND_DIR].reply = [this](CFTPRemoteManager& c, CFTPAction& a,
+                                                  const ReplyLines&, unsigned code) {
+            Trace("dir reply " + std::to_string(code));
+            if (code == 150 && c.IsStopping()) {
+                c.SendAbort();
+                c.SetStep(a, STEP_DIR_ABORT_WAIT);
+                ReadReply(c, control, true);
+                return;
+            }
+            c.FinishAction();
+        };
+        t[CFTPConstants::KIND_DIR].late = [this](CFTPRemoteManager&, CFTPAction&, const ReplyLines&,
+                                                 unsigned code) {
+            Trace("dir late " + std::to_string(code));
+        };
+        // Rename: finishes; the action owns its caller data.
+        t[CFTPConstants::KIND_REN].start = [this](CFTPRemoteManager& c, CFTPAction& a) {
+            auto& ren = static_cast<CFTPActionRen&>(a);
+            auto* data = static_cast<CFTPActionCallerDataRen*>(ren.m_pCallerData);
+            Trace("rename " + ren.m_pFile->GetPath() + " -> " + ren.m_pNewFile->GetPath() +
+                  " data " + (data ? data->m_strNewName : "none"));
+            c.FinishAction();
+        };
+        // Kind 4 (create folder) has no handler: it must fail with result 3.
+        return t;
+    }
+
+    // Connects to `host` and waits for the operation to end.
+    CFTPRemoteManager* ConnectTo(const std::string& host) {
+        CFTPRemoteManager* connection = nullptr;
+        std::size_t before = fe.Events().Count("Idle");
+        OperationId id =
+            manager->Connect(host, "", "", "", 21,
+                             std::make_unique<CFTPActionCallerDataConnect>(11, true), &connection);
+        EXPECT_NE(id, 0u);
+        EXPECT_TRUE(fe.Events().WaitForCount("Idle", before + 1));
+        return connection;
+    }
+
+    // Waits for the end of the n-th operation (its last report).
+    bool WaitIdle(std::size_t finished) { return fe.Events().WaitForCount("Idle", finished); }
+
+    test::RecordingFrontEnd fe;
+    std::unique_ptr<CFTPSecretary> secretary;
+    std::unique_ptr<CFTPManager> manager;
+    Channel control;
+    Channel silent;
+    std::atomic<int> flakyAttempts{0};
+    std::atomic<int> exploreStarts{0};
+    std::atomic<bool> blockCopies{false};
+};
+
+TEST_F(Dispatch, IdsStartAtOneAndRefusalsGiveThemBack) {
+    Start();
+    CFTPRemoteManager* c = nullptr;
+    struct Refusal {
+        const char* host;
+        const char* user;
+        const char* password;
+    };
+    const Refusal refusals[] = {{"", "", ""}, {"h", "user", ""}, {"h", "", "secret"}};
+    for (const auto& r : refusals) {
+        EXPECT_EQ(manager->Connect(r.host, r.user, r.password, "", 21, nullptr, &c), 0u);
+    }
+    EXPECT_EQ(manager->Explore(nullptr, nullptr), 0u);
+    EXPECT_EQ(manager->MakeFolder(nullptr, nullptr), 0u);
+    CFTPFileArray empty;
+    EXPECT_EQ(manager->Delete(&empty, nullptr), 0u);
+    CFTPFileArray localOnly;
+    localOnly.Add(CFTPFile("/tmp/x", nullptr, true));
+    EXPECT_EQ(manager->Delete(&localOnly, nullptr), 0u);
+    CFTPFile local("/tmp/x", nullptr, true);
+    CFTPFile localDir("/tmp", nullptr, false);
+    EXPECT_EQ(manager->Copy(&local, &localDir, nullptr, false), 0u);
+    EXPECT_EQ(manager->CopyItems(&localOnly, &localDir, nullptr, false), 0u);
+    EXPECT_EQ(manager->CopyItems(&localOnly, nullptr, nullptr, false), 0u);
+    EXPECT_EQ(manager->Rename(nullptr, "x", nullptr), 0u);
+    EXPECT_EQ(manager->GetLastId(), 0u);
+    EXPECT_EQ(manager->GetConnectionCount(), 0u);
+
+    CFTPRemoteManager* site = ConnectTo("ftp.one.test");
+    EXPECT_EQ(manager->GetLastId(), 1u);
+    ASSERT_NE(site, nullptr);
+    EXPECT_TRUE(manager->IsConnected(site));
+    EXPECT_EQ(manager->Rename(&local, "y", nullptr), 0u) << "a local item has no connection";
+    CFTPFile remote("pub/a", site, true);
+    EXPECT_EQ(manager->Rename(&remote, "", nullptr), 0u);
+    EXPECT_EQ(manager->GetLastId(), 1u);
+}
+
+TEST_F(Dispatch, ConnectReportsOnceInOrder) {
+    Start();
+    ConnectTo("ftp.one.test");
+    auto events = fe.Events().Events();
+    std::vector<std::string> expected = {"BeginOperation ftp.one.test",
+                                         "trace connect ftp.one.test step 1",
+                                         "step1 ",
+                                         "ConnectDone result=0 ok",
+                                         "ClearMark",
+                                         "RefillContent",
+                                         "OperationEnded",
+                                         "OperationFinished",
+                                         "EndOperation",
+                                         "Idle"};
+    EXPECT_EQ(events, expected);
+}
+
+TEST_F(Dispatch, FailedConnectIsShownThenTheConnectionEnds) {
+    Start();
+    CFTPRemoteManager* c = nullptr;
+    ASSERT_EQ(manager->Connect("refuses", "", "", "", 21, nullptr, &c), 1u);
+    ASSERT_TRUE(WaitIdle(1));
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0], "Failed to connect!\n421 Service not available.\n");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=3 failed"), 1u);
+    // The manager's thread takes the connection out and stops it.
+    for (int i = 0; i < 500 && manager->IsConnected(c); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_FALSE(manager->IsConnected(c));
+}
+
+TEST_F(Dispatch, ConnectRestartsAfterEarlyFailuresWithoutAMessage) {
+    Start();
+    ConnectTo("flaky");
+    EXPECT_EQ(flakyAttempts.load(), 3);
+    EXPECT_EQ(fe.Events().Count("trace connect flaky step 1"), 3u);
+    EXPECT_TRUE(fe.Questions().empty());
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok"), 1u);
+}
+
+TEST_F(Dispatch, DeleteQueuesOneActionPerItemAndCompletesOnce) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("ftp.one.test");
+    CFTPFileArray items;
+    for (const char* name : {"a", "b", "c"}) {
+        items.Add(CFTPFile(std::string("pub/") + name, site, true));
+    }
+    ASSERT_EQ(manager->Delete(&items, nullptr), 2u);
+    ASSERT_TRUE(WaitIdle(2));
+    std::vector<std::string> seen;
+    bool started = false;
+    for (const auto& e : fe.Events().Events()) {
+        started = started || e == "trace delete pub/a";
+        if (started && (e.rfind("trace", 0) == 0 || e == "OperationFinished")) {
+            seen.push_back(e);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"trace delete pub/a", "trace delete pub/b",
+                                              "trace delete pub/c", "OperationFinished"}));
+    EXPECT_EQ(fe.Events().Count("OperationFinished"), 2u);
+    EXPECT_FALSE(manager->HasOperation(2));
+}
+
+TEST_F(Dispatch, CopyKindsQueuesAndLanes) {
+    Start();
+    CFTPRemoteManager* one = ConnectTo("one");
+    CFTPRemoteManager* two = ConnectTo("two");
+    CFTPFile remoteFile("pub/f", one, true);
+    CFTPFile remoteFolder("incoming", one, false);
+    CFTPFile otherFolder("drop/f", two, false);
+    CFTPFile localFile("/tmp/f", nullptr, true);
+    CFTPFile localDest("/tmp/g", nullptr, true);
+    CFTPFile sameSiteDest("incoming/f", one, true);
+    CFTPFile uploadDest("drop/up", two, true);
+    struct Case {
+        const CFTPFile* source;
+        const CFTPFile* dest;
+        bool move;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {&localFile, &uploadDest, false, "copy kind 1 lane 1 on two to two : drop/up"},
+        {&remoteFile, &localDest, false, "copy kind 2 lane 1 on one to /tmp/g"},
+        {&remoteFile, &localDest, true, "copy kind 18 lane 1 on one to /tmp/g"},
+        {&remoteFile, &sameSiteDest, false, "copy kind 4 lane 1 on one to one : incoming/f"},
+        {&remoteFile, &sameSiteDest, true, "copy kind 20 lane 1 on one to one : incoming/f"},
+        {&remoteFile, &otherFolder, false, "copy kind 8 lane 1 on one to two : drop/f"},
+    };
+    std::size_t finished = 2;
+    for (const auto& c : cases) {
+        ASSERT_NE(manager->Copy(c.source, c.dest, nullptr, c.move), 0u) << c.trace;
+        ASSERT_TRUE(WaitIdle(++finished)) << c.trace;
+        EXPECT_EQ(fe.Events().Count(std::string("trace ") + c.trace), 1u) << c.trace;
+    }
+    EXPECT_EQ(two->GetStatusLane(), 2)
+        << "the destination of a copy between sites reports in lane 2";
+    EXPECT_EQ(fe.Events().Count("BeginOperation one two"), 1u);
+
+    CFTPFileArray items;
+    items.Add(CFTPFile("pub/x", one, true));
+    items.Add(CFTPFile("pub/sub", one, false));
+    ASSERT_NE(manager->CopyItems(&items, &remoteFolder, nullptr, false), 0u);
+    ASSERT_TRUE(WaitIdle(++finished));
+    EXPECT_EQ(fe.Events().Count("trace copy kind 4 lane 1 on one to one : incoming/x"), 1u);
+    EXPECT_EQ(fe.Events().Count("trace copy kind 4 lane 1 on one to one : incoming/sub"), 1u);
+    CFTPFile loginFolder("", two, false);
+    ASSERT_NE(manager->MoveItems(&items, &loginFolder, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(++finished));
+    EXPECT_EQ(fe.Events().Count("trace copy kind 24 lane 1 on one to two : x"), 1u);
+}
+
+TEST_F(Dispatch, RenameBuildsTheNewItemAndOwnsItsCallerData) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile item("pub/old.txt", site, true);
+    auto data = std::make_unique<CFTPActionCallerDataRen>("old.txt", "new.txt", 5);
+    ASSERT_EQ(manager->Rename(&item, "new.txt", std::move(data)), 2u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(fe.Events().Count("trace rename pub/old.txt -> pub/new.txt data new.txt"), 1u);
+    CFTPFile top("top", site, false);
+    ASSERT_EQ(manager->Rename(&top, "renamed", nullptr), 3u);
+    ASSERT_TRUE(WaitIdle(3));
+    EXPECT_EQ(fe.Events().Count("trace rename top -> renamed data none"), 1u);
+}
+
+TEST_F(Dispatch, TwoQueuedRepliesAreHandledInOrder) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile folder("pub", site, false);
+    // Change folder has no request of its own; queue it as a connection
+    // thread's step machine would.
+    ASSERT_TRUE(manager->PushBack(site, std::make_unique<CFTPActionCd>(9, nullptr, &folder)));
+    site->Post(CFTPConstants::RMM_NEXT);
+    ASSERT_TRUE(fe.Events().WaitForCount("trace cd reply 250 second", 1));
+    auto events = fe.Events().Events();
+    auto first = std::find(events.begin(), events.end(), "trace cd reply 200 first");
+    auto second = std::find(events.begin(), events.end(), "trace cd reply 250 second");
+    EXPECT_LT(first, second);
+}
+
+TEST_F(Dispatch, AKindWithoutHandlersFailsWithResult3) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile folder("new", site, false);
+    ASSERT_EQ(manager->MakeFolder(&folder, nullptr), 2u);
+    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0], "Failed to create folder\none : new\n");
+}
+
+TEST_F(Dispatch, ExtraNextMessagesDoNotRestartTheCurrentAction) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile folder("pub", site, false);
+    ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
+    for (int i = 0; i < 5; ++i) {
+        site->Post(CFTPConstants::RMM_NEXT);
+    }
+    control.Send("226 Transfer complete\r\n");
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(exploreStarts.load(), 1);
+    EXPECT_EQ(fe.Events().Count("trace dir reply 226"), 1u);
+}
+
+TEST_F(Dispatch, ALateReplyAfterACancelIsStillBookedThenTheActionEnds) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile folder("pub", site, false);
+    ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
+    manager->CancelAll(false);
+    control.Send("250 CWD done\r\n");
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(fe.Events().Count("trace dir late 250"), 1u);
+    EXPECT_EQ(fe.Events().Count("trace dir reply"), 0u);
+    EXPECT_TRUE(manager->IsConnected(site));
+    EXPECT_TRUE(fe.Questions().empty()) << "a cancelled action shows nothing";
+}
+
+TEST_F(Dispatch, ATransferStartAfterACancelIsAbortedAndAcknowledged) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile folder("pub", site, false);
+    ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
+    manager->CancelAll(false);
+    control.Send("150 Opening data connection\r\n");
+    ASSERT_TRUE(fe.Events().WaitForCount("trace dir reply 150", 1));
+    control.Send("426 Transfer aborted\r\n");
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(fe.Events().Count("cmd ABOR"), 1u);
+    EXPECT_EQ(fe.Events().Count("trace dir reply 426"), 0u) << "any reply ends the abort wait";
+}
+
+TEST_F(Dispatch, StopWithoutDisconnectEndsABlockedActionAndKeepsTheConnection) {
+    Start();
+    blockCopies = true;
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile source("pub/big", site, true);
+    CFTPFile dest("/tmp/big", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
+    manager->PostStop(false);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(fe.Events().Count("trace copy interrupted"), 1u);
+    EXPECT_TRUE(manager->IsConnected(site));
+    EXPECT_EQ(fe.Events().Count("ConnectionEnded"), 0u);
+}
+
+TEST_F(Dispatch, StopWithDisconnectCompletesAtOnceAndEndsOnlyBusyConnections) {
+    Start();
+    blockCopies = true;
+    CFTPRemoteManager* busy = ConnectTo("busy");
+    CFTPRemoteManager* idle = ConnectTo("idle");
+    CFTPFile source("pub/big", busy, true);
+    CFTPFile dest("/tmp/big", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
+    manager->CancelAll(true);
+    EXPECT_EQ(fe.Events().Count("OperationFinished"), 3u) << "completed at once";
+    EXPECT_EQ(fe.Events().Count("ConnectionEnded"), 1u);
+    EXPECT_FALSE(manager->IsConnected(busy));
+    EXPECT_TRUE(manager->IsConnected(idle));
+    for (int i = 0; i < 500 && !busy->HasEnded(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(busy->HasEnded());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(fe.Events().Count("OperationFinished"), 3u)
+        << "the stopping connection reports nothing";
+}
+
+TEST_F(Dispatch, DisconnectEndsAnIdleConnectionsThread) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    EXPECT_TRUE(manager->Disconnect(site));
+    EXPECT_FALSE(manager->Disconnect(site));
+    for (int i = 0; i < 500 && !site->HasEnded(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(site->HasEnded());
+    // The next connect reaps it; the new connection works.
+    ConnectTo("two");
+    EXPECT_EQ(manager->GetConnectionCount(), 1u);
+}
+
+TEST_F(Dispatch, DestroyingTheManagerWithBusyConnectionsHangsNothing) {
+    Start();
+    blockCopies = true;
+    CFTPRemoteManager* site = ConnectTo("one");
+    ConnectTo("two");
+    CFTPFile source("pub/big", site, true);
+    CFTPFile dest("/tmp/big", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
+    manager.reset();
+    SUCCEED();
+}
+
+TEST_F(Dispatch, ShutdownReportsNothingMore) {
+    Start();
+    blockCopies = true;
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile source("pub/big", site, true);
+    CFTPFile dest("/tmp/big", nullptr, true);
+    ASSERT_NE(
+        manager->Copy(&source, &dest, std::make_unique<CFTPActionCallerDataDir>(1, false), false),
+        0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
+    const std::size_t before = fe.Events().Events().size();
+    manager->Shutdown();
+    manager.reset();
+    auto events = fe.Events().Events();
+    for (std::size_t i = before; i < events.size(); ++i) {
+        EXPECT_TRUE(events[i].rfind("trace", 0) == 0 || events[i].rfind("step", 0) == 0)
+            << "unexpected report after shutdown: " << events[i];
+    }
+}
+
+TEST_F(Dispatch, OpenFileMarkerOpensTheDownloadedFile) {
+    Start();
+    CFTPRemoteManager* site = ConnectTo("one");
+    CFTPFile source("pub/readme", site, true);
+    CFTPFile dest("/nonexistent/readme", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, CallerData::OpenFileMarker(), false), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(fe.Events().Count("TempFile /nonexistent/readme"), 1u);
+    EXPECT_EQ(fe.Events().Count("Open /nonexistent/readme"), 1u);
+}
+
+} // namespace
+} // namespace qb
