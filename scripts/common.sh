@@ -34,18 +34,25 @@ qb_need_packages() {
 # What building and running the program needs.
 QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the tests need on top.
-QB_TEST_PACKAGES=(libgtest-dev libgmock-dev clang clang-format libclang-rt-dev)
+QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev)
 
-# Configures (once) and builds one build folder.
-#   qb_build NAME [cmake options...]
+# Options of the normal build, shared by scripts/run and scripts/test so that
+# both keep one incremental build folder.
+QB_RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=ON -DQB_BUILD_BENCH=ON)
+
+# Configures and builds one build folder (incremental).
+#   qb_build NAME [--target T] [cmake options...]
 qb_build() {
     local name=$1
     shift
-    local dir=$QB_BUILD/$name
-    if [ ! -f "$dir/build.ninja" ]; then
-        say "Configuring $dir"
-        cmake -S "$QB_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || die "cmake failed for $name"
+    local targets=()
+    if [ "${1:-}" = --target ]; then
+        targets=(--target "$2")
+        shift 2
     fi
+    local dir=$QB_BUILD/$name
+    say "Configuring $dir"
+    cmake -S "$QB_ROOT" -B "$dir" -G Ninja "$@" >/dev/null || die "cmake failed for $name"
     say "Building $name"
-    cmake --build "$dir" -j "$QB_JOBS" || die "build failed: $name"
+    cmake --build "$dir" -j "$QB_JOBS" "${targets[@]}" || die "build failed: $name"
 }
