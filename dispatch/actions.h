@@ -132,6 +132,7 @@ public:
     std::unique_ptr<CFTPAction> m_pSubAction;
     std::atomic<bool> m_bCancelled{false};
     bool m_bAbortSent = false;
+    bool m_bStarted = false; // its machine has been entered at least once
 
 protected:
     // The item path as failure texts show it; empty when there is no item.

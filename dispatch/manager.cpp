@@ -38,8 +38,8 @@ std::string JoinPath(const std::string& folderPath, const std::string& name) {
 
 } // namespace
 
-CFTPManager::CFTPManager(const FrontEnd& frontEnd, HandlerTable handlers)
-    : m_frontEnd(frontEnd), m_handlers(std::move(handlers)) {
+CFTPManager::CFTPManager(const FrontEnd& frontEnd, HandlerTable handlers, EngineOptions options)
+    : m_frontEnd(frontEnd), m_handlers(std::move(handlers)), m_options(options) {
     Start();
 }
 
@@ -72,6 +72,16 @@ void CFTPManager::OnMessage(const Message& msg) {
         if (IsListed(connection)) {
             Unlist(connection);
             connection->Stop();
+        }
+        break;
+    }
+    case MM_CONNECTION_LOST: {
+        auto* connection = reinterpret_cast<CFTPRemoteManager*>(msg.lParam);
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
+        if (IsListed(connection)) {
+            Unlist(connection);
+            connection->Stop();
+            m_frontEnd.Notifier().NotifyConnectionEnded(connection);
         }
         break;
     }
@@ -206,7 +216,8 @@ OperationId CFTPManager::Connect(const std::string& host, const std::string& use
         return 0;
     }
     ReapEnded();
-    auto owned = std::make_unique<CFTPRemoteManager>(this, m_frontEnd, m_pSecretary, m_handlers);
+    auto owned =
+        std::make_unique<CFTPRemoteManager>(this, m_frontEnd, m_pSecretary, m_handlers, m_options);
     owned->m_firewall = firewall;
     CFTPRemoteManager* connection = owned.get();
     {
@@ -480,6 +491,11 @@ bool CFTPManager::HandOver(CFTPRemoteManager* from, CFTPRemoteManager* to) {
         to->Post(RMM_NEXT);
     }
     return true;
+}
+
+void CFTPManager::CancelQueue(CFTPRemoteManager* connection) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    connection->m_actionQueue.CancelAll();
 }
 
 bool CFTPManager::ActionDone(CFTPRemoteManager* connection) {

@@ -22,7 +22,8 @@ class CFTPSecretary;
 class CFTPManager : public MessageThread, public CFTPConstants {
 public:
     // Starts the manager's thread.
-    explicit CFTPManager(const FrontEnd& frontEnd, HandlerTable handlers = DefaultHandlers());
+    explicit CFTPManager(const FrontEnd& frontEnd, HandlerTable handlers = DefaultHandlers(),
+                         EngineOptions options = {});
     // Stops every connection and waits for their threads and its own.
     ~CFTPManager() override;
 
@@ -70,6 +71,12 @@ public:
     // `to`. False (nothing moved) when `to` is no longer connected.
     bool HandOver(CFTPRemoteManager* from, CFTPRemoteManager* to);
     bool ActionDone(CFTPRemoteManager* connection);
+    // Cancels every action queued on the connection.
+    void CancelQueue(CFTPRemoteManager* connection);
+    // The connection's server went away: end it and tell the windows.
+    void ConnectionLost(CFTPRemoteManager* connection) {
+        Post(MM_CONNECTION_LOST, 0, reinterpret_cast<std::intptr_t>(connection));
+    }
 
     // The "for all files" answer of the overwrite question in this operation.
     std::uint8_t GetReplaceAll() const { return m_nReplaceAll.load(); }
@@ -106,6 +113,7 @@ private:
 
     const FrontEnd m_frontEnd;
     const HandlerTable m_handlers;
+    const EngineOptions m_options;
     CFTPSecretary* m_pSecretary = nullptr;
 
     // Every connection object ever created and not yet reaped; those still

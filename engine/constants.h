@@ -38,8 +38,8 @@ struct CFTPConstants {
 
     // Server types learned from "SYST" at login.
     enum ServerType : int {
-        SERVER_UNIX = 0,
-        SERVER_NT_DOS = 1,
+        SERVER_UNIX = 0,      // not identified: listed as UNIX
+        SERVER_UNIX_SYST = 1, // "SYST" said UNIX
         SERVER_UNSUPPORTED_2 = 2,
         SERVER_UNSUPPORTED_3 = 3,
         SERVER_MACOS_PETER = 4,
@@ -100,6 +100,11 @@ struct CFTPConstants {
     static constexpr std::uint32_t MM_QUIT = WM_USER;
     static constexpr std::uint32_t MM_END_CONNECTION = WM_USER + 3;
     static constexpr std::uint32_t MM_STOP_OPERATION = WM_USER + 4;
+    static constexpr std::uint32_t MM_CONNECTION_LOST = WM_USER + 5;
+
+    // The busy code while a link target named by its full path is viewed:
+    // "RETR" then sends its argument unchanged.
+    static constexpr int kBusyViewLinkTarget = 11;
 
     // A reply code from 200 to 399 is positive.
     static constexpr bool IsPositiveReply(unsigned code) { return code >= 200 && code <= 399; }

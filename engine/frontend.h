@@ -101,8 +101,9 @@ public:
     virtual bool LogCommands() const { return true; }
     virtual bool LogResponses() const { return true; }
     virtual bool LogHostAddress() const { return false; }
-    // Remembers a proxy login that worked.
-    virtual void RememberProxyLogin(const std::string& /*user*/, const std::string& /*password*/) {}
+    // Remembers a proxy login that worked, for later connections of this run.
+    virtual void RememberProxyLogin(const std::string& /*host*/, std::uint32_t /*port*/,
+                                    const std::string& /*user*/, const std::string& /*password*/) {}
     // The e-mail address used as anonymous password.
     virtual std::string EmailAddress() const { return {}; }
 };

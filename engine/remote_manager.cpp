@@ -1,16 +1,26 @@
 #include "engine/remote_manager.h"
 
 #include "dispatch/manager.h"
+#include "engine/command.h"
+#include "engine/listing_parser.h"
 #include "engine/secretary.h"
 #include "engine/steps.h"
 #include "platform/local_file.h"
 #include "platform/questions.h"
 
+#include <algorithm>
+
 namespace qb {
 
+namespace {
+const char* const kConnectionClosed = "Connection closed by server.";
+} // namespace
+
 CFTPRemoteManager::CFTPRemoteManager(CFTPManager* manager, const FrontEnd& frontEnd,
-                                     CFTPSecretary* secretary, const HandlerTable& handlers)
-    : m_pManager(manager), m_frontEnd(frontEnd), m_pSecretary(secretary), m_handlers(handlers) {
+                                     CFTPSecretary* secretary, const HandlerTable& handlers,
+                                     const EngineOptions& options)
+    : m_pManager(manager), m_options(options), m_frontEnd(frontEnd), m_pSecretary(secretary),
+      m_handlers(handlers) {
     Start();
 }
 
@@ -111,12 +121,39 @@ void CFTPRemoteManager::OnNext() {
             EndThread();
             return;
         }
+    } else if (m_bLost) {
+        if (m_pManager->IsQueueEmpty(this)) {
+            if (!m_bLostReported) {
+                m_bLostReported = true;
+                m_pManager->ConnectionLost(this);
+            }
+            return;
+        }
+        // The server is gone: an action under way fails, one that has not
+        // begun ends quietly; then the connection is given up.
+        m_pAction = m_pManager->PeekNext(this);
+        if (m_pAction && m_pAction->m_bStarted && !m_pAction->IsCancelled()) {
+            const bool subSaidWhy =
+                m_pAction->m_pSubAction && !m_pAction->m_pSubAction->m_astrMessages.empty();
+            Fail(RESULT_FAILED, 0, subSaidWhy ? ReplyLines{} : ReplyLines{kConnectionClosed});
+        } else if (m_pAction) {
+            m_pAction->Cancel();
+            FinishAction();
+        }
+        return;
     } else if (m_pManager->IsQueueEmpty(this)) {
         return;
     }
     m_pAction = m_pManager->PeekNext(this);
     if (!m_pAction) {
         Post(RMM_NEXT);
+        return;
+    }
+    if (m_pAction->m_nKind == KIND_CONNECT && m_pAction->m_nStep == STEP_TRY_CONNECT &&
+        !IsStopping() && std::chrono::steady_clock::now() < m_restartDue) {
+        // A restarted connect waits for its pause to end (a delayed
+        // RMM_NEXT comes then); a stop ends the wait at once.
+        m_pAction = nullptr;
         return;
     }
     // A wake-up left over from an earlier cancel must not end this action's
@@ -126,6 +163,7 @@ void CFTPRemoteManager::OnNext() {
         FinishAction();
         return;
     }
+    m_pAction->m_bStarted = true;
     const ActionHandlers* handlers = HandlersFor(*m_pAction);
     if (handlers && handlers->start) {
         handlers->start(*this, *m_pAction);
@@ -139,6 +177,12 @@ void CFTPRemoteManager::QueueReply(ReplyLines lines, unsigned code) {
     m_replyQueue.push_back(Reply{std::move(lines), code});
 }
 
+void CFTPRemoteManager::QueueControlClosed() {
+    Reply closed;
+    closed.closed = true;
+    m_replyQueue.push_back(std::move(closed));
+}
+
 void CFTPRemoteManager::OnReplyQueued() {
     if (m_replyQueue.empty()) {
         return;
@@ -146,7 +190,11 @@ void CFTPRemoteManager::OnReplyQueued() {
     // Handled from a copy: the handler may queue further replies.
     Reply reply = m_replyQueue.front();
     m_replyQueue.pop_front();
-    OnReply(reply.lines, reply.code);
+    if (reply.closed) {
+        OnControlClosed();
+    } else {
+        OnReply(reply.lines, reply.code);
+    }
     if (!m_replyQueue.empty()) {
         Post(RMM_REPLY);
     }
@@ -187,7 +235,7 @@ void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,
                              const ReplyLines& replyLines) {
     if (m_pAction && m_pAction->RestartConnect()) {
         m_pAction = nullptr;
-        Post(RMM_NEXT);
+        ScheduleRestart();
         return;
     }
     if (!m_pAction) {
@@ -201,9 +249,27 @@ void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,
     FinishAction();
 }
 
+void CFTPRemoteManager::ScheduleRestart() {
+    if (m_pCtrlSocket) {
+        m_pCtrlSocket->Close();
+    }
+    m_restartDelay = m_restartDelay.count() == 0
+                         ? m_options.restartFirstDelay
+                         : std::min(m_restartDelay * 2, m_options.restartMaxDelay);
+    m_restartDue = std::chrono::steady_clock::now() + m_restartDelay;
+    const auto ms = m_restartDelay.count();
+    PostNote("Connection failed; trying again in " +
+             (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s." : std::to_string(ms) + " ms."));
+    PostDelayed(m_restartDelay, RMM_NEXT);
+}
+
 void CFTPRemoteManager::FinishAction() {
     if (!m_pAction) {
         return;
+    }
+    if (m_pAction->m_nKind == KIND_CONNECT) {
+        m_restartDelay = std::chrono::milliseconds(0);
+        m_restartDue = {};
     }
     m_pAction->SetStep(m_frontEnd.Status(), IsStopping() ? 0 : GetStatusLane(), STEP_DONE);
     bool handedBack = false;
@@ -226,10 +292,123 @@ void CFTPRemoteManager::SendAbort() {
 }
 
 bool CFTPRemoteManager::SendLine(const std::string& line) {
+    const bool sent = m_pCtrlSocket && m_pCtrlSocket->SendLine(line);
     if (m_pSecretary) {
         m_pSecretary->LogCommand(this, line);
     }
-    return false;
+    return sent;
+}
+
+bool CFTPRemoteManager::SendCommand(int code, const std::string& argument, bool splitName) {
+    const std::string home = m_pHomeFolder ? m_pHomeFolder->m_strName : std::string();
+    const bool retrAsGiven = m_frontEnd.App().GetBusyCode() == kBusyViewLinkTarget;
+    std::string line =
+        BuildCommandLine(code, argument, splitName, m_nServerType, home, retrAsGiven);
+    if (line.empty()) {
+        return false;
+    }
+    return SendLine(line);
+}
+
+bool CFTPRemoteManager::SendCommand(int code, std::uint64_t number) {
+    return SendCommand(code, std::to_string(number), true);
+}
+
+void CFTPRemoteManager::PostNote(const std::string& text) {
+    if (m_pSecretary) {
+        m_pSecretary->PostNote(text);
+    }
+}
+
+void CFTPRemoteManager::OnControlClosed() {
+    // A socket this side has already closed (a connect starting over) has
+    // nothing more to tell.
+    if (!m_pCtrlSocket || !m_pCtrlSocket->IsOpen()) {
+        return;
+    }
+    m_pCtrlSocket->Close();
+    if (IsStopRequested()) {
+        return;
+    }
+    if (m_pAction && m_pAction->m_nKind == KIND_CONNECT) {
+        // A connect waiting for the welcome or the login starts over; at
+        // any other step it fails, and a failed connect ends its connection.
+        Fail(RESULT_FAILED, 0, {kConnectionClosed});
+        return;
+    }
+    m_bLost = true;
+    PostNote(kConnectionClosed);
+    if (m_pAction) {
+        Fail(RESULT_FAILED, 0, {kConnectionClosed});
+    }
+    Post(RMM_NEXT);
+}
+
+void CFTPRemoteManager::OnDataClosed() {
+    if (!m_pAction) {
+        return;
+    }
+    if (m_pAction->m_nKind == KIND_DIR) {
+        auto& dir = static_cast<CFTPActionDir&>(*m_pAction);
+        if (!IsStopping()) {
+            ParseListing();
+        }
+        std::string().swap(dir.m_pListing);
+        return;
+    }
+    if (m_pAction->m_nKind == KIND_COPY) {
+        auto& copy = static_cast<CFTPActionCopy&>(*m_pAction);
+        if (!copy.m_pSource || !copy.m_pSource->m_bFile) {
+            return;
+        }
+        const std::uint32_t kind = copy.m_nCopyKind & ~static_cast<std::uint32_t>(COPY_MOVE);
+        if (kind == COPY_UPLOAD) {
+            copy.m_pSourceFile.reset();
+        } else if (kind == COPY_DOWNLOAD) {
+            copy.m_pDestFile.reset();
+        }
+    }
+}
+
+bool CFTPRemoteManager::ParseListing() {
+    if (!IsListingSupported(m_nServerType)) {
+        m_frontEnd.MessageBox(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    if (IsStopping() || !m_pAction || m_pAction->m_nKind != KIND_DIR) {
+        return false;
+    }
+    auto& dir = static_cast<CFTPActionDir&>(*m_pAction);
+    ReportBytes(0);
+    m_frontEnd.Status().SetStepText(GetStatusLane(), "Parse folder content", true);
+    const CFTPFile* folder = dir.m_pFile ? dir.m_pFile.get() : m_pWorkFolder.get();
+    if (!folder) {
+        return false;
+    }
+    dir.m_pContent = std::make_unique<CFTPFolderContent>(*folder);
+    ListingContext context;
+    context.homePath = m_pHomeFolder ? m_pHomeFolder->m_strName : std::string();
+    context.workPath = folder->GetPath();
+    context.now = std::time(nullptr);
+    const std::uint64_t size = dir.m_pListing.size();
+    int lastPercent = -1;
+    ListingParse result = ParseListingText(
+        m_nServerType, dir.m_pListing, context, *dir.m_pContent, [&](std::uint64_t read) {
+            if (IsStopping()) {
+                return false;
+            }
+            const int percent = size ? static_cast<int>(read * 100 / size) : 0;
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                ReportProgress(percent);
+            }
+            return true;
+        });
+    if (result != ListingParse::Done) {
+        return false;
+    }
+    ReportProgress(-1);
+    return true;
 }
 
 void CFTPRemoteManager::ReportProgress(int percent) {
@@ -262,10 +441,6 @@ void CFTPRemoteManager::CloseDataSockets() {
     if (m_pDataSocket) {
         m_pDataSocket->Close();
     }
-}
-
-HandlerTable DefaultHandlers() {
-    return HandlerTable{};
 }
 
 } // namespace qb

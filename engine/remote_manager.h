@@ -12,6 +12,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -46,6 +47,14 @@ using HandlerTable = std::array<ActionHandlers, 11>;
 // The handlers of the real step machines.
 HandlerTable DefaultHandlers();
 
+// Tunables of the engine that the front end or tests may change.
+struct EngineOptions {
+    // A connect that fails while waiting for the welcome or the reply to
+    // "USER" starts over after this pause, doubled each time up to the cap.
+    std::chrono::milliseconds restartFirstDelay{1000};
+    std::chrono::milliseconds restartMaxDelay{30000};
+};
+
 // Proxy and data connection settings of one connection.
 struct FirewallSettings {
     bool enabled = false;
@@ -61,11 +70,12 @@ public:
     struct Reply {
         ReplyLines lines;
         unsigned code = 0;
+        bool closed = false; // not a reply: the server closed the connection here
     };
 
     // Starts the thread at once.
     CFTPRemoteManager(CFTPManager* manager, const FrontEnd& frontEnd, CFTPSecretary* secretary,
-                      const HandlerTable& handlers);
+                      const HandlerTable& handlers, const EngineOptions& options = {});
     // Stops the thread if it still runs and waits for it.
     ~CFTPRemoteManager() override;
 
@@ -102,12 +112,35 @@ public:
     char TransferTypeFor(const CFTPFile& file) const;
     // Queues a complete reply read from the control connection.
     void QueueReply(ReplyLines lines, unsigned code);
+    // Queues the server's close of the control connection, to be handled
+    // after the replies that came before it.
+    void QueueControlClosed();
     // Closes the listening and the data socket.
     void CloseDataSockets();
     // What blocking socket calls watch: the wake-up and the stop test.
     net::Interrupt MakeInterrupt(bool stopOnly = false) const;
     // Sends one command line (CR LF appended) and logs it.
     bool SendLine(const std::string& line);
+    // Builds, sends and logs one command; codes above 22 send nothing.
+    bool SendCommand(int code, const std::string& argument, bool splitName = true);
+    bool SendCommand(int code, std::uint64_t number);
+    // Adds a note to the activity log.
+    void PostNote(const std::string& text);
+    // Data connections are passive (firewall type 5 in effect).
+    bool UsePassive() const { return m_firewall.enabled && m_firewall.type == 5; }
+    // The server closed the control connection.
+    void OnControlClosed();
+    // A data connection has closed: parse the listing or close the file.
+    void OnDataClosed();
+    // Parses the current explore action's listing into its content.
+    bool ParseListing();
+    // Watching sockets from the thread's loop.
+    void WatchSocket(int fd, short events, FdHandler handler) {
+        Watch(fd, events, std::move(handler));
+    }
+    void UnwatchSocket(int fd) { Unwatch(fd); }
+    // The connection was lost and is being ended.
+    bool IsLost() const { return m_bLost; }
 
     // --- Fields ---------------------------------------------------------------
     CFTPManager* m_pManager;
@@ -135,7 +168,14 @@ private:
     void OnReply(const ReplyLines& lines, unsigned code);
     const ActionHandlers* HandlersFor(const CFTPAction& action) const;
 
+    void ScheduleRestart();
+
     std::atomic<bool> m_bStop{false};
+    bool m_bLost = false;
+    bool m_bLostReported = false;
+    const EngineOptions m_options;
+    std::chrono::milliseconds m_restartDelay{0};
+    std::chrono::steady_clock::time_point m_restartDue{};
     std::atomic<int> m_nStatusLane{1};
     const FrontEnd m_frontEnd;
     CFTPSecretary* m_pSecretary;

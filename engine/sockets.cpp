@@ -1,16 +1,657 @@
 #include "engine/sockets.h"
 
 #include "engine/remote_manager.h"
+#include "engine/steps.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
 
 namespace qb {
 
+namespace {
+
+// Received data and file buffering work in pieces of this size.
+constexpr std::size_t kDataChunk = 256 * 1024;
+
+// "a.b.c.d" -> "a,b,c,d"; "" when the text is not an IPv4 address.
+std::string PortHostText(const std::string& address) {
+    if (address.find(':') != std::string::npos) {
+        // An IPv4-mapped IPv6 address still has its IPv4 part at the end.
+        auto pos = address.rfind(':');
+        std::string tail = address.substr(pos + 1);
+        if (std::count(tail.begin(), tail.end(), '.') != 3) {
+            return {};
+        }
+        return PortHostText(tail);
+    }
+    if (std::count(address.begin(), address.end(), '.') != 3) {
+        return {};
+    }
+    std::string text = address;
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+} // namespace
+
+// --- CReplyReader ----------------------------------------------------------------
+
+unsigned CReplyReader::LineCode(const std::string& line) {
+    if (line.size() < 3 || line[0] < '1' || line[0] > '5' ||
+        !std::isdigit(static_cast<unsigned char>(line[1])) ||
+        !std::isdigit(static_cast<unsigned char>(line[2]))) {
+        return 0;
+    }
+    return static_cast<unsigned>((line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0'));
+}
+
+void CReplyReader::Reset() {
+    m_strLine.clear();
+    m_replyLines.clear();
+    m_lineTruncated = false;
+    m_afterLf = false;
+}
+
+void CReplyReader::EndLine(std::vector<Reply>& out) {
+    if (m_strLine.empty()) {
+        return;
+    }
+    const unsigned code = LineCode(m_strLine);
+    const bool final = code != 0 && (m_strLine.size() == 3 || m_strLine[3] == ' ');
+    // Keep the first lines of an overlong reply and always its final line.
+    if (m_replyLines.size() < kMaxReplyLines - 1 || final) {
+        m_replyLines.push_back(std::move(m_strLine));
+    }
+    m_strLine.clear();
+    m_lineTruncated = false;
+    if (final) {
+        Reply reply;
+        reply.lines = std::move(m_replyLines);
+        reply.code = code;
+        out.push_back(std::move(reply));
+        m_replyLines.clear();
+    }
+}
+
+void CReplyReader::Feed(const char* data, std::size_t size, std::vector<Reply>& out) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == '\r') {
+            if (m_afterLf) {
+                // LF CR: the CR belongs to the line end the LF began.
+                m_afterLf = false;
+                continue;
+            }
+            EndLine(out);
+        } else if (c == '\n') {
+            EndLine(out);
+            m_afterLf = true;
+            continue;
+        } else if (m_strLine.size() < kMaxReplyLineLength) {
+            m_strLine += c;
+        } else {
+            m_lineTruncated = true;
+        }
+        m_afterLf = false;
+    }
+}
+
+// --- CFTPCtrlSocket --------------------------------------------------------------
+
+CFTPCtrlSocket::~CFTPCtrlSocket() {
+    if (m_socket.IsOpen() && m_pOwner) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+}
+
+void CFTPCtrlSocket::SetHostName(const std::string& host) {
+    m_strHost = host;
+    if (m_pOwner) {
+        m_pOwner->SetHostName(host);
+    }
+}
+
+bool CFTPCtrlSocket::ConnectTo(const std::string& host, std::uint32_t port, std::string* error) {
+    if (m_socket.IsOpen()) {
+        Close();
+    }
+    m_strHost.clear();
+    m_reader.Reset();
+    if (port == 0 || port > 65535) {
+        if (error) {
+            *error = "Invalid port number " + std::to_string(port) + ".";
+        }
+        return false;
+    }
+    net::Result r = net::ConnectTcp(host, static_cast<std::uint16_t>(port), m_socket,
+                                    m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        if (error) {
+            *error = r.errorText;
+        }
+        m_socket.Close();
+        return false;
+    }
+    SetHostName(host);
+    std::string local;
+    std::uint16_t localPort = 0;
+    m_strLocalAddress.clear();
+    if (net::LocalEndpoint(m_socket.Fd(), local, localPort)) {
+        m_strLocalAddress = PortHostText(local);
+    }
+    std::uint16_t peerPort = 0;
+    m_strPeerAddress.clear();
+    net::PeerEndpoint(m_socket.Fd(), m_strPeerAddress, peerPort);
+    m_pOwner->WatchSocket(m_socket.Fd(), POLLIN, [this](short) { OnReceive(); });
+    return true;
+}
+
 void CFTPCtrlSocket::Close() {
+    if (m_socket.IsOpen() && m_pOwner) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+    m_socket.Close();
     m_strHost.clear();
     m_strLocalAddress.clear();
-    m_socket.Close();
-    if (m_pOwner) {
-        m_pOwner->SetHostName({});
+    m_strPeerAddress.clear();
+    m_reader.Reset();
+    // The connection keeps showing the host it was connected to, so that
+    // what happened after a close can still be told.
+}
+
+void CFTPCtrlSocket::OnReceive() {
+    if (!m_socket.IsOpen()) {
+        return;
     }
+    std::vector<CReplyReader::Reply> replies;
+    bool closed = false;
+    char buffer[4096];
+    // Read only what has arrived: the loop never waits here.
+    for (int pass = 0; pass < 64; ++pass) {
+        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer, sizeof buffer);
+        if (r.status == net::Status::Closed || r.status == net::Status::Error) {
+            closed = true;
+            break;
+        }
+        if (r.bytes == 0) {
+            break;
+        }
+        m_reader.Feed(buffer, r.bytes, replies);
+    }
+    for (auto& reply : replies) {
+        m_pOwner->QueueReply(std::move(reply.lines), reply.code);
+    }
+    if (closed) {
+        // Handled after the replies that came before it.
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+        m_pOwner->QueueControlClosed();
+    }
+    m_pOwner->Post(RMM_REPLY);
+}
+
+bool CFTPCtrlSocket::SendLine(const std::string& line) {
+    if (!m_socket.IsOpen()) {
+        return false;
+    }
+    std::string wire = line + "\r\n";
+    return net::SendAll(m_socket.Fd(), wire.data(), wire.size(), m_pOwner->MakeInterrupt(true))
+        .ok();
+}
+
+// --- CFTPListenSocket ------------------------------------------------------------
+
+CFTPListenSocket::~CFTPListenSocket() {
+    if (m_socket.IsOpen() && m_pOwner) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+}
+
+bool CFTPListenSocket::StartListening() {
+    if (m_socket.IsOpen() || m_bListening) {
+        return false;
+    }
+    // Listen only on the address the server knows us by.
+    std::string local = m_pOwner->m_pCtrlSocket ? m_pOwner->m_pCtrlSocket->GetLocalAddress() : "";
+    std::replace(local.begin(), local.end(), ',', '.');
+    if (!net::ListenTcp(local, m_socket, 5).ok()) {
+        m_socket.Close();
+        return false;
+    }
+    m_bListening = true;
+    m_pOwner->WatchSocket(m_socket.Fd(), POLLIN, [this](short) { OnAccept(); });
+    return true;
+}
+
+bool CFTPListenSocket::GetPortArgument(std::string& argument) const {
+    argument.clear();
+    if (!m_socket.IsOpen() || !m_bListening || !m_pOwner->m_pCtrlSocket) {
+        return false;
+    }
+    std::string address;
+    std::uint16_t port = 0;
+    if (!net::LocalEndpoint(m_socket.Fd(), address, port)) {
+        return false;
+    }
+    const std::string& host = m_pOwner->m_pCtrlSocket->GetLocalAddress();
+    if (host.empty()) {
+        return false;
+    }
+    argument = host + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+    return true;
+}
+
+void CFTPListenSocket::OnAccept() {
+    if (!m_socket.IsOpen()) {
+        return;
+    }
+    net::Socket accepted;
+    net::Result r = net::Accept(m_socket.Fd(), accepted, m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        return;
+    }
+    // Only the server may connect: anyone else is turned away and the
+    // socket goes on listening.
+    std::string peer;
+    std::uint16_t peerPort = 0;
+    const std::string& expected =
+        m_pOwner->m_pCtrlSocket ? m_pOwner->m_pCtrlSocket->GetPeerAddress() : std::string();
+    if (net::PeerEndpoint(accepted.Fd(), peer, peerPort) && !expected.empty() && peer != expected) {
+        m_pOwner->PostNote("Data connection from " + peer + " refused: the server is " + expected +
+                           ".");
+        return;
+    }
+    CFTPDataSocket& data = *m_pOwner->m_pDataSocket;
+    data.Adopt(std::move(accepted));
+    Close();
+    if (data.m_bSendOnConnect) {
+        data.SendFile();
+        data.Close();
+        if (m_pOwner->m_pAction) {
+            m_pOwner->SetStep(*m_pOwner->m_pAction, STEP_COPY_SEND_WAIT);
+        }
+    }
+}
+
+void CFTPListenSocket::Close() {
+    if (m_socket.IsOpen() && m_pOwner) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+    m_socket.Close();
+    m_bListening = false;
+}
+
+// --- CFTPDataSocket --------------------------------------------------------------
+
+CFTPDataSocket::~CFTPDataSocket() {
+    if (m_socket.IsOpen() && m_pOwner) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+}
+
+void CFTPDataSocket::Watch() {
+    m_pOwner->WatchSocket(m_socket.Fd(), POLLIN, [this](short) { OnReceive(); });
+}
+
+bool CFTPDataSocket::ConnectTo(const std::string& host, std::uint16_t port, std::string* error) {
+    if (m_socket.IsOpen()) {
+        Close();
+    }
+    net::Result r = net::ConnectTcp(host, port, m_socket, m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        if (error) {
+            *error = r.errorText;
+        }
+        m_socket.Close();
+        return false;
+    }
+    m_bConnected = true;
+    Watch();
+    return true;
+}
+
+void CFTPDataSocket::Adopt(net::Socket socket) {
+    if (m_socket.IsOpen()) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+        m_socket.Close();
+    }
+    m_socket = std::move(socket);
+    m_bConnected = true;
+    Watch();
+}
+
+bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
+    m_pLocalFile = file;
+    m_pBuffer = nullptr;
+    m_nDone = 0;
+    m_ioUsed = 0;
+    m_bPendingCr = false;
+    m_bError = false;
+    m_strError.clear();
+    m_lastPercent = -2;
+    if (!file) {
+        m_nTotal = kNoTransfer;
+        return false;
+    }
+    if (send) {
+        FileSize length = 0;
+        file->Length(length);
+        m_nTotal = length;
+        file->Seek(0);
+    } else {
+        m_nTotal = 0;
+        file->Seek(offset);
+    }
+    return true;
+}
+
+bool CFTPDataSocket::SetBuffer(std::string* buffer) {
+    m_pLocalFile = nullptr;
+    m_pBuffer = buffer;
+    m_nDone = 0;
+    m_ioUsed = 0;
+    m_bPendingCr = false;
+    m_bError = false;
+    m_strError.clear();
+    m_lastPercent = -2;
+    m_nTotal = buffer ? 0 : kNoTransfer;
+    return buffer != nullptr;
+}
+
+bool CFTPDataSocket::Flush() {
+    if (m_ioUsed == 0) {
+        return true;
+    }
+    bool ok = true;
+    if (m_pLocalFile) {
+        ok = m_pLocalFile->WriteAll(m_io.data(), m_ioUsed);
+        if (!ok && !m_bError) {
+            m_bError = true;
+            m_strError = std::string("Failed to write the local file: ") + std::strerror(errno);
+        }
+    }
+    m_ioUsed = 0;
+    return ok;
+}
+
+bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
+    if (m_pBuffer) {
+        m_pBuffer->append(data, size);
+        return true;
+    }
+    if (!m_pLocalFile) {
+        return true;
+    }
+    if (m_io.size() < kDataChunk) {
+        m_io.resize(kDataChunk);
+    }
+    auto put = [this](char c) -> bool {
+        if (m_ioUsed == m_io.size() && !Flush()) {
+            return false;
+        }
+        m_io[m_ioUsed++] = c;
+        return true;
+    };
+    if (!m_bTextMode) {
+        while (size > 0) {
+            if (m_ioUsed == m_io.size() && !Flush()) {
+                return false;
+            }
+            std::size_t n = std::min(size, m_io.size() - m_ioUsed);
+            std::memcpy(m_io.data() + m_ioUsed, data, n);
+            m_ioUsed += n;
+            data += n;
+            size -= n;
+        }
+        return true;
+    }
+    // Text mode: CR LF becomes LF; a CR at the end of a piece waits for the
+    // next piece to tell.
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (m_bPendingCr) {
+            m_bPendingCr = false;
+            if (c != '\n' && !put('\r')) {
+                return false;
+            }
+        }
+        if (c == '\r') {
+            m_bPendingCr = true;
+            continue;
+        }
+        if (!put(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CFTPDataSocket::Report() {
+    m_pOwner->ReportBytes(m_nDone);
+    if (m_nTotal != 0 && m_nTotal != kNoTransfer) {
+        int percent = static_cast<int>(static_cast<long double>(m_nDone) * 100.0L /
+                                       static_cast<long double>(m_nTotal));
+        if (percent != m_lastPercent) {
+            m_lastPercent = percent;
+            m_pOwner->ReportProgress(percent);
+        }
+    }
+}
+
+void CFTPDataSocket::Abort() {
+    m_pOwner->SendAbort();
+    Close();
+}
+
+void CFTPDataSocket::ReceiveAll() {
+    if (!m_socket.IsOpen()) {
+        return;
+    }
+    std::vector<char> buffer(kDataChunk);
+    if (m_nTotal == kNoTransfer) {
+        // Nothing is set up to take the data: read and drop what is there.
+        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer.data(), buffer.size());
+        if (r.status != net::Status::Ok) {
+            Close();
+        }
+        return;
+    }
+    if (m_pOwner->IsStopping()) {
+        Abort();
+        return;
+    }
+    for (;;) {
+        net::Result r = net::ReceiveSome(m_socket.Fd(), buffer.data(), buffer.size(),
+                                         m_pOwner->MakeInterrupt());
+        if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+            Abort();
+            return;
+        }
+        if (r.status == net::Status::Closed) {
+            Close();
+            return;
+        }
+        if (r.status == net::Status::Error) {
+            m_bError = true;
+            m_strError = "The data connection failed: " + r.errorText;
+            Close();
+            return;
+        }
+        if (!Deliver(buffer.data(), r.bytes)) {
+            Abort();
+            return;
+        }
+        m_nDone += r.bytes;
+        Report();
+    }
+}
+
+bool CFTPDataSocket::SendFile() {
+    if (m_pOwner->IsStopping()) {
+        Abort();
+        return false;
+    }
+    if (!m_pLocalFile || !m_socket.IsOpen()) {
+        return false;
+    }
+    std::vector<char> in(kDataChunk);
+    std::string converted;
+    bool lastWasCr = false;
+    while (m_nDone < m_nTotal) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<FileSize>(in.size(), m_nTotal - m_nDone));
+        long long got = m_pLocalFile->Read(in.data(), want);
+        if (got <= 0) {
+            m_bError = true;
+            m_strError = got < 0
+                             ? std::string("Failed to read the local file: ") + std::strerror(errno)
+                             : std::string("The local file became shorter while it was sent.");
+            Abort();
+            return false;
+        }
+        const char* out = in.data();
+        std::size_t outSize = static_cast<std::size_t>(got);
+        if (m_bTextMode) {
+            // LF becomes CR LF on the wire; an existing CR LF stays as it is.
+            converted.clear();
+            for (long long i = 0; i < got; ++i) {
+                const char c = in[static_cast<std::size_t>(i)];
+                if (c == '\n' && !lastWasCr) {
+                    converted += '\r';
+                }
+                converted += c;
+                lastWasCr = c == '\r';
+            }
+            out = converted.data();
+            outSize = converted.size();
+        }
+        net::Result r = net::SendAll(m_socket.Fd(), out, outSize, m_pOwner->MakeInterrupt());
+        if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+            Abort();
+            return false;
+        }
+        if (!r.ok()) {
+            m_bError = true;
+            m_strError = "The data connection failed: " + r.errorText;
+            return false;
+        }
+        m_nDone += static_cast<FileSize>(got);
+        Report();
+    }
+    return true;
+}
+
+void CFTPDataSocket::Close() {
+    const bool active = m_socket.IsOpen() || m_nTotal != kNoTransfer;
+    if (m_socket.IsOpen()) {
+        m_pOwner->UnwatchSocket(m_socket.Fd());
+    }
+    m_socket.Close();
+    if (!active) {
+        return;
+    }
+    m_pOwner->ReportBytes(0);
+    m_pOwner->ReportProgress(-1);
+    if (m_bPendingCr) {
+        m_bPendingCr = false;
+        Deliver("\r", 1);
+    }
+    Flush();
+    m_pOwner->OnDataClosed();
+    m_pLocalFile = nullptr;
+    m_pBuffer = nullptr;
+    m_nDone = 0;
+    m_nTotal = kNoTransfer;
+    m_bConnected = false;
+    m_bSendOnConnect = false;
+}
+
+// --- Reply parsers ---------------------------------------------------------------
+
+bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,
+                    std::uint16_t& port) {
+    if (replyLines.empty()) {
+        return false;
+    }
+    // The last six comma-separated numbers: h1,h2,h3,h4,p1,p2.
+    const std::string& line = replyLines[0];
+    auto lastComma = line.rfind(',');
+    if (lastComma == std::string::npos || lastComma == 0) {
+        return false;
+    }
+    unsigned long p2 = 0;
+    bool any = false;
+    for (std::size_t i = lastComma + 1; i < line.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(line[i]))) {
+            p2 = p2 * 10 + static_cast<unsigned long>(line[i] - '0');
+            any = true;
+            if (p2 > 255) {
+                return false;
+            }
+        }
+    }
+    // Numbers before it: walk back over digits and commas.
+    std::size_t end = lastComma;
+    unsigned long parts[5] = {};
+    for (int k = 4; k >= 0; --k) {
+        std::size_t start = end;
+        while (start > 0 && std::isdigit(static_cast<unsigned char>(line[start - 1]))) {
+            --start;
+        }
+        if (start == end || end - start > 3) {
+            return false;
+        }
+        parts[k] = std::stoul(line.substr(start, end - start));
+        if (parts[k] > 255) {
+            return false;
+        }
+        if (k > 0) {
+            if (start == 0 || line[start - 1] != ',') {
+                return false;
+            }
+            end = start - 1;
+        }
+    }
+    if (!any) {
+        return false;
+    }
+    host = std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." +
+           std::to_string(parts[2]) + "." + std::to_string(parts[3]);
+    port = static_cast<std::uint16_t>(parts[4] * 256 + p2);
+    return true;
+}
+
+FileSize ParseByteCount(const std::vector<std::string>& replyLines) {
+    if (replyLines.size() != 1) {
+        return 0;
+    }
+    std::string line = replyLines[0];
+    for (auto& c : line) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    auto open = line.rfind('(');
+    auto close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        return 0;
+    }
+    std::string inside = line.substr(open + 1, close - open - 1);
+    auto bytes = inside.find("BYTES");
+    if (bytes == std::string::npos) {
+        return 0;
+    }
+    FileSize value = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        if (std::isdigit(static_cast<unsigned char>(inside[i]))) {
+            const FileSize digit = static_cast<FileSize>(inside[i] - '0');
+            if (value > (kUnknownSize - 1 - digit) / 10) {
+                return 0; // too large to be a real size
+            }
+            value = value * 10 + digit;
+        }
+    }
+    return value;
 }
 
 } // namespace qb

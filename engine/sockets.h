@@ -1,66 +1,176 @@
-// The three sockets of a connection: control, listening and data.
+// The three sockets of a connection: control, listening and data. All of
+// them live on the connection's thread; the thread's loop watches their
+// descriptors and calls OnReceive / OnAccept when they become ready.
 #pragma once
 
 #include "engine/constants.h"
+#include "platform/local_file.h"
 #include "platform/net.h"
+#include "platform/types.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace qb {
 
 class CFTPRemoteManager;
 
-// The control connection. Reading and the reply splitting come with the
-// control channel; for now it only holds the socket and the host.
+// Replies and lines from a server are bounded so that a hostile server
+// cannot exhaust memory.
+inline constexpr std::size_t kMaxReplyLineLength = 8192;
+inline constexpr std::size_t kMaxReplyLines = 2000;
+
+// Splits control-connection text into lines and complete replies. Kept
+// apart from the socket so that it can be tested and fuzzed on its own.
+class CReplyReader {
+public:
+    struct Reply {
+        std::vector<std::string> lines;
+        unsigned code = 0;
+    };
+
+    // Feeds received bytes; complete replies are appended to `out`.
+    void Feed(const char* data, std::size_t size, std::vector<Reply>& out);
+    // The code of a line: its first three characters when they are digits
+    // and the first is 1 to 5; else 0.
+    static unsigned LineCode(const std::string& line);
+    void Reset();
+
+private:
+    void EndLine(std::vector<Reply>& out);
+
+    std::string m_strLine;
+    std::vector<std::string> m_replyLines;
+    bool m_lineTruncated = false;
+    bool m_afterLf = false; // an LF ended the last line; a CR right after it is skipped
+};
+
+// The control connection.
 class CFTPCtrlSocket : public CFTPConstants {
 public:
     explicit CFTPCtrlSocket(CFTPRemoteManager* owner) : m_pOwner(owner) {}
-    virtual ~CFTPCtrlSocket() = default;
+    virtual ~CFTPCtrlSocket();
     CFTPCtrlSocket(const CFTPCtrlSocket&) = delete;
     CFTPCtrlSocket& operator=(const CFTPCtrlSocket&) = delete;
 
+    // Opens the control connection; blocks the connection thread (a stop
+    // ends the wait). On failure `error` holds a readable reason.
+    bool ConnectTo(const std::string& host, std::uint32_t port, std::string* error = nullptr);
     virtual void Close();
-    bool IsOpen() const { return m_socket.IsOpen(); }
-    const std::string& GetHostName() const { return m_strHost; }
-    const std::string& GetLocalAddress() const { return m_strLocalAddress; }
+    // Reads whatever has arrived and queues the complete replies.
+    void OnReceive();
+    // Sends one line as given (CR LF appended); false when it could not be sent.
+    bool SendLine(const std::string& line);
 
-protected:
+    bool IsOpen() const { return m_socket.IsOpen(); }
+    int Fd() const { return m_socket.Fd(); }
+    const std::string& GetHostName() const { return m_strHost; }
+    void SetHostName(const std::string& host);
+    const std::string& GetLocalAddress() const { return m_strLocalAddress; }
+    // The address of the server end (for checking "PASV" replies).
+    const std::string& GetPeerAddress() const { return m_strPeerAddress; }
+
+private:
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
     std::string m_strHost;
-    std::string m_strLocalAddress;
+    std::string m_strLocalAddress; // "h1,h2,h3,h4" for "PORT"
+    std::string m_strPeerAddress;
+    CReplyReader m_reader;
 };
 
 // Listens for the server's data connection in active mode.
 class CFTPListenSocket : public CFTPConstants {
 public:
     explicit CFTPListenSocket(CFTPRemoteManager* owner) : m_pOwner(owner) {}
-    virtual ~CFTPListenSocket() = default;
+    virtual ~CFTPListenSocket();
     CFTPListenSocket(const CFTPListenSocket&) = delete;
     CFTPListenSocket& operator=(const CFTPListenSocket&) = delete;
 
-    virtual void Close() { m_socket.Close(); }
+    bool StartListening();
+    // The whole "PORT" argument: the control connection's address and the
+    // port's two bytes.
+    bool GetPortArgument(std::string& argument) const;
+    // The server connected: the connection goes to the data socket.
+    void OnAccept();
+    virtual void Close();
     bool IsOpen() const { return m_socket.IsOpen(); }
 
-protected:
+    bool m_bListening = false;
+
+private:
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
 };
 
-// One data connection.
+// One data connection: a listing into memory, or a file either way.
 class CFTPDataSocket : public CFTPConstants {
 public:
+    // No transfer set up: received data is dropped.
+    static constexpr FileSize kNoTransfer = kUnknownSize;
+
     explicit CFTPDataSocket(CFTPRemoteManager* owner) : m_pOwner(owner) {}
-    virtual ~CFTPDataSocket() = default;
+    virtual ~CFTPDataSocket();
     CFTPDataSocket(const CFTPDataSocket&) = delete;
     CFTPDataSocket& operator=(const CFTPDataSocket&) = delete;
 
-    virtual void Close() { m_socket.Close(); }
-    bool IsOpen() const { return m_socket.IsOpen(); }
+    // Connects to the server (passive mode); blocks the connection thread.
+    bool ConnectTo(const std::string& host, std::uint16_t port, std::string* error = nullptr);
+    // Takes an accepted connection (active mode).
+    void Adopt(net::Socket socket);
 
-protected:
+    // Sets up a transfer from or to a local file. Receiving continues at
+    // `offset`; sending sends the whole file.
+    bool SetFile(LocalFile* file, bool send, FileSize offset);
+    // Sets up a listing received into memory.
+    bool SetBuffer(std::string* buffer);
+    // Text mode: line ends are converted (CR LF on the wire, LF locally).
+    void SetTextMode(bool text) { m_bTextMode = text; }
+
+    // Reads until the server closes the connection, then closes it.
+    void ReceiveAll();
+    // Data has arrived (the thread's loop saw the descriptor readable).
+    void OnReceive() { ReceiveAll(); }
+    // Sends the whole file; false on failure or a stop.
+    bool SendFile();
+    virtual void Close();
+
+    bool IsOpen() const { return m_socket.IsOpen(); }
+    FileSize GetDone() const { return m_nDone; }
+    bool HadError() const { return m_bError; }
+    const std::string& GetErrorText() const { return m_strError; }
+
+    bool m_bConnected = false;
+    bool m_bSendOnConnect = false;
+    FileSize m_nTotal = kNoTransfer; // 0: size unknown, no percentage
+
+private:
+    bool Deliver(const char* data, std::size_t size);
+    bool Flush();
+    void Report();
+    void Abort();
+    void Watch();
+
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
+    LocalFile* m_pLocalFile = nullptr; // not owned
+    std::string* m_pBuffer = nullptr;  // not owned
+    std::vector<char> m_io;            // file buffering
+    std::size_t m_ioUsed = 0;
+    FileSize m_nDone = 0;
+    bool m_bTextMode = false;
+    bool m_bPendingCr = false;
+    bool m_bError = false;
+    std::string m_strError;
+    int m_lastPercent = -2;
 };
+
+// The host and port of a "PASV" reply; false when it has no address.
+bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,
+                    std::uint16_t& port);
+// The byte count of a "150" reply ("(40960 bytes)"), or 0.
+FileSize ParseByteCount(const std::vector<std::string>& replyLines);
 
 } // namespace qb

@@ -1,5 +1,6 @@
 #include "platform/message_thread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <stdexcept>
@@ -42,6 +43,48 @@ bool MessageThread::Post(std::uint32_t id, std::uintptr_t wParam, std::intptr_t 
     // Non-blocking: a full counter cannot happen with 64 bits of headroom.
     [[maybe_unused]] auto written = ::write(m_eventFd, &one, sizeof one);
     return true;
+}
+
+bool MessageThread::PostDelayed(std::chrono::milliseconds delay, std::uint32_t id,
+                                std::uintptr_t wParam, std::intptr_t lParam) {
+    {
+        std::lock_guard<std::mutex> guard(m_queueLock);
+        if (!m_acceptPosts || !m_started.load()) {
+            return false;
+        }
+        m_delayed.push_back(
+            Delayed{std::chrono::steady_clock::now() + delay, Message{id, wParam, lParam}});
+    }
+    // Wake the loop so that it recomputes its timeout.
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(m_eventFd, &one, sizeof one);
+    return true;
+}
+
+int MessageThread::PromoteDelayed() {
+    std::lock_guard<std::mutex> guard(m_queueLock);
+    if (m_delayed.empty()) {
+        return -1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::time_point::max();
+    for (auto it = m_delayed.begin(); it != m_delayed.end();) {
+        if (it->due <= now) {
+            m_queue.push_back(it->msg);
+            it = m_delayed.erase(it);
+        } else {
+            next = std::min(next, it->due);
+            ++it;
+        }
+    }
+    if (!m_queue.empty()) {
+        return 0;
+    }
+    if (next == std::chrono::steady_clock::time_point::max()) {
+        return -1;
+    }
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+    return static_cast<int>(std::min<long long>(ms, 60000));
 }
 
 void MessageThread::Join() {
@@ -95,7 +138,7 @@ void MessageThread::Run() {
             fds.push_back(pollfd{fd, entry.events, 0});
             serials.push_back(entry.serial);
         }
-        int ready = ::poll(fds.data(), fds.size(), -1);
+        int ready = ::poll(fds.data(), fds.size(), PromoteDelayed());
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -108,6 +151,7 @@ void MessageThread::Run() {
         }
         // Messages first, in the order they were posted, then the descriptor
         // events that poll reported together with them.
+        PromoteDelayed();
         Message msg;
         while (!m_quit && TakeMessage(msg)) {
             OnMessage(msg);
@@ -129,6 +173,7 @@ void MessageThread::Run() {
         std::lock_guard<std::mutex> guard(m_queueLock);
         m_acceptPosts = false;
         m_queue.clear();
+        m_delayed.clear();
     }
     m_watches.clear();
     ExitInstance();

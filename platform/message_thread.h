@@ -6,12 +6,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace qb {
 
@@ -39,6 +41,11 @@ public:
     // Queues a message for the thread. Returns false when the loop has ended
     // (or was never started), in which case nothing was queued.
     bool Post(std::uint32_t id, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+
+    // Queues a message to be delivered once `delay` has passed. Same rules as
+    // Post.
+    bool PostDelayed(std::chrono::milliseconds delay, std::uint32_t id, std::uintptr_t wParam = 0,
+                     std::intptr_t lParam = 0);
 
     // Waits for the thread to end. Never call from the thread itself.
     void Join();
@@ -71,6 +78,9 @@ protected:
 private:
     void Run();
     bool TakeMessage(Message& out);
+    // Moves due delayed messages to the queue; returns the poll timeout (ms)
+    // until the next one, or -1.
+    int PromoteDelayed();
 
     struct WatchEntry {
         short events = 0;
@@ -86,7 +96,12 @@ private:
 
     std::mutex m_queueLock;
     std::deque<Message> m_queue;
-    bool m_acceptPosts = true; // guarded by m_queueLock
+    struct Delayed {
+        std::chrono::steady_clock::time_point due;
+        Message msg;
+    };
+    std::vector<Delayed> m_delayed; // guarded by m_queueLock
+    bool m_acceptPosts = true;      // guarded by m_queueLock
 
     // Thread-only state.
     bool m_quit = false;

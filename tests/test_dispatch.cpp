@@ -230,7 +230,7 @@ TEST_F(Dispatch, ConnectReportsOnceInOrder) {
     std::vector<std::string> expected = {"BeginOperation ftp.one.test",
                                          "trace connect ftp.one.test step 1",
                                          "step1 ",
-                                         "ConnectDone result=0 ok",
+                                         "ConnectDone result=0 ok no content",
                                          "ClearMark",
                                          "RefillContent",
                                          "OperationEnded",

@@ -101,12 +101,30 @@ void RecordingFrontEnd::BeginOperation(const std::string& host1, const std::stri
 void RecordingFrontEnd::SetStepText(int lane, const std::string& text, bool) {
     m_events.Add("step" + std::to_string(lane) + " " + text);
 }
+namespace {
+std::string ContentText(const CFTPAction& action) {
+    const CFTPFolderContent* content = action.GetFolderContent();
+    if (!content) {
+        return " no content";
+    }
+    std::string text = " content";
+    for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
+        text += " " + content->GetFolders().GetAt(i)->GetName() + "/";
+    }
+    for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
+        const CFTPFile* f = content->GetFiles().GetAt(i);
+        text += " " + f->GetName() + ":" + std::to_string(f->m_nSize);
+    }
+    return text;
+}
+} // namespace
+
 void RecordingFrontEnd::OnConnectDone(CFTPAction& action) {
     m_events.Add("ConnectDone result=" + std::to_string(action.m_nResult) +
-                 (action.Succeeded() ? " ok" : " failed"));
+                 (action.Succeeded() ? " ok" : " failed") + ContentText(action));
 }
 void RecordingFrontEnd::OnExploreDone(CFTPAction& action) {
-    m_events.Add("ExploreDone result=" + std::to_string(action.m_nResult));
+    m_events.Add("ExploreDone result=" + std::to_string(action.m_nResult) + ContentText(action));
 }
 
 int RecordingFrontEnd::MessageBox(const std::string& text, unsigned) {

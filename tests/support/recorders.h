@@ -92,6 +92,10 @@ public:
     bool LogCommands() const override { return logCommands; }
     bool LogResponses() const override { return logResponses; }
     bool LogHostAddress() const override { return logHost; }
+    void RememberProxyLogin(const std::string& host, std::uint32_t port, const std::string& user,
+                            const std::string&) override {
+        m_events.Add("RememberProxy " + host + ":" + std::to_string(port) + " " + user);
+    }
 
     // IQuestions
     int MessageBox(const std::string& text, unsigned style) override;

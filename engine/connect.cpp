@@ -1,0 +1,286 @@
+// The connect machine: control connection, login (directly or through a
+// firewall proxy), login folder, resume probe, server type, home folder, and
+// the listing of the login folder as a sub-action.
+#include "dispatch/actions.h"
+#include "dispatch/manager.h"
+#include "engine/machines.h"
+#include "engine/steps.h"
+#include "platform/questions.h"
+
+namespace qb {
+
+namespace {
+
+using K = CFTPConstants;
+
+bool ViaProxy(const CFTPRemoteManager& c) {
+    return c.m_firewall.enabled && c.m_firewall.type != 5;
+}
+
+void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLines& lines) {
+    std::string home;
+    if (!lines.empty()) {
+        ParsePwdReply(lines[0], home);
+    }
+    c.m_pHomeFolder = std::make_unique<CFTPFile>(home, &c, false);
+    c.m_pWorkFolder = std::make_unique<CFTPFile>("", &c, false);
+    connect.m_pSubAction = std::make_unique<CFTPActionDir>(connect.m_nID, connect.m_pCallerData,
+                                                           c.m_pWorkFolder.get(), true, false);
+    c.SetStep(connect, STEP_LOGIN_LIST);
+    if (!c.GetManager()->PushFront(&c, connect.m_pSubAction.get())) {
+        connect.DeleteSubAction();
+        c.Fail(K::RESULT_FAILED, 0, {});
+        return;
+    }
+    c.m_pAction = nullptr;
+    c.Post(K::RMM_NEXT);
+}
+
+void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    if (!connect.m_strFolder.empty()) {
+        c.SendCommand(K::CMD_CWD_AS_GIVEN, connect.m_strFolder);
+        c.SetStep(connect, STEP_LOGIN_CWD);
+    } else {
+        c.SendCommand(K::CMD_REST, std::uint64_t{100});
+        c.SetStep(connect, STEP_REST_PROBE);
+    }
+}
+
+// Steps 8 to 14: the same with or without a proxy. False when the reply
+// does not fit the step.
+bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLines& lines,
+                unsigned code) {
+    switch (connect.m_nStep) {
+    case STEP_USER:
+        if (code == 230) {
+            AfterLogin(c, connect);
+            return true;
+        }
+        if (code == 331) {
+            c.SendCommand(K::CMD_PASS, connect.m_strPassword);
+            c.SetStep(connect, STEP_PASS);
+            return true;
+        }
+        return false;
+    case STEP_PASS:
+        if (code == 230) {
+            AfterLogin(c, connect);
+            return true;
+        }
+        return false;
+    case STEP_LOGIN_CWD:
+        if (code != 250) {
+            c.GetFrontEnd().MessageBox("Failed to change initial remote folder!\n" +
+                                           (lines.empty() ? std::string() : lines[0]),
+                                       MB_OK | MB_ICONWARNING);
+        }
+        c.SendCommand(K::CMD_REST, std::uint64_t{100});
+        c.SetStep(connect, STEP_REST_PROBE);
+        return true;
+    case STEP_REST_PROBE:
+        if (code == 350) {
+            c.m_bResume = true;
+            c.SendCommand(K::CMD_REST, std::uint64_t{0});
+            c.SetStep(connect, STEP_REST_RESET);
+        } else {
+            c.m_bResume = false;
+            c.SendCommand(K::CMD_SYST, std::string());
+            c.SetStep(connect, STEP_SYST);
+        }
+        return true;
+    case STEP_REST_RESET:
+        c.SendCommand(K::CMD_SYST, std::string());
+        c.SetStep(connect, STEP_SYST);
+        return true;
+    case STEP_SYST:
+        if (code >= 200 && code <= 299) {
+            c.m_nServerType = IdentifyServer(lines);
+        }
+        c.SendCommand(K::CMD_PWD, std::string());
+        c.SetStep(connect, STEP_PWD);
+        return true;
+    case STEP_PWD:
+        if (code == 257) {
+            SetFolders(c, connect, lines);
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool ReplyProxy(CFTPRemoteManager& c, CFTPActionConnect& connect, unsigned code) {
+    const FirewallSettings& fw = c.m_firewall;
+    const bool positive = K::IsPositiveReply(code);
+    const std::string userAtHost = connect.m_strUser + "@" + connect.m_strHost;
+    switch (connect.m_nStep) {
+    case STEP_PROXY_WELCOME:
+        if (!positive) {
+            return false;
+        }
+        if (fw.type == 1 || fw.type == 2) {
+            c.SetStep(connect, STEP_PROXY_USER);
+            c.SendCommand(K::CMD_USER, fw.proxyUser);
+        } else if (fw.type == 3) {
+            c.SetStep(connect, STEP_USER);
+            c.SendCommand(K::CMD_USER, userAtHost);
+            c.m_pCtrlSocket->SetHostName(connect.m_strHost);
+        } else {
+            c.SetStep(connect, STEP_WELCOME);
+            c.SendCommand(K::CMD_OPEN, connect.m_strHost);
+            c.m_pCtrlSocket->SetHostName(connect.m_strHost);
+        }
+        return true;
+    case STEP_PROXY_USER:
+        if (!positive) {
+            return false;
+        }
+        c.SetStep(connect, STEP_PROXY_PASS);
+        c.SendCommand(K::CMD_PASS, fw.proxyPassword);
+        return true;
+    case STEP_PROXY_PASS:
+        if (!positive || (fw.type != 1 && fw.type != 2)) {
+            return false;
+        }
+        c.GetFrontEnd().Settings().RememberProxyLogin(fw.proxyHost, fw.proxyPort, fw.proxyUser,
+                                                      fw.proxyPassword);
+        if (fw.type == 1) {
+            c.SetStep(connect, STEP_WELCOME);
+            c.SendCommand(K::CMD_SITE, connect.m_strHost);
+        } else {
+            c.SetStep(connect, STEP_USER);
+            c.SendCommand(K::CMD_USER, userAtHost);
+        }
+        c.m_pCtrlSocket->SetHostName(connect.m_strHost);
+        return true;
+    case STEP_WELCOME:
+        if (!positive) {
+            return false;
+        }
+        c.SetStep(connect, STEP_USER);
+        c.SendCommand(K::CMD_USER, connect.m_strUser);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
+    auto& connect = static_cast<CFTPActionConnect&>(action);
+    if (connect.m_nStep == STEP_LOGIN_LIST) {
+        if (!connect.GetFolderContent()) {
+            connect.SetResult(K::RESULT_CONNECT_7, {});
+        }
+        c.FinishAction();
+        return;
+    }
+    if (connect.m_nStep != STEP_TRY_CONNECT) {
+        c.Fail(K::RESULT_FAILED, 0, {});
+        return;
+    }
+    c.m_pCtrlSocket->Close();
+    c.m_replyQueue.clear(); // what the last attempt's server said is over
+    const bool proxy = ViaProxy(c);
+    c.SetStep(connect, proxy ? STEP_CONTACT_PROXY : STEP_CONTACT_HOST);
+    std::string error;
+    const bool connected =
+        proxy ? c.m_pCtrlSocket->ConnectTo(c.m_firewall.proxyHost, c.m_firewall.proxyPort, &error)
+              : c.m_pCtrlSocket->ConnectTo(connect.m_strHost, connect.m_nPort, &error);
+    if (!connected) {
+        if (c.IsStopping()) {
+            c.FinishAction();
+            return;
+        }
+        // The reason (refused, unknown host, ...) goes with the failure.
+        c.Fail(K::RESULT_CONNECT_6, 0, error.empty() ? ReplyLines{} : ReplyLines{error});
+        return;
+    }
+    if (c.IsStopping()) {
+        c.FinishAction();
+        return;
+    }
+    c.SetStep(connect, proxy ? STEP_PROXY_WELCOME : STEP_WELCOME);
+}
+
+void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
+                  unsigned code) {
+    auto& connect = static_cast<CFTPActionConnect&>(action);
+    bool handled = false;
+    if (connect.m_nStep >= STEP_USER && connect.m_nStep <= STEP_PWD) {
+        handled = ReplyLogin(c, connect, lines, code);
+    } else if (ViaProxy(c)) {
+        handled = ReplyProxy(c, connect, code);
+    } else if (connect.m_nStep == STEP_WELCOME && code == 220) {
+        c.SetStep(connect, STEP_USER);
+        c.SendCommand(K::CMD_USER, connect.m_strUser);
+        handled = true;
+    }
+    if (!handled) {
+        c.Fail(K::RESULT_FAILED, code, lines);
+    }
+}
+
+int IdentifyServer(const ReplyLines& lines) {
+    if (lines.size() != 1) {
+        return K::SERVER_UNIX;
+    }
+    const std::string text = lines[0].size() > 4 ? lines[0].substr(4) : std::string();
+    auto begins = [&](const char* p) { return text.rfind(p, 0) == 0; };
+    auto contains = [&](const char* p) { return text.find(p) != std::string::npos; };
+    if (begins("UNIX Type: L8 MAC-OS MachTen")) {
+        return K::SERVER_UNSUPPORTED_5;
+    }
+    if (contains("UNIX")) {
+        return K::SERVER_UNIX_SYST;
+    }
+    if (contains("Windows_NT")) {
+        return K::SERVER_NT;
+    }
+    if (begins("VMS")) {
+        return K::SERVER_VMS;
+    }
+    if (begins("VM/CMS")) {
+        return K::SERVER_UNSUPPORTED_6;
+    }
+    if (begins("DCTS")) {
+        return K::SERVER_UNSUPPORTED_2;
+    }
+    if (contains("MAC-OS TCP/Connect II")) {
+        return K::SERVER_UNSUPPORTED_7;
+    }
+    if (begins("MACOS Peter's Server")) {
+        return K::SERVER_MACOS_PETER;
+    }
+    if (begins("MACOS WebSTAR FTP")) {
+        return K::SERVER_MACOS_WEBSTAR;
+    }
+    return K::SERVER_UNIX;
+}
+
+bool ParsePwdReply(const std::string& line, std::string& path) {
+    path.clear();
+    auto quote = line.find('"');
+    if (quote == std::string::npos) {
+        return false;
+    }
+    for (std::size_t i = quote + 1; i < line.size(); ++i) {
+        if (line[i] == '"') {
+            if (i + 1 < line.size() && line[i + 1] == '"') {
+                path += '"';
+                ++i;
+                continue;
+            }
+            break;
+        }
+        path += line[i];
+    }
+    if (!path.empty() && path.back() == '/') {
+        path.pop_back();
+    }
+    return true;
+}
+
+} // namespace qb

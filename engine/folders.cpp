@@ -1,0 +1,404 @@
+// The folder machines: change folder, create folder, ensure a folder exists
+// (change first or create first, then ancestor by ancestor), and explore.
+#include "dispatch/actions.h"
+#include "dispatch/manager.h"
+#include "engine/machines.h"
+#include "engine/sockets.h"
+#include "engine/steps.h"
+
+namespace qb {
+
+namespace {
+
+using K = CFTPConstants;
+
+void FailPlain(CFTPRemoteManager& c) {
+    c.Fail(K::RESULT_FAILED, 0, {});
+}
+
+// Makes `sub` the action's sub-action and runs it next.
+bool QueueSub(CFTPRemoteManager& c, CFTPAction& parent, std::unique_ptr<CFTPAction> sub) {
+    parent.m_pSubAction = std::move(sub);
+    if (!c.GetManager()->PushFront(&c, parent.m_pSubAction.get())) {
+        parent.DeleteSubAction();
+        FailPlain(c);
+        return false;
+    }
+    c.m_pAction = nullptr;
+    c.Post(K::RMM_NEXT);
+    return true;
+}
+
+bool SubSucceeded(const CFTPAction& action, std::uint16_t kind) {
+    return action.m_pSubAction && action.m_pSubAction->m_nKind == kind &&
+           action.m_pSubAction->Succeeded();
+}
+
+// --- Change folder ---------------------------------------------------------------
+
+void StartCd(CFTPRemoteManager& c, CFTPAction& action) {
+    auto& cd = static_cast<CFTPActionCd&>(action);
+    if (cd.m_nStep != STEP_CD_FIRST || !cd.m_pFile) {
+        FailPlain(c);
+        return;
+    }
+    if (c.m_pWorkFolder && CFTPFile::IsSame(*c.m_pWorkFolder, *cd.m_pFile)) {
+        c.FinishAction();
+        return;
+    }
+    c.SendCommand(K::CMD_CWD, cd.m_pFile->GetPath());
+    c.SetStep(cd, STEP_CD_CWD);
+}
+
+void ReplyCd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code) {
+    auto& cd = static_cast<CFTPActionCd&>(action);
+    if (cd.m_nStep == STEP_CD_CWD && code == 250) {
+        c.m_pWorkFolder = std::make_unique<CFTPFile>(*cd.m_pFile);
+        c.FinishAction();
+        return;
+    }
+    c.Fail(K::RESULT_FAILED, code, lines);
+}
+
+void LateCd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines&, unsigned code) {
+    auto& cd = static_cast<CFTPActionCd&>(action);
+    if (cd.m_nStep == STEP_CD_CWD && code == 250 && cd.m_pFile) {
+        c.m_pWorkFolder = std::make_unique<CFTPFile>(*cd.m_pFile);
+    }
+}
+
+// --- Create folder ---------------------------------------------------------------
+
+void StartMd(CFTPRemoteManager& c, CFTPAction& action) {
+    auto& md = static_cast<CFTPActionMd&>(action);
+    if (md.m_nStep != STEP_MD_FIRST || !md.m_pFile) {
+        FailPlain(c);
+        return;
+    }
+    c.SendCommand(K::CMD_MKD, md.m_pFile->GetPath());
+    c.SetStep(md, STEP_MD_MKD);
+}
+
+void ReplyMd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code) {
+    auto& md = static_cast<CFTPActionMd&>(action);
+    if (md.m_nStep == STEP_MD_MKD && code == 257) {
+        c.GetFrontEnd().Notifier().NotifyRemoteFolderCreated(*md.m_pFile);
+        c.FinishAction();
+        return;
+    }
+    c.Fail(K::RESULT_FAILED, code, lines);
+}
+
+void LateMd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines&, unsigned code) {
+    auto& md = static_cast<CFTPActionMd&>(action);
+    if (md.m_nStep == STEP_MD_MKD && code == 257 && md.m_pFile) {
+        c.GetFrontEnd().Notifier().NotifyRemoteFolderCreated(*md.m_pFile);
+    }
+}
+
+// --- Ensure a folder exists --------------------------------------------------------
+
+// The two orders differ only in their first try and their step numbers.
+struct EnsureOrder {
+    std::uint16_t kind;
+    std::uint16_t first; // first step (18 / 24)
+    bool changeFirst;    // CdMd: change first, create second
+};
+constexpr EnsureOrder kCdMd{K::KIND_CDMD, STEP_CDMD_FIRST, true};
+constexpr EnsureOrder kMdCd{K::KIND_MDCD, STEP_MDCD_FIRST, false};
+
+std::unique_ptr<CFTPAction> MakeTry(const CFTPFolderAction& action, bool change) {
+    if (change) {
+        return std::make_unique<CFTPActionCd>(action.m_nID, action.m_pCallerData,
+                                              action.m_pFile.get(), true, false);
+    }
+    return std::make_unique<CFTPActionMd>(action.m_nID, action.m_pCallerData, action.m_pFile.get(),
+                                          true, false);
+}
+
+std::unique_ptr<CFTPFolderAction> MakeEnsure(const EnsureOrder& order, const CFTPAction& action,
+                                             const CFTPFile& folder) {
+    if (order.changeFirst) {
+        return std::make_unique<CFTPActionCdMd>(action.m_nID, action.m_pCallerData, &folder, true,
+                                                false);
+    }
+    return std::make_unique<CFTPActionMdCd>(action.m_nID, action.m_pCallerData, &folder, true,
+                                            false);
+}
+
+std::uint16_t KindOfTry(bool change) {
+    return change ? K::KIND_CD : K::KIND_MD;
+}
+
+void StartEnsure(CFTPRemoteManager& c, CFTPFolderAction& action, const EnsureOrder& order) {
+    const std::uint16_t step = action.m_nStep;
+    const std::uint16_t firstTry = KindOfTry(order.changeFirst);
+    const std::uint16_t secondTry = KindOfTry(!order.changeFirst);
+    if (step == order.first) {
+        if (!action.m_pFile) {
+            FailPlain(c);
+            return;
+        }
+        if (QueueSub(c, action, MakeTry(action, order.changeFirst))) {
+            c.SetStep(action, order.first + 1);
+        }
+        return;
+    }
+    if (step == order.first + 1) {
+        if (!action.m_pSubAction || action.m_pSubAction->m_nKind != firstTry) {
+            FailPlain(c);
+        } else if (action.m_pSubAction->Succeeded()) {
+            c.FinishAction();
+        } else {
+            action.DeleteSubAction();
+            c.SetStep(action, order.first + 2);
+            QueueSub(c, action, MakeTry(action, !order.changeFirst));
+        }
+        return;
+    }
+    if (step == order.first + 2) {
+        if (!action.m_pSubAction || action.m_pSubAction->m_nKind != secondTry) {
+            FailPlain(c);
+            return;
+        }
+        if (action.m_pSubAction->Succeeded()) {
+            c.FinishAction();
+            return;
+        }
+        action.DeleteSubAction();
+        // Neither worked directly: build the ancestors, nearest the root first.
+        std::string path = action.m_pFile->GetPath();
+        if (path.find('/') == std::string::npos) {
+            c.SetStep(action, order.first + 5);
+            FailPlain(c);
+            return;
+        }
+        c.SetStep(action, order.first + 3);
+        CFTPAction* previous = &action;
+        for (auto slash = path.rfind('/'); slash != std::string::npos; slash = path.rfind('/')) {
+            path.erase(slash);
+            CFTPFile ancestor(path, &c, false);
+            auto link = MakeEnsure(order, action, ancestor);
+            link->SetStep(c.GetFrontEnd().Status(), c.GetStatusLane(), order.first + 3);
+            previous->m_pSubAction = std::move(link);
+            previous = previous->m_pSubAction.get();
+            if (!c.GetManager()->PushFront(&c, previous)) {
+                FailPlain(c);
+                return;
+            }
+        }
+        c.m_pAction = nullptr;
+        c.Post(K::RMM_NEXT);
+        return;
+    }
+    if (step == order.first + 3) {
+        if (action.m_pSubAction) {
+            if (!action.m_pSubAction->Succeeded()) {
+                FailPlain(c);
+                return;
+            }
+            action.DeleteSubAction();
+        }
+        if (QueueSub(c, action, MakeTry(action, order.changeFirst))) {
+            c.SetStep(action, order.first + 4);
+        }
+        return;
+    }
+    if (step == order.first + 4) {
+        if (!action.m_pSubAction) {
+            FailPlain(c);
+        } else if (action.m_pSubAction->Succeeded()) {
+            c.FinishAction();
+        } else {
+            action.DeleteSubAction();
+            if (QueueSub(c, action, MakeTry(action, !order.changeFirst))) {
+                c.SetStep(action, order.first + 5);
+            }
+        }
+        return;
+    }
+    if (step == order.first + 5 && action.m_pSubAction && action.m_pSubAction->Succeeded()) {
+        c.FinishAction();
+        return;
+    }
+    FailPlain(c);
+}
+
+void StartCdMd(CFTPRemoteManager& c, CFTPAction& action) {
+    StartEnsure(c, static_cast<CFTPFolderAction&>(action), kCdMd);
+}
+
+void StartMdCd(CFTPRemoteManager& c, CFTPAction& action) {
+    StartEnsure(c, static_cast<CFTPFolderAction&>(action), kMdCd);
+}
+
+// --- Explore ---------------------------------------------------------------------
+
+void StartDir(CFTPRemoteManager& c, CFTPAction& action) {
+    auto& dir = static_cast<CFTPActionDir&>(action);
+    if (dir.m_nStep == STEP_DIR_FIRST) {
+        const CFTPFile* folder = dir.m_pFile ? dir.m_pFile.get() : c.m_pWorkFolder.get();
+        if (!folder) {
+            FailPlain(c);
+            return;
+        }
+        auto cd = std::make_unique<CFTPActionCd>(dir.m_nID, dir.m_pCallerData, folder, true, false);
+        if (QueueSub(c, dir, std::move(cd))) {
+            c.SetStep(dir, STEP_DIR_CWD);
+        }
+        return;
+    }
+    if (dir.m_nStep == STEP_DIR_CWD && SubSucceeded(dir, K::KIND_CD)) {
+        c.SendCommand(K::CMD_TYPE, std::string("A"));
+        c.SetStep(dir, STEP_DIR_TYPE);
+        return;
+    }
+    FailPlain(c);
+}
+
+void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code) {
+    auto& dir = static_cast<CFTPActionDir&>(action);
+    switch (dir.m_nStep) {
+    case STEP_DIR_TYPE:
+        if (code != 200) {
+            c.Fail(K::RESULT_FAILED, code, lines);
+            return;
+        }
+        if (!SendDataCommand(c)) {
+            return;
+        }
+        c.SetStep(dir, STEP_DIR_DATA);
+        return;
+    case STEP_DIR_DATA: {
+        std::string error;
+        if (!OpenDataConnection(c, lines, code, error)) {
+            ReplyLines shown = lines;
+            if (!error.empty()) {
+                shown.push_back(error);
+            }
+            c.Fail(K::RESULT_FAILED, code, shown);
+            return;
+        }
+        dir.m_pListing.clear();
+        c.m_pDataSocket->SetTextMode(false);
+        c.m_pDataSocket->SetBuffer(&dir.m_pListing);
+        c.SendCommand(K::CMD_LIST, std::string());
+        c.ReportBytes(0);
+        c.SetStep(dir, STEP_DIR_LIST);
+        return;
+    }
+    case STEP_DIR_LIST:
+        if (code == 150 || code == 125) {
+            if (c.m_pDataSocket->IsOpen()) {
+                c.m_pDataSocket->m_nTotal = 0;
+                c.m_pDataSocket->ReceiveAll();
+            }
+            return;
+        }
+        if (code == 226 || code == 250) {
+            std::string error;
+            if (!DrainDataConnection(c, error)) {
+                c.Fail(K::RESULT_FAILED, code, {error});
+                return;
+            }
+            if (!dir.m_bAbortSent) {
+                c.FinishAction();
+            } else {
+                c.SetStep(dir, STEP_DIR_ABORT_WAIT);
+            }
+            return;
+        }
+        if (!dir.m_bAbortSent) {
+            c.Fail(K::RESULT_FAILED, code, lines);
+        } else if (code == 550) {
+            c.FinishAction();
+        } else {
+            c.SetStep(dir, STEP_DIR_ABORT_WAIT);
+        }
+        return;
+    default:
+        c.Fail(K::RESULT_FAILED, code, lines);
+        return;
+    }
+}
+
+} // namespace
+
+bool SendDataCommand(CFTPRemoteManager& c) {
+    if (c.UsePassive()) {
+        c.SendCommand(K::CMD_PASV, std::string());
+        return true;
+    }
+    std::string argument;
+    c.m_pListenSocket->Close();
+    if (!c.m_pListenSocket->StartListening() || !c.m_pListenSocket->GetPortArgument(argument)) {
+        c.m_pListenSocket->Close();
+        c.Fail(K::RESULT_FAILED, 0, {"Cannot open a port for the data connection."});
+        return false;
+    }
+    c.SendCommand(K::CMD_PORT, argument);
+    return true;
+}
+
+bool OpenDataConnection(CFTPRemoteManager& c, const ReplyLines& lines, unsigned code,
+                        std::string& error) {
+    if (!c.UsePassive()) {
+        return code == 200;
+    }
+    if (code / 100 != 2) {
+        return false;
+    }
+    std::string host;
+    std::uint16_t port = 0;
+    if (!ParsePasvReply(lines, host, port)) {
+        error = "The server's passive mode reply holds no address.";
+        return false;
+    }
+    // Data goes only to the server we are talking to, whatever address it
+    // announces (a private address behind NAT, or a third party's).
+    const std::string& peer = c.m_pCtrlSocket->GetPeerAddress();
+    if (!peer.empty() && host != peer && peer != "::ffff:" + host) {
+        c.PostNote("The server announced " + host + " for the data connection; using " + peer +
+                   " instead.");
+        host = peer;
+    }
+    if (c.m_pDataSocket->IsOpen()) {
+        c.m_pDataSocket->Close();
+    }
+    if (!c.m_pDataSocket->ConnectTo(host, port, &error)) {
+        if (error.empty()) {
+            error = "Cannot open the data connection.";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool DrainDataConnection(CFTPRemoteManager& c, std::string& error) {
+    // In active mode the server may have connected and sent everything
+    // before its final reply was read: take that connection first.
+    if (!c.m_pDataSocket->IsOpen() && c.m_pListenSocket->m_bListening) {
+        c.m_pListenSocket->OnAccept();
+    }
+    if (c.m_pDataSocket->IsOpen()) {
+        c.m_pDataSocket->ReceiveAll();
+    }
+    if (c.m_pDataSocket->IsOpen()) {
+        c.m_pDataSocket->Close();
+    }
+    if (c.m_pDataSocket->HadError()) {
+        error = c.m_pDataSocket->GetErrorText();
+        return false;
+    }
+    return true;
+}
+
+void RegisterFolderMachines(HandlerTable& table) {
+    table[K::KIND_CD] = {StartCd, ReplyCd, LateCd};
+    table[K::KIND_MD] = {StartMd, ReplyMd, LateMd};
+    table[K::KIND_CDMD] = {StartCdMd, nullptr, nullptr};
+    table[K::KIND_MDCD] = {StartMdCd, nullptr, nullptr};
+    table[K::KIND_DIR] = {StartDir, ReplyDir, nullptr};
+}
+
+} // namespace qb

@@ -1,0 +1,71 @@
+// Folder listing parsers: the raw text of "LIST" turned into the entries of a
+// CFTPFolderContent. A pure layer: no threads, no sockets, no clock of its own
+// ("now" is passed in).
+#pragma once
+
+#include "engine/ftp_file.h"
+#include "platform/types.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace qb {
+
+// What the line parsers need besides the line itself.
+struct ListingContext {
+    // Absolute path of the login folder, as the server reported it.
+    std::string homePath;
+    // The listed folder, relative to the login folder ("" is the login folder).
+    std::string workPath;
+    // "Today", for listed dates that come without a year.
+    std::time_t now = 0;
+};
+
+// The largest size a listing can give: larger numbers saturate here, so that
+// no listed size is ever taken for kUnknownSize.
+inline constexpr FileSize kMaxListedSize = kUnknownSize - 1;
+
+// Takes the next run of non-space characters from `pos` on (only the space
+// character separates). Returns false, with an empty token, when the line is
+// empty or `pos` is at or past its end; the token may be empty when only
+// spaces remained.
+bool NextToken(std::string_view line, std::size_t& pos, std::string_view& token);
+
+// 1 to 12 from a month name, by its first letters (any case); 1 when unknown.
+int MonthFromName(std::string_view text);
+
+// The line parsers. Each adds at most one entry to `content` and returns
+// whether it did. Lines that fit no rule, and entries named "", ".", ".." or
+// with a "/" in the name, add nothing.
+bool ParseUnixLine(std::string_view line, const ListingContext& context,
+                   CFTPFolderContent& content);
+bool ParseMacLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content);
+bool ParseNtLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content);
+bool ParseVmsLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content);
+
+// Whether a server type has a listing parser (0, 1, 4, 8, 9).
+bool IsListingSupported(int serverType);
+
+// The message shown for a server type without a parser.
+std::string UnsupportedServerMessage(int serverType);
+
+enum class ListingParse {
+    Done,        // every line was read
+    Stopped,     // the progress callback asked to stop; entries so far stay
+    Unsupported, // no parser for the server type; nothing was read
+};
+
+// Splits a whole listing into lines (LF, CR or CR LF end a line; a last line
+// without an end counts) and hands each non-empty line to the parser of the
+// server type. A VMS entry whose name stands on a line of its own is joined
+// with its continuation line. After each line, before it is parsed,
+// `progress` (when set) gets the number of bytes read so far and may return
+// false to stop.
+ListingParse ParseListingText(int serverType, std::string_view listing,
+                              const ListingContext& context, CFTPFolderContent& content,
+                              const std::function<bool(std::uint64_t bytesRead)>& progress = {});
+
+} // namespace qb

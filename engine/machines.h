@@ -1,0 +1,34 @@
+// The step machines of the action kinds, as the connection thread enters
+// them, and the helpers they share.
+#pragma once
+
+#include "engine/remote_manager.h"
+
+#include <string>
+
+namespace qb {
+
+// Connect and login.
+void StartConnect(CFTPRemoteManager& c, CFTPAction& action);
+void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code);
+// The server type from the reply to "SYST" (0 unless it has one line).
+int IdentifyServer(const ReplyLines& lines);
+// The folder quoted in a "PWD" reply; false (and "") when nothing is quoted.
+bool ParsePwdReply(const std::string& line, std::string& path);
+
+// The folder machines (change, create, ensure, explore).
+void RegisterFolderMachines(HandlerTable& table);
+
+// Data connection steps shared by explore and the transfers.
+// Sends "PASV", or opens the listening socket and sends "PORT"; false (the
+// action has failed) when no port could be opened.
+bool SendDataCommand(CFTPRemoteManager& c);
+// The reply to "PASV"/"PORT": connects in passive mode. False with a reason
+// in `error` (possibly empty) when the data connection cannot be had.
+bool OpenDataConnection(CFTPRemoteManager& c, const ReplyLines& lines, unsigned code,
+                        std::string& error);
+// After the transfer's final reply: receives what is left and closes the
+// data connection. False with the reason when the data could not be stored.
+bool DrainDataConnection(CFTPRemoteManager& c, std::string& error);
+
+} // namespace qb

@@ -1,0 +1,2 @@
+# Whole listings for every server type; seeds in corpus/fuzz_listing.
+qb_fuzzer(fuzz_listing fuzz_listing.cpp)

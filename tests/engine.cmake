@@ -1,0 +1,2 @@
+qb_test(test_engine_units LABELS core SOURCES test_engine_units.cpp)
+qb_test(test_engine_session LABELS threaded SOURCES test_engine_session.cpp)

@@ -1,0 +1,362 @@
+// Connect, login, folders and data connections against a scripted server.
+#include "dispatch/manager.h"
+#include "engine/remote_manager.h"
+#include "engine/secretary.h"
+#include "tests/support/recorders.h"
+#include "tests/support/script_server.h"
+
+#include <gtest/gtest.h>
+
+namespace qb {
+namespace {
+
+using namespace std::chrono_literals;
+using Commands = std::vector<std::string>;
+
+const char* const kListing = "drwxr-xr-x 2 u g 4096 Jan 10 2024 pub\r\n"
+                             "-rw-r--r-- 1 u g 1234 Jan 10 2024 readme.txt\r\n";
+
+class Session : public ::testing::Test {
+protected:
+    Session() {
+        secretary = std::make_unique<CFTPSecretary>(fe.Get());
+        EngineOptions options;
+        options.restartFirstDelay = 10ms;
+        options.restartMaxDelay = 40ms;
+        manager = std::make_unique<CFTPManager>(fe.Get(), DefaultHandlers(), options);
+        manager->SetSecretary(secretary.get());
+    }
+    ~Session() override { manager.reset(); }
+
+    // The usual login of user u with password p into /home/u.
+    void ScriptLogin(const std::string& syst = "215 UNIX Type: L8") {
+        server.Greet()
+            .On("USER u", "331 Password required")
+            .On("PASS p", "230 Logged in")
+            .On("REST 100", "350 Restarting at 100")
+            .On("REST 0", "350 Restarting at 0")
+            .On("SYST", syst)
+            .On("PWD", "257 \"/home/u\" is the current directory");
+    }
+    void ScriptList(bool passive, const std::string& listing = kListing) {
+        server.On("TYPE A", "200 Type set to A");
+        if (passive) {
+            server.Pasv();
+        } else {
+            server.Port();
+        }
+        server.SendData("LIST", listing);
+    }
+
+    CFTPRemoteManager* Connect(const std::string& folder = "", const FirewallSettings& fw = {},
+                               const std::string& host = "127.0.0.1") {
+        CFTPRemoteManager* c = nullptr;
+        const std::size_t before = fe.Events().Count("Idle");
+        EXPECT_NE(manager->Connect(host, "u", "p", folder, server.ListenPort(),
+                                   std::make_unique<CFTPActionCallerDataConnect>(1, true), &c, fw),
+                  0u);
+        EXPECT_TRUE(fe.Events().WaitForCount("Idle", before + 1));
+        return c;
+    }
+
+    bool WaitIdle(std::size_t n) { return fe.Events().WaitForCount("Idle", n); }
+
+    // Commands after the login's "PWD".
+    Commands AfterLogin() {
+        Commands all = server.Commands();
+        auto pwd = std::find(all.begin(), all.end(), "PWD");
+        return pwd == all.end() ? Commands{} : Commands(pwd + 1, all.end());
+    }
+
+    test::ScriptServer server;
+    test::RecordingFrontEnd fe;
+    std::unique_ptr<CFTPSecretary> secretary;
+    std::unique_ptr<CFTPManager> manager;
+};
+
+// Passive (firewall type 5) and active data connections.
+class DataModes : public Session, public ::testing::WithParamInterface<bool> {
+protected:
+    FirewallSettings Mode() const {
+        FirewallSettings fw;
+        fw.enabled = GetParam();
+        fw.type = 5;
+        fw.proxyHost = "proxy.invalid"; // never used with type 5
+        return fw;
+    }
+};
+
+TEST_P(DataModes, LoginListsTheLoginFolder) {
+    ScriptLogin();
+    ScriptList(GetParam());
+    server.Start();
+    CFTPRemoteManager* c = Connect("", Mode());
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    Commands after = AfterLogin();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0], "TYPE A");
+    if (GetParam()) {
+        EXPECT_EQ(after[1], "PASV");
+    } else {
+        EXPECT_EQ(after[1].rfind("PORT 127,0,0,1,", 0), 0u) << after[1];
+    }
+    EXPECT_EQ(after[2], "LIST");
+    EXPECT_TRUE(c->m_bResume);
+    EXPECT_EQ(c->m_nServerType, CFTPConstants::SERVER_UNIX_SYST);
+    EXPECT_EQ(c->m_pHomeFolder->m_strName, "/home/u");
+    EXPECT_EQ(c->m_pWorkFolder->GetPath(), "");
+    EXPECT_EQ(c->GetHostName(), "127.0.0.1");
+    EXPECT_TRUE(fe.Questions().empty());
+    EXPECT_EQ(fe.Events().Count("cmd PASS X"), 1u) << "the password is hidden in the log";
+}
+
+TEST_P(DataModes, ExploreChangesFolderOnceAndReportsListingErrors) {
+    ScriptLogin();
+    ScriptList(GetParam());
+    server.On("CWD /home/u/pub", "250 OK");
+    ScriptList(GetParam(), "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n");
+    ScriptList(GetParam(), "-rw-r--r-- 1 u g 7 Feb  1 2023 b.c\r\n");
+    server.On("TYPE A", "200 Type set to A");
+    if (GetParam()) {
+        server.Pasv();
+    } else {
+        server.Port();
+    }
+    server.On("LIST", "550 No files found");
+    server.Start();
+    CFTPRemoteManager* c = Connect("", Mode());
+    CFTPFile pub("pub", c, false);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+        ASSERT_TRUE(WaitIdle(2 + i));
+    }
+    EXPECT_EQ(server.Mismatch(), "");
+    Commands after = server.Commands();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "CWD /home/u/pub"), 1)
+        << "the second explore of the work folder sends no CWD";
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content a.c:7"), 1u);
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0],
+              "Failed to explore folder\n127.0.0.1 : pub\n\n550 No files found\n");
+    EXPECT_EQ(c->m_pWorkFolder->GetPath(), "pub");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, DataModes, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Passive" : "Active";
+                         });
+
+TEST_F(Session, LoginVariants) {
+    struct Case {
+        const char* name;
+        std::function<void(test::ScriptServer&)> script;
+        const char* folder;
+        std::vector<std::string> questions;
+        bool resume;
+    };
+    const Case cases[] = {
+        {"USER answered with 230 sends no PASS",
+         [](test::ScriptServer& s) {
+             s.Greet().On("USER u", "230 Welcome").On("REST 100", "502 No").On("SYST", "215 UNIX");
+         },
+         "",
+         {},
+         false},
+        {"a failed login folder is shown and the login goes on",
+         [](test::ScriptServer& s) {
+             s.Greet()
+                 .On("USER u", "331 Password")
+                 .On("PASS p", "230 In")
+                 .On("CWD /srv/missing", "550 /srv/missing: No such directory")
+                 .On("REST 100", "500 Unknown command")
+                 .On("SYST", "500 Unknown command");
+         },
+         "/srv/missing",
+         {"Failed to change initial remote folder!\n550 /srv/missing: No such directory"},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecordingFrontEnd caseFe;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        c.script(s);
+        s.On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Port().SendData("LIST", "");
+        s.Start();
+        CFTPRemoteManager* conn = nullptr;
+        ASSERT_NE(
+            caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr, &conn),
+            0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_EQ(caseFe.Questions(), c.questions);
+        EXPECT_EQ(caseFe.Events().Count("ConnectDone result=0 ok content"), 1u);
+        EXPECT_EQ(conn->m_bResume, c.resume);
+        EXPECT_EQ(conn->m_pHomeFolder->m_strName, "");
+    }
+}
+
+TEST_F(Session, ProxyLogins) {
+    struct Case {
+        std::uint16_t type;
+        Commands expected;
+        bool remembered;
+    };
+    const Case cases[] = {
+        {1, {"USER pu", "PASS pp", "SITE ftp.real.test", "USER u", "PASS p"}, true},
+        {2, {"USER pu", "PASS pp", "USER u@ftp.real.test", "PASS p"}, true},
+        {3, {"USER u@ftp.real.test", "PASS p"}, false},
+        {4, {"OPEN ftp.real.test", "USER u", "PASS p"}, false},
+        {7, {"OPEN ftp.real.test", "USER u", "PASS p"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type));
+        test::RecordingFrontEnd caseFe;
+        caseFe.logHost = true;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        s.Greet("220 Proxy ready");
+        for (const auto& command : c.expected) {
+            const bool password = command.rfind("PASS", 0) == 0;
+            const bool last = &command == &c.expected.back();
+            s.On(command, last ? "230 Logged in" : (password ? "230 Proxy login ok" : "331 Go on"));
+        }
+        s.On("REST 100", "350 OK").On("REST 0", "350 OK").On("SYST", "215 UNIX Type: L8");
+        s.On("PWD", "257 \"/pub\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
+        s.Start();
+        FirewallSettings fw;
+        fw.enabled = true;
+        fw.type = c.type;
+        fw.proxyHost = "127.0.0.1";
+        fw.proxyPort = s.ListenPort();
+        fw.proxyUser = "pu";
+        fw.proxyPassword = "pp";
+        CFTPRemoteManager* conn = nullptr;
+        ASSERT_NE(caseManager.Connect("ftp.real.test", "u", "p", "", 21, nullptr, &conn, fw), 0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        EXPECT_EQ(s.Mismatch(), "");
+        Commands got = s.Commands();
+        ASSERT_GE(got.size(), c.expected.size());
+        EXPECT_EQ(Commands(got.begin(), got.begin() + static_cast<long>(c.expected.size())),
+                  c.expected);
+        EXPECT_EQ(caseFe.Events().Count(
+                      "RememberProxy 127.0.0.1:" + std::to_string(s.ListenPort()) + " pu"),
+                  c.remembered ? 1u : 0u);
+        EXPECT_EQ(conn->GetHostName(), "ftp.real.test");
+        EXPECT_EQ(caseFe.Events().Count("cmd ftp.real.test : PWD"), 1u)
+            << "log lines show the real host once the login is forwarded";
+    }
+}
+
+TEST_F(Session, ARefusedConnectionFailsWithItsReason) {
+    net::Socket probe;
+    ASSERT_TRUE(net::ListenTcp("127.0.0.1", probe).ok());
+    std::string address;
+    std::uint16_t port = 0;
+    net::LocalEndpoint(probe.Fd(), address, port);
+    probe.Close();
+    CFTPRemoteManager* c = nullptr;
+    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", port, nullptr, &c), 0u);
+    ASSERT_TRUE(WaitIdle(1)) << ::testing::PrintToString(fe.Events().Events());
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0].rfind("Failed to connect!\n", 0), 0u);
+    EXPECT_NE(fe.Questions()[0].find("refused"), std::string::npos);
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=6 failed"), 1u);
+}
+
+TEST_F(Session, ABusyServerIsRetriedWithAPauseUntilStopped) {
+    server.Greet("421 Too many users, try later").CloseAfterLast();
+    server.Start(50);
+    CFTPRemoteManager* c = nullptr;
+    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", server.ListenPort(), nullptr, &c), 0u);
+    for (int i = 0; i < 500 && server.ConnectionsServed() < 4; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GE(server.ConnectionsServed(), 4);
+    manager->PostStop(true);
+    ASSERT_TRUE(WaitIdle(1));
+    EXPECT_TRUE(fe.Questions().empty()) << "restarts show nothing";
+    EXPECT_GE(fe.Events().Count("note Connection failed; trying again in 10 ms."), 1u);
+    EXPECT_GE(fe.Events().Count("note Connection failed; trying again in 40 ms."), 1u);
+}
+
+TEST_F(Session, AServerThatHangsUpFailsTheStepAndEndsTheConnection) {
+    ScriptLogin();
+    ScriptList(false);
+    server.On("CWD /home/u/pub", "421 Timeout").CloseAfterLast();
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    CFTPFile pub("pub", c, false);
+    ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_TRUE(fe.Events().WaitForCount("ConnectionEnded", 1));
+    EXPECT_FALSE(manager->IsConnected(c));
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_NE(fe.Questions()[0].find("421 Timeout"), std::string::npos);
+}
+
+TEST_F(Session, AHangUpWhileWaitingIsShownAsAFailure) {
+    ScriptLogin();
+    ScriptList(false);
+    test::ScriptServer::Step hangUp;
+    hangUp.expect = "CWD /home/u/pub";
+    hangUp.closeAfter = true;
+    server.Add(hangUp);
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    CFTPFile pub("pub", c, false);
+    ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0], "Failed to explore folder\n127.0.0.1 : pub\n\n\n"
+                                 "Failed to change working folder to\n127.0.0.1 : pub\n\n"
+                                 "Connection closed by server.\n");
+    ASSERT_TRUE(fe.Events().WaitForCount("ConnectionEnded", 1));
+}
+
+TEST_F(Session, EnsuringANestedFolderBuildsItsAncestorsInOrder) {
+    ScriptLogin();
+    ScriptList(false);
+    server.On("MKD /home/u/a/b/c", "550 No such directory")
+        .On("CWD /home/u/a/b/c", "550 No such directory")
+        .On("MKD /home/u/a", "550 Exists")
+        .On("CWD /home/u/a", "250 OK")
+        .On("MKD /home/u/a/b", "257 \"/home/u/a/b\" created")
+        .On("MKD /home/u/a/b/c", "257 \"/home/u/a/b/c\" created");
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    CFTPFile target("a/b/c", c, false);
+    ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionMdCd>(99, nullptr, &target)));
+    c->Post(CFTPConstants::RMM_NEXT);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(AfterLogin().size(), 9u);
+    EXPECT_TRUE(fe.Questions().empty());
+    auto events = fe.Events().Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "RemoteFolderCreated a/b"), 1);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "RemoteFolderCreated a/b/c"), 1);
+    EXPECT_EQ(c->m_pWorkFolder->GetPath(), "a");
+}
+
+TEST_F(Session, APassiveAddressElsewhereIsReplacedByTheServers) {
+    ScriptLogin();
+    server.On("TYPE A", "200 OK").Pasv("10,9,8,7").SendData("LIST", kListing);
+    server.Start();
+    FirewallSettings fw;
+    fw.enabled = true;
+    fw.type = 5;
+    Connect("", fw);
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    EXPECT_EQ(fe.Events().Count("note The server announced 10.9.8.7 for the data connection; "
+                                "using 127.0.0.1 instead."),
+              1u);
+}
+
+} // namespace
+} // namespace qb

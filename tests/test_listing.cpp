@@ -1,0 +1,1088 @@
+#include "engine/listing_parser.h"
+#include "platform/time_util.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qb {
+namespace {
+
+using namespace std::string_literals;
+
+std::time_t At(int year, int month, int day, int hour = 12, int minute = 0) {
+    return FromLocalTime(LocalTime{year, month, day, hour, minute, 0});
+}
+
+const std::time_t kFifthOfDecember = At(2025, 12, 5);
+
+std::string Format(const LocalTime& t) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return text;
+}
+
+CFTPFolderContent NewContent() {
+    return CFTPFolderContent(CFTPFile("pub", nullptr, false));
+}
+
+ListingContext Context(std::time_t now = kFifthOfDecember) {
+    return ListingContext{"/home/u", "pub", now};
+}
+
+// Every entry: files first, then folders, each in listing order.
+std::vector<const CFTPFile*> Entries(const CFTPFolderContent& content) {
+    std::vector<const CFTPFile*> all;
+    for (std::size_t i = 0; i < content.GetFiles().GetSize(); ++i) {
+        all.push_back(content.GetFiles().GetAt(i));
+    }
+    for (std::size_t i = 0; i < content.GetFolders().GetSize(); ++i) {
+        all.push_back(content.GetFolders().GetAt(i));
+    }
+    return all;
+}
+
+// One expected entry; a null name means "no entry".
+struct Want {
+    const char* name;
+    bool isFile = true;
+    FileSize size = 0;
+    LocalTime time{};
+    const char* link = "";
+};
+
+constexpr Want kNone{nullptr};
+
+void ExpectOnly(const CFTPFolderContent& content, const Want& want, const std::string& label) {
+    const auto all = Entries(content);
+    if (!want.name) {
+        EXPECT_TRUE(all.empty()) << label << ": got " << all.front()->m_strName;
+        return;
+    }
+    ASSERT_EQ(all.size(), 1u) << label;
+    const CFTPFile& entry = *all.front();
+    EXPECT_EQ(entry.m_strName, want.name) << label;
+    EXPECT_EQ(entry.m_bFile, want.isFile) << label;
+    EXPECT_EQ(entry.m_nSize, want.size) << label;
+    EXPECT_EQ(Format(ToLocalTime(entry.m_time)), Format(want.time)) << label;
+    EXPECT_EQ(entry.m_strLink, want.link) << label;
+    EXPECT_EQ(entry.GetPath(), "pub/"s + want.name) << label;
+}
+
+using LineParserFn = bool (*)(std::string_view, const ListingContext&, CFTPFolderContent&);
+
+struct LineCase {
+    std::string line;
+    Want want;
+    std::time_t now = kFifthOfDecember;
+};
+
+void RunLineCases(LineParserFn parse, const std::vector<LineCase>& cases) {
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        const bool added = parse(c.line, Context(c.now), content);
+        EXPECT_EQ(added, c.want.name != nullptr) << c.line;
+        ExpectOnly(content, c.want, c.line);
+    }
+}
+
+// --- Tokens and month names --------------------------------------------------
+
+TEST(ListingTokens, NextTokenTakesRunsOfNonSpaces) {
+    const std::string_view line = "  ab\tc   d ";
+    std::size_t pos = 0;
+    std::string_view token = "stale";
+    ASSERT_TRUE(NextToken(line, pos, token));
+    EXPECT_EQ(token, "ab\tc") << "only the space character separates";
+    EXPECT_EQ(pos, 6u);
+    ASSERT_TRUE(NextToken(line, pos, token));
+    EXPECT_EQ(token, "d");
+    ASSERT_TRUE(NextToken(line, pos, token)) << "a trailing space still gives a token";
+    EXPECT_EQ(token, "");
+    EXPECT_FALSE(NextToken(line, pos, token));
+    EXPECT_EQ(token, "");
+
+    pos = 0;
+    token = "stale";
+    EXPECT_FALSE(NextToken("", pos, token));
+    EXPECT_EQ(token, "");
+    pos = 99;
+    EXPECT_FALSE(NextToken("abc", pos, token));
+    EXPECT_EQ(pos, 99u);
+}
+
+TEST(ListingTokens, MonthFromFirstLetters) {
+    const std::pair<const char*, int> cases[] = {
+        {"Jan", 1},  {"FEB", 2}, {"mar", 3},  {"Apr", 4},   {"May", 5},  {"Jun", 6},
+        {"Jul", 7},  {"Aug", 8}, {"Sep", 9},  {"Oct", 10},  {"Nov", 11}, {"Dec", 12},
+        {"Juli", 7}, {"Mai", 5}, {"Okt", 10}, {"szept", 9}, {"JUI", 7},  {"Jam", 1},
+        {"A", 8},    {"J", 7},   {"M", 5},    {"", 1},      {"7", 1},    {"\xd0\xbc", 1},
+    };
+    for (const auto& [text, month] : cases) {
+        EXPECT_EQ(MonthFromName(text), month) << text;
+    }
+}
+
+// --- UNIX -----------------------------------------------------------------------
+
+TEST(ListingUnix, EntriesDatesAndSizes) {
+    RunLineCases(
+        &ParseUnixLine,
+        {
+            {"drwxr-xr-x   2 user  group   512 Mar  3 14:05 my docs",
+             {"my docs", false, 512, {2025, 3, 3, 14, 5, 0}}},
+            {"-rw-r--r--   1 user  group  1234 Jan 25  2001 a.txt",
+             {"a.txt", true, 1234, {2001, 1, 25, 0, 0, 0}}},
+            {"-rw-r--r-- 1 u g 5 Mar 3 2001   a  b  ", {"a  b  ", true, 5, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g 5000000000 Mar 3 2001 big",
+             {"big", true, 5000000000ULL, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g 99999999999999999999999 Mar 3 2001 huge",
+             {"huge", true, kMaxListedSize, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g 18446744073709551615 Mar 3 2001 max",
+             {"max", true, kMaxListedSize, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g x12 Mar 3 2001 f", {"f", true, 0, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g -528 Mar 3 2001 f", {"f", true, 0, {2001, 3, 3}}},
+            {"-rw-r--r-- 1 u g 7 Mar  3  3:07 early", {"early", true, 7, {2025, 3, 3, 3, 7, 0}}},
+            {"-rw-r--r-- 1 u g 7 Jan  1 00:0 busybox", {"busybox", true, 7, {2025, 1, 1}}},
+            // Fields that form no valid time: the day at 00:00, else 1 January.
+            {"-rw-r--r-- 1 u g 5 Mar 3 25:10 f", {"f", true, 5, {2025, 3, 3}}},
+            {"-rw-r--r-- 1 u g 5 Feb 30 2001 f", {"f", true, 5, {2025, 1, 1}}},
+            {"-rw-r--r-- 1 u g 5 Feb 29 2004 leap", {"leap", true, 5, {2004, 2, 29}}},
+            {"-rw-r--r-- 1 u g 5 Jan 9999999999999 2001 f", {"f", true, 5, {2025, 1, 1}}},
+            // Lines that are not entries.
+            {"total 42", kNone},
+            {"crw-r--r-- 1 root kmem 0, 27 Jan 30 11:42 kmem", kNone},
+            {"drwxr-xr-x   8 98 98 512 Oct 22 13:06 .", kNone},
+            {"drwxr-xr-x   8 98 98 512 Oct 22 13:06 ..", kNone},
+            {"drwxr-xr-x 2 0 0 4096 Mar 18  2007  ", kNone},
+            {"drwxr-xr-x 3 ftp ftp 4096 May 15 18:11", kNone},
+            {"-rw-r--r-- 1 u g 5 Mar 3 2001 ../../etc/passwd", kNone},
+            {"-", kNone},
+        });
+}
+
+TEST(ListingUnix, YearOfDatesWithATime) {
+    // On 5 December a date that lies after today belongs to the year before.
+    const struct {
+        const char* date;
+        int year;
+    } cases[] = {
+        {"Mar  3 14:05", 2025}, {"Dec  5 23:59", 2025}, {"Dec  6 00:00", 2024},
+        {"Dec 20 14:05", 2024}, {"Jan  1 00:00", 2025},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_TRUE(ParseUnixLine("-rw-r--r-- 1 u g 1 "s + c.date + " f", Context(), content));
+        EXPECT_EQ(ToLocalTime(content.GetFiles().GetAt(0)->m_time).year, c.year) << c.date;
+    }
+    // On 1 January every other day of the year is still ahead.
+    CFTPFolderContent content = NewContent();
+    ASSERT_TRUE(
+        ParseUnixLine("-rw-r--r-- 1 u g 1 Jan  2 10:00 f", Context(At(2026, 1, 1, 0, 5)), content));
+    EXPECT_EQ(ToLocalTime(content.GetFiles().GetAt(0)->m_time).year, 2025);
+}
+
+TEST(ListingUnix, ListedYearsAreHeldWithin1980To2030) {
+    const std::pair<const char*, int> cases[] = {
+        {"1975", 1980}, {"1980", 1980}, {"2030", 2030}, {"2047", 2030},
+        {"1800", 1980}, {"x", 1980},    {"209", 1980},  {"99999999999999999999", 2030},
+    };
+    for (const auto& [written, year] : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_TRUE(
+            ParseUnixLine("-rw-r--r-- 1 u g 100 Jan 1 "s + written + " old", Context(), content));
+        EXPECT_EQ(Format(ToLocalTime(content.GetFiles().GetAt(0)->m_time)),
+                  Format(LocalTime{year, 1, 1, 0, 0, 0}))
+            << written;
+    }
+}
+
+TEST(ListingUnix, LinksAreFoldersWithTargets) {
+    const LocalTime jan2001{2001, 1, 1};
+    RunLineCases(
+        &ParseUnixLine,
+        {
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 bin -> usr/bin",
+             {"bin", false, 7, jan2001, "usr/bin"}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 sh -> sh",
+             {"sh", false, 7, jan2001, "/home/u/pub/sh"}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 a b -> /x y", {"a b", false, 7, jan2001, "/x y"}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 a -> b -> /c",
+             {"a -> b", false, 7, jan2001, "/c"}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 a->/b", {"a", false, 7, jan2001, "/b"}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 pub", {"pub", false, 7, jan2001, ""}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 dangling -> ",
+             {"dangling", false, 7, jan2001, ""}},
+            // A folder line keeps its arrow: only links have targets.
+            {"drwxr-xr-x 1 root root 7 Jan 1 2001 a -> b", {"a -> b", false, 7, jan2001, ""}},
+            {"lrwxrwxrwx 1 root root 7 Jan 1 2001 .. -> /", kNone},
+            {"l->", kNone},
+        });
+}
+
+TEST(ListingUnix, TargetsWithoutSlashAreMadeAbsolute) {
+    const struct {
+        const char* home;
+        const char* work;
+        const char* target;
+        const char* link;
+    } cases[] = {
+        {"/home/u", "pub", "sh", "/home/u/pub/sh"},
+        {"/home/u", "pub/src", "sh", "/home/u/pub/src/sh"},
+        {"/home/u", "", "sh", "/home/u/sh"},
+        {"/", "pub", "sh", "/pub/sh"},
+        {"/", "", "sh", "/sh"},
+        {"/home/u", "pub", "usr/bin", "usr/bin"},
+        {"/home/u", "pub", "../os2", "../os2"},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        const ListingContext context{c.home, c.work, kFifthOfDecember};
+        ASSERT_TRUE(
+            ParseUnixLine("lrwxrwxrwx 1 0 0 2 Jan 1 2001 x -> "s + c.target, context, content));
+        EXPECT_EQ(content.GetFolders().GetAt(0)->m_strLink, c.link) << c.home << " " << c.work;
+    }
+}
+
+TEST(ListingMac, FewerColumnsBeforeTheSize) {
+    RunLineCases(&ParseMacLine,
+                 {
+                     {"-rw-r--r--    54149       27826    81975 Jul 22  2010 09.jpg",
+                      {"09.jpg", true, 81975, {2010, 7, 22}}},
+                     {"drwxr-xr-x               folder        2 Jan  4 14:51 Alias_to_Steak",
+                      {"Alias_to_Steak", false, 2, {2025, 1, 4, 14, 51, 0}}},
+                     {"lrwxr-xr-x               folder        0 Jan  4  2001 alias -> target",
+                      {"alias", false, 0, {2001, 1, 4}, "/home/u/pub/target"}},
+                     {"total 3", kNone},
+                 });
+}
+
+// --- Windows NT -----------------------------------------------------------------
+
+TEST(ListingNt, DosStyleEntries) {
+    RunLineCases(
+        &ParseNtLine,
+        {
+            {"12-31-99  11:59PM       <DIR>          Data",
+             {"Data", false, 0, {1999, 12, 31, 23, 59, 0}}},
+            {"01-02-98  09:05AM  1234 a b.txt", {"a b.txt", true, 1234, {1998, 1, 2, 9, 5, 0}}},
+            {"05-22-97  12:08AM                  5000000000 AUTOEXEC.BAK",
+             {"AUTOEXEC.BAK", true, 5000000000ULL, {1997, 5, 22, 0, 8, 0}}},
+            {"01-02-98  09:05AM  99999999999999999999999 huge",
+             {"huge", true, kMaxListedSize, {1998, 1, 2, 9, 5, 0}}},
+            {"01-02-98  09:05AM  1226672x x.exe", {"x.exe", true, 1226672, {1998, 1, 2, 9, 5, 0}}},
+            {"02-03-09  04:42PM  1,951,823 VH203_FR.pdf",
+             {"VH203_FR.pdf", true, 1951823, {2009, 2, 3, 16, 42, 0}}},
+            {"02-03-09  04:42PM  1,,2 odd", {"odd", true, 1, {2009, 2, 3, 16, 42, 0}}},
+            // The name is the rest of the line: leading spaces go, others stay.
+            {"12-03-96  06:38PM       <DIR>           10 years and under ",
+             {"10 years and under ", false, 0, {1996, 12, 3, 18, 38, 0}}},
+            // UNIX style lines from the same server.
+            {"-rw-r--r-- 1 u g 5 Mar 3 2001 f", {"f", true, 5, {2001, 3, 3}}},
+            {"12-07-10  12:05AM       <DIR>    ", kNone},
+            {"11-02-09  05:32PM       <DIR>          ..", kNone},
+            {"", kNone},
+        });
+}
+
+TEST(ListingNt, TwelveAndTwentyFourHourClocks) {
+    const std::pair<const char*, LocalTime> cases[] = {
+        {"12:30PM", {2010, 12, 25, 12, 30, 0}}, {"12:30AM", {2010, 12, 25, 0, 30, 0}},
+        {"12:00AM", {2010, 12, 25, 0, 0, 0}},   {"01:15pm", {2010, 12, 25, 13, 15, 0}},
+        {"11:59PM", {2010, 12, 25, 23, 59, 0}}, {"12:30ZM", {2010, 12, 25, 0, 30, 0}},
+        {"17:03", {2010, 12, 25, 17, 3, 0}},    {"08:08", {2010, 12, 25, 8, 8, 0}},
+        {"PM", {2010, 12, 25, 12, 0, 0}},       {"7", {2010, 12, 25, 7, 0, 0}},
+        {"13:00PM", {2010, 12, 25, 0, 0, 0}}, // 25:00 is no time: the day at 00:00
+    };
+    for (const auto& [clock, time] : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_TRUE(ParseNtLine("12-25-10  "s + clock + "  1 f", Context(), content));
+        EXPECT_EQ(Format(ToLocalTime(content.GetFiles().GetAt(0)->m_time)), Format(time)) << clock;
+    }
+}
+
+TEST(ListingNt, YearsOfTwoAndFourDigits) {
+    const std::pair<const char*, LocalTime> cases[] = {
+        {"01-06-00", {2000, 1, 6}},   {"01-06-69", {2069, 1, 6}},   {"01-06-70", {1970, 1, 6}},
+        {"01-06-99", {1999, 1, 6}},   {"01-06-1979", {1979, 1, 6}}, {"10-19-1968", {1970, 10, 19}},
+        {"2002-09-02", {2002, 9, 2}}, {"20-05-97", {2025, 1, 1}}, // month 20: no date, 1 January of
+                                                                  // this year
+    };
+    for (const auto& [date, time] : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_TRUE(ParseNtLine(date + "  12:00AM  1 f"s, Context(), content));
+        EXPECT_EQ(Format(ToLocalTime(content.GetFiles().GetAt(0)->m_time)), Format(time)) << date;
+    }
+}
+
+// --- VMS ------------------------------------------------------------------------
+
+TEST(ListingVms, EntriesInBlocks) {
+    const LocalTime thisYear{2025, 1, 1};
+    RunLineCases(
+        &ParseVmsLine,
+        {
+            {"SRC.DIR;1   2/3  5-DEC-1999 10:20:30 [GRP,USR] (RWED,RWED,RE,)",
+             {"SRC", false, 2, {1999, 12, 5, 10, 20, 30}}},
+            {"MAIN.FOR;4  12  5-DEC-1999 10:20",
+             {"MAIN.FOR;4", true, 12, {1999, 12, 5, 10, 20, 0}}},
+            {"37-vms-file;1       155   2-JUL-2003 10:30:13.64",
+             {"37-vms-file;1", true, 155, {2003, 7, 2, 10, 30, 13}}},
+            {"38.TXT;1    2/8    7-JAN-2000    [IV2_XXX]   (RWED,RWED,RE,)",
+             {"38.TXT;1", true, 2, {2000, 1, 7}}},
+            {"test.dir;1 1 4-MAR-1999 22:14:34", {"test", false, 1, {1999, 3, 4, 22, 14, 34}}},
+            {"OLD.DIR;2 1 4-MAR-1999", {"OLD.DIR;2", true, 1, {1999, 3, 4}}},
+            {"FILE.;1", {"FILE.;1", true, 0, thisYear}},
+            {"X.;1 1 1-JAN-1975", {"X.;1", true, 1, {1980, 1, 1}}},
+            {"X.;1 1 1-JAN-2099", {"X.;1", true, 1, {2030, 1, 1}}},
+            {"X.;1 1 30-FEB-2001", {"X.;1", true, 1, thisYear}},
+            {"X.;1 1 10:61:00", {"X.;1", true, 1, thisYear}},
+            {"X.;1 99999999999999999999999", {"X.;1", true, kMaxListedSize, thisYear}},
+            {"PICS.DIR;1\tNo privilege for attempted operation", {"PICS", false, 0, thisYear}},
+            {"Directory ANONYMOUS_ROOT:[000000]", kNone},
+            {"Total of 11 files, 17 blocks.", kNone},
+            {"*.*;0              <%RMS-E-FNF, file not found>", kNone},
+            {"..DIR;1 1 4-MAR-1999", kNone},
+            {";", {";", true, 0, thisYear}},
+        });
+}
+
+// --- Whole listings -------------------------------------------------------------
+
+std::string UnixLine(const std::string& name) {
+    return "-rw-r--r-- 1 u g 1 Jan 1 2001 " + name;
+}
+
+std::vector<std::string> Names(const CFTPFolderContent& content) {
+    std::vector<std::string> names;
+    for (const CFTPFile* entry : Entries(content)) {
+        names.push_back(entry->m_strName);
+    }
+    return names;
+}
+
+TEST(ListingText, LineEnds) {
+    using Names_ = std::vector<std::string>;
+    const std::string a = UnixLine("a");
+    const std::string b = UnixLine("b");
+    const struct {
+        const char* label;
+        std::string listing;
+        Names_ names;
+    } cases[] = {
+        {"LF", a + "\n" + b + "\n", {"a", "b"}},
+        {"CR LF", a + "\r\n" + b + "\r\n", {"a", "b"}},
+        {"CR alone", a + "\r" + b + "\r", {"a", "b"}},
+        {"CR before a line start keeps that byte", a + "\r" + b, {"a", "b"}},
+        {"LF CR ends two lines", a + "\n\r" + b + "\n\r", {"a", "b"}},
+        {"no end after the last line", a + "\r\n" + b, {"a", "b"}},
+        {"a single line without an end", a, {"a"}},
+        {"empty lines", "\n\r\n" + a + "\r\n\r\n\n", {"a"}},
+        {"empty listing", "", {}},
+        {"a name cannot hold a CR", a + "\rx\r\n", {"a"}},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        EXPECT_EQ(ParseListingText(0, c.listing, Context(), content), ListingParse::Done);
+        EXPECT_EQ(Names(content), c.names) << c.label;
+    }
+}
+
+TEST(ListingText, VmsNamesOnALineOfTheirOwnAreJoined) {
+    const std::string listing = "Directory DKA0:[PUB]\r\n"
+                                "\r\n"
+                                "LONG_NAME_OF_A_FILE.TXT;3\r\n"
+                                "          12/15  2-JUN-1998 07:32:04  [G,O]  (RWED,RWED,,)\r\n"
+                                "SHORT.TXT;1  3  2-JUN-1998 07:32:04\r\n"
+                                "WRAPPED_FOLDER.DIR;1\r\n"
+                                "NEXT.TXT;1  4  3-JUN-1998 08:00\r\n"
+                                "NOPRIV.LOG;23\r\n"
+                                "      <%SYSTEM-F-NOPRIV, insufficient privilege>\r\n"
+                                "\r\n"
+                                "Total of 5 files, 19/25 blocks.\r\n"
+                                "LAST.TXT;1";
+    CFTPFolderContent content = NewContent();
+    ASSERT_EQ(ParseListingText(8, listing, Context(), content), ListingParse::Done);
+    const struct {
+        const char* name;
+        bool isFile;
+        FileSize size;
+        LocalTime time;
+    } want[] = {
+        {"LONG_NAME_OF_A_FILE.TXT;3", true, 12, {1998, 6, 2, 7, 32, 4}},
+        {"SHORT.TXT;1", true, 3, {1998, 6, 2, 7, 32, 4}},
+        {"NEXT.TXT;1", true, 4, {1998, 6, 3, 8, 0, 0}},
+        {"NOPRIV.LOG;23", true, 0, {2025, 1, 1}},
+        {"LAST.TXT;1", true, 0, {2025, 1, 1}},
+        {"WRAPPED_FOLDER", false, 0, {2025, 1, 1}},
+    };
+    const auto all = Entries(content);
+    ASSERT_EQ(all.size(), std::size(want)) << ::testing::PrintToString(Names(content));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i]->m_strName, want[i].name);
+        EXPECT_EQ(all[i]->m_bFile, want[i].isFile) << want[i].name;
+        EXPECT_EQ(all[i]->m_nSize, want[i].size) << want[i].name;
+        EXPECT_EQ(Format(ToLocalTime(all[i]->m_time)), Format(want[i].time)) << want[i].name;
+    }
+}
+
+TEST(ListingText, ServerTypesChooseTheParser) {
+    // Numbers in every column: each layout reads its own columns.
+    const std::string unixLine = "-rw-r--r-- 1 2 3 4 5 6 7 8 x";
+    const std::string nt = "01-02-98  09:05AM  1234 a.txt";
+    const struct {
+        int type;
+        const std::string& line;
+        const char* name;
+        FileSize size;
+    } cases[] = {
+        {0, unixLine, "8 x", 4},   {1, unixLine, "8 x", 4}, {9, unixLine, "8 x", 4},
+        {4, unixLine, "7 8 x", 3}, // MacOS: one column fewer before a file's size
+        {8, unixLine, nullptr, 0}, {0, nt, nullptr, 0},     {4, nt, nullptr, 0},
+        {9, nt, "a.txt", 1234},    {8, nt, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_EQ(ParseListingText(c.type, c.line, Context(), content), ListingParse::Done);
+        const auto all = Entries(content);
+        if (!c.name) {
+            EXPECT_TRUE(all.empty()) << c.type << ": " << c.line;
+            continue;
+        }
+        ASSERT_EQ(all.size(), 1u) << c.type << ": " << c.line;
+        EXPECT_EQ(all[0]->m_strName, c.name) << c.type;
+        EXPECT_EQ(all[0]->m_nSize, c.size) << c.type;
+    }
+}
+
+TEST(ListingText, UnsupportedServersAreRefusedUnread) {
+    for (int type : {2, 3, 5, 6, 7, 10, -1, 11}) {
+        CFTPFolderContent content = NewContent();
+        bool called = false;
+        EXPECT_EQ(ParseListingText(type, UnixLine("a") + "\n", Context(), content,
+                                   [&](std::uint64_t) { return called = true; }),
+                  ListingParse::Unsupported)
+            << type;
+        EXPECT_FALSE(called);
+        EXPECT_TRUE(Entries(content).empty());
+        EXPECT_FALSE(IsListingSupported(type));
+    }
+    for (int type : {0, 1, 4, 8, 9}) {
+        EXPECT_TRUE(IsListingSupported(type)) << type;
+    }
+    const std::string message = UnsupportedServerMessage(5);
+    EXPECT_EQ(message.rfind("Unsupported Server ID 005 !!\n", 0), 0u) << message;
+    EXPECT_EQ(message.substr(message.size() - 8), "\nThanks!") << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 2) << message;
+    EXPECT_NE(message.find("Quillbeck"), std::string::npos);
+    EXPECT_EQ(UnsupportedServerMessage(10).rfind("Unsupported Server ID 010 !!\n", 0), 0u);
+}
+
+TEST(ListingText, ProgressCountsBytesAndCanStop) {
+    const std::string listing = UnixLine("a") + "\r\n\r\n" + UnixLine("b") + "\n" + UnixLine("c");
+    std::vector<std::uint64_t> seen;
+    CFTPFolderContent content = NewContent();
+    EXPECT_EQ(ParseListingText(0, listing, Context(), content,
+                               [&](std::uint64_t bytes) {
+                                   seen.push_back(bytes);
+                                   return true;
+                               }),
+              ListingParse::Done);
+    const std::uint64_t aEnd = UnixLine("a").size() + 2;
+    const std::uint64_t bEnd = aEnd + 2 + UnixLine("b").size() + 1;
+    EXPECT_EQ(seen, (std::vector<std::uint64_t>{aEnd, aEnd + 2, bEnd, listing.size()}));
+
+    // The answer comes before a line is parsed: stopping at the third line
+    // leaves the first entry only, and the entries made so far stay.
+    int calls = 0;
+    CFTPFolderContent stopped = NewContent();
+    EXPECT_EQ(ParseListingText(0, listing, Context(), stopped,
+                               [&](std::uint64_t) { return ++calls < 3; }),
+              ListingParse::Stopped);
+    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(Names(stopped), (std::vector<std::string>{"a"}));
+}
+
+// --- Hostile input ------------------------------------------------------------------
+
+TEST(ListingHostile, OddBytesAndLongLines) {
+    const std::string longName(1 << 20, 'n');
+    const std::string spaces(1 << 20, ' ');
+    const struct {
+        int type;
+        std::string listing;
+        std::vector<std::string> names;
+    } cases[] = {
+        {0, UnixLine("a"s + '\0' + "b"), {"a\0b"s}},
+        {0, "\0\0\0\n"s + UnixLine("\xff\xfe\xc0") + "\n", {"\xff\xfe\xc0"}},
+        {0, UnixLine(longName), {longName}},
+        {0, "-" + spaces + "x", {}},
+        {0, "l" + spaces + "->" + spaces, {}},
+        {0, "l" + std::string(1000, '-') + std::string(1000, '>'), {}},
+        {9, spaces + "\n" + "1-1-1 1:1PM 1 " + longName, {longName}},
+        {9,
+         "99999999999999999999999-99999999999999999999-9999999999999999 "
+         "99999999999999999999:99999999999999999999PM 1 f",
+         {"f"}},
+        {8, std::string(100000, ';'), {std::string(100000, ';')}},
+        {8, "A.;1\n" + spaces, {"A.;1"}},
+        {8, "A.;1 1/ -- ::: ::", {"A.;1"}},
+        {4, "d" + spaces, {}},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_EQ(ParseListingText(c.type, c.listing, Context(), content), ListingParse::Done);
+        EXPECT_EQ(Names(content), c.names) << c.type << ": " << c.listing.substr(0, 60);
+    }
+}
+
+// Every prefix of real lines, for every parser: a line cut anywhere must not
+// crash, and never yields a name that is not one plain path component.
+TEST(ListingHostile, TruncatedLines) {
+    const char* lines[] = {
+        "lrwxrwxrwx   1 root     other          7 Jan 25 00:17 bin -> usr/bin",
+        "drwxr-xr-x   2 user  group   512 Mar  3 14:05 my docs",
+        "-rw-r--r--    54149       27826    81975 Jul 22  2010 09.jpg",
+        "12-31-99  11:59PM       <DIR>          Data",
+        "02-03-09  04:42PM  1,951,823 VH203_FR.pdf",
+        "SRC.DIR;1   2/3  5-DEC-1999 10:20:30 [GRP,USR] (RWED,RWED,RE,)",
+        "MAIN.FOR;4\r\n  12  5-DEC-1999 10:20",
+    };
+    for (const char* raw : lines) {
+        const std::string line = raw;
+        for (std::size_t cut = 0; cut <= line.size(); ++cut) {
+            for (int type : {0, 4, 8, 9}) {
+                CFTPFolderContent content = NewContent();
+                ParseListingText(type, std::string_view(line).substr(0, cut), Context(), content);
+                for (const CFTPFile* entry : Entries(content)) {
+                    const std::string& name = entry->m_strName;
+                    EXPECT_TRUE(!name.empty() && name != "." && name != ".." &&
+                                name.find('/') == std::string::npos)
+                        << type << ": " << line.substr(0, cut);
+                    EXPECT_LE(entry->m_nSize, kMaxListedSize);
+                }
+            }
+        }
+    }
+}
+
+// --- Real-world listings ----------------------------------------------------------
+//
+// data/listings/*.tsv hold real LIST lines with what other clients read from
+// them. Their conventions are translated to ours (links are folders, VMS
+// sizes in blocks, dates without a year by our year rule, years held in our
+// ranges); the rows where our rules read a line differently are listed in
+// kCorpusDeviations with what our rules give.
+
+struct Expected {
+    bool entry = false;
+    std::string name;
+    bool isFile = true;
+    std::optional<FileSize> size;
+    std::optional<int> year, month, day, hour, minute;
+};
+
+struct CorpusRow {
+    std::string family;
+    std::string written; // the line as the file writes it (escaped)
+    std::string line;
+    std::vector<std::string> fields;
+    std::string source;
+};
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 't' || text[i + 1] == 'n')) {
+            out += text[i + 1] == 't' ? '\t' : '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::vector<CorpusRow> ReadCorpus(const std::string& family) {
+    std::ifstream in(std::string(QB_LISTING_DATA) + "/" + family + ".tsv", std::ios::binary);
+    std::vector<CorpusRow> rows;
+    std::string text;
+    std::getline(in, text); // header
+    while (std::getline(in, text)) {
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t tab = text.find('\t', start);
+            fields.push_back(text.substr(start, tab - start));
+            if (tab == std::string::npos) {
+                break;
+            }
+            start = tab + 1;
+        }
+        if (fields.size() != 10) {
+            ADD_FAILURE() << family << ": malformed row " << text;
+            continue;
+        }
+        rows.push_back(CorpusRow{family, fields[0], Unescape(fields[0]), fields, fields[9]});
+    }
+    return rows;
+}
+
+std::optional<int> Number(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return std::stoi(text);
+}
+
+int ServerTypeOf(const std::string& family) {
+    if (family == "nt") {
+        return CFTPConstants::SERVER_NT;
+    }
+    if (family == "vms") {
+        return CFTPConstants::SERVER_VMS;
+    }
+    if (family == "macos") {
+        return CFTPConstants::SERVER_MACOS_PETER;
+    }
+    return CFTPConstants::SERVER_UNIX;
+}
+
+// "Today" of a row: the mock date its source used, else a fixed day.
+std::time_t NowOf(const CorpusRow& row) {
+    const std::size_t at = row.source.find("now=");
+    if (at == std::string::npos) {
+        return At(2017, 3, 10);
+    }
+    int year = 0, month = 0, day = 0;
+    EXPECT_EQ(std::sscanf(row.source.c_str() + at, "now=%d-%d-%d", &year, &month, &day), 3);
+    return At(year, month, day);
+}
+
+// The row's hint in our terms.
+Expected Translate(const CorpusRow& row) {
+    const auto& f = row.fields;
+    Expected e;
+    e.entry = !f[1].empty();
+    e.name = Unescape(f[1]);
+    e.isFile = f[2] == "0";
+    if (!f[3].empty() && f[3] != "-1") {
+        FileSize size = std::stoull(f[3]);
+        if (row.family == "vms") {
+            size /= 512; // the sources give bytes; we keep blocks
+        }
+        e.size = std::min(size, kMaxListedSize);
+    }
+    e.month = Number(f[5]);
+    e.day = Number(f[6]);
+    e.hour = Number(f[7]);
+    e.minute = Number(f[8]);
+    const bool relative = row.source.find("yr=rel") != std::string::npos ||
+                          (row.source.find("now=") != std::string::npos && e.hour);
+    if (relative && e.month && e.day) {
+        e.year = YearForMonthDay(*e.month, *e.day, NowOf(row));
+    } else if (auto year = Number(f[4])) {
+        e.year = row.family == "nt" ? std::clamp(*year, 1970, 2069) : std::clamp(*year, 1980, 2030);
+    }
+    return e;
+}
+
+// VMS sources differ on versions and ".DIR": compare without them, any case.
+std::string VmsBaseName(std::string name) {
+    for (char& c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::size_t semicolon = name.rfind(';');
+    if (semicolon != std::string::npos) {
+        name.erase(semicolon);
+    }
+    if (name.size() > 4 && name.ends_with(".DIR")) {
+        name.erase(name.size() - 4);
+    }
+    return name;
+}
+
+struct Deviation {
+    const char* family;
+    const char* written; // the line as the file writes it
+    Expected ours;
+    const char* why;
+};
+
+const Deviation kCorpusDeviations[] = {
+    {"unix",
+     "-rw-r--r--   1 root     other        531 3 29 03:26 02-unix-std file",
+     {true, "02-unix-std file", true, 531, 2017, 1, 29, 3, 26},
+     "numeric month: read as January"},
+    {"unix",
+     "-rw-r--r--   1 root     other        531 09-26 2000 05-unix-date file",
+     {true, "file", true, 531, 2017, 1, 1, 0, 0},
+     "MM-DD date: no day column, the name loses its first word"},
+    {"unix",
+     "-rw-r--r--   1 root     other        531 09-26 13:45 06-unix-date file",
+     {true, "file", true, 531, 1980, 1, 13, 0, 0},
+     "MM-DD date: no day column, the name loses its first word"},
+    {"unix",
+     "-rw-r--r--   1 root     other  33.5k Oct 5 21:22 08-unix-namedsize file",
+     {true, "08-unix-namedsize file", true, 33, 2016, 10, 5, 21, 22},
+     "size 33.5k: its leading digits"},
+    {"unix",
+     "-rwxr-xr-x    1 user group        9 Oct 08, 2002 09:47 23-vshell-new file",
+     {true, "09:47 23-vshell-new file", true, 9, 2002, 10, 8, 0, 0},
+     "year and time both given: the time goes to the name"},
+    {"unix",
+     "dr-xr-xr-x   2 root     other      2235 26. Juli, 20:10 28-datetest-ger dir",
+     {true, "28-datetest-ger dir", false, 2235, 2017, 1, 1, 0, 0},
+     "day before a German month: no valid date"},
+    {"unix",
+     "-r-xr-xr-x   2 root     other      2235 2.   Okt.  2003 29-datetest-ger file",
+     {true, "29-datetest-ger file", true, 2235, 2017, 1, 1, 0, 0},
+     "day before a German month: no valid date"},
+    {"unix",
+     "-r-xr-xr-x   2 root     other      2235 1999/10/12 17:12 30-datetest file",
+     {true, "file", true, 2235, 1980, 1, 17, 0, 0},
+     "YYYY/MM/DD date: the name loses its first word"},
+    {"unix",
+     "-r-xr-xr-x   2 root     other      2235 24-04-2003 17:12 31-datetest file",
+     {true, "file", true, 2235, 1980, 1, 17, 0, 0},
+     "DD-MM-YYYY date: the name loses its first word"},
+    {"unix",
+     "-r-xr-xr-x   2 root  root  96 2004.07.15   35-dotted-date file",
+     {},
+     "dotted date: the columns run out before a name"},
+    {"unix",
+     "-r-xr-xr-x longowner longgroup123456 Feb 12 17:20 46-unix-concatsize file",
+     {true, "46-unix-concatsize file", true, 0, 2017, 2, 12, 17, 20},
+     "group and size run together: size 0"},
+    {"unix",
+     "-r-xr-xr-x 2 owner group 4512 01-jun-99 47_unix_shortdatemonth file",
+     {},
+     "DD-mon-YY date: the columns run out before a name"},
+    {"unix",
+     "drwxr-xr-x 3 user group 512 01 oct 2004 52-swapped-daymonth dir",
+     {true, "52-swapped-daymonth dir", false, 512, 2017, 1, 1, 0, 0},
+     "day before month: no valid date"},
+    {"unix",
+     "drwxr-xr-x   5 root     sys          512 2005년  1월  6일 54-asian date year first dir",
+     {true, "54-asian date year first dir", false, 512, 1980, 1, 1, 0, 0},
+     "Korean date: year and month not read"},
+    {"unix",
+     "drwxr-xr-x 6 user sys 1024 30. Jan., 12:40 59-localized-date-dir",
+     {true, "59-localized-date-dir", false, 1024, 2017, 1, 1, 0, 0},
+     "day before month: no valid date"},
+    {"unix",
+     "drwxr-xr-x 3 slopri devlab 512 71-unix-dateless",
+     {},
+     "no date: the columns run out before a name"},
+    {"unix",
+     "drwxrwxrwx   1 0        0               0 29 Jul 02:27 2014 Invoices",
+     {true, "2014 Invoices", false, 0, 2017, 1, 1, 0, 0},
+     "day before month: no valid date"},
+    {"unix",
+     "-rw-------      1  99999999 0              3 Apr   4 24:00 alternate_midnight",
+     {true, "alternate_midnight", true, 3, 2016, 4, 4, 0, 0},
+     "24:00 is no time: the day at 00:00"},
+    {"unix",
+     "frw-r--r--   1 14       staff      119926 Aug 22  2000 zxJDBC-1.2.3.zip",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "crw-r--r--   1 ftp      nogroup     83853 Jan 22  2001 zxJDBC-1.2.4.tar.gz",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "brw-r--r--   1 ftp      nogroup    126552 Jan 22  2001 zxJDBC-1.2.4.zip",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "crw-r----- 1 root kmem 0, 27 Jan 30 11:42 kmem",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "crw-------   1 root     sys      109,767 Jul  2  2004 pci@1c,600000:devctl",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "drwxr-xr-x   2 john smith     group         4096 Mar  2 15:13   zxbox",
+     {true, "zxbox", false, 4096, 2017, 3, 2, 15, 13},
+     "leading spaces of a name are removed"},
+    {"unix",
+     "-rwxr-xr-x 2 user group 4096 3月 2 15:13 zxbox",
+     {true, "zxbox", true, 4096, 2017, 1, 2, 15, 13},
+     "Chinese month: read as January"},
+    {"unix",
+     "-rwxr-xr-x 2 user group 4096 3月 2日 2003年 試験ファイル.csv",
+     {true, "試験ファイル.csv", true, 4096, 2003, 1, 2, 0, 0},
+     "Japanese date: month not read"},
+    {"unix",
+     "drwxr-xr-x   2 root     root         4096 Jam  4 00:03 zziplib",
+     {true, "zziplib", false, 4096, 2017, 1, 4, 0, 3},
+     "unknown month names are read by their letters"},
+    {"unix",
+     "drwxr-xr-x   2 root     99           4096 Feb 23 30:01 zzplayer",
+     {true, "zzplayer", false, 4096, 2017, 2, 23, 0, 0},
+     "hour 30 is no time: the day at 00:00"},
+    {"unix",
+     "-rw-r--r--   1ftp       nogroup    126552 Jan 22  2001 zxJDBC-1.2.4.zip",
+     {true, "zxJDBC-1.2.4.zip", true, 126552, 2001, 1, 22, 0, 0},
+     "the date columns are found after a glued link count"},
+    {"unix",
+     "drwxr-xr-x    3 110      1002            3 Dec 02  2009 pub",
+     {true, "pub", false, 3, 2009, 12, 2, 0, 0},
+     "a folder keeps its listed size"},
+    {"unix",
+     "drwxr-xr-x    3 110      1002            3 Dec 02  2009 p u b",
+     {true, "p u b", false, 3, 2009, 12, 2, 0, 0},
+     "a folder keeps its listed size"},
+    {"unix",
+     "lrwxrwxrwx   1 root     other          7 Jan 25 00:17 bin -> usr/bin",
+     {true, "bin", false, 7, 2017, 1, 25, 0, 17},
+     "a link keeps its listed size"},
+    {"unix",
+     "drwxr-xr-x    3 110      1002            3 Dec 02  2009 spaces   dir   name",
+     {true, "spaces   dir   name", false, 3, 2009, 12, 2, 0, 0},
+     "a folder keeps its listed size"},
+    {"unix",
+     "-rwxr-xr-x    3 110      1002            1234567 Dec 02  2009  foo bar ",
+     {true, "foo bar ", true, 1234567, 2009, 12, 2, 0, 0},
+     "leading spaces of a name are removed"},
+    {"unix",
+     "drwxr-xr-x    3 110      1002            3 Dec 02  209 pub",
+     {true, "pub", false, 3, 1980, 12, 2, 0, 0},
+     "years are held within 1980-2030"},
+    {"unix",
+     "drwxrwxr-x 1 0  9  Nov 5 2018 docs",
+     {true, "docs", false, 9, 2018, 11, 5, 0, 0},
+     "the date columns are found after a missing column"},
+    {"unix",
+     "drwxrwxr-x 1 root  dialout  4096 Nov 31 2018 provola",
+     {true, "provola", false, 4096, 2017, 1, 1, 0, 0},
+     "31 November is no date: 1 January"},
+    {"unix",
+     "drwxr-sr-x   2 45854    200           512 May  4  2000 chemeng link -> chemeng target",
+     {true, "chemeng link -> chemeng target", false, 512, 2000, 5, 4, 0, 0},
+     "only link lines have a target"},
+    {"unix",
+     "drwxr-sr-x   2   200           512 May  4  2000 chemeng link -> chemeng target",
+     {true, "chemeng link -> chemeng target", false, 512, 2000, 5, 4, 0, 0},
+     "only link lines have a target"},
+    {"unix",
+     "drwxr-sr-x   2 45854    200           512 May 32  2000 chemeng",
+     {true, "chemeng", false, 512, 2017, 1, 1, 0, 0},
+     "day 32 is no date: 1 January"},
+    {"unix",
+     "drwxr-sr-    2 45854    200           512 May  4  2000 chemeng",
+     {true, "chemeng", false, 512, 2000, 5, 4, 0, 0},
+     "permissions are not checked"},
+    {"unix",
+     "drwxr-sr-x   2 45854    200           512 May 29  2000 os1 -> os2 -> os3",
+     {true, "os1 -> os2 -> os3", false, 512, 2000, 5, 29, 0, 0},
+     "only link lines have a target"},
+    {"unix",
+     "-rwxrwxr-x 1 ftp ftp 123 23 май 2011 test",
+     {true, "test", true, 123, 2017, 1, 1, 0, 0},
+     "day before a Russian month: no valid date"},
+    {"unix",
+     "ar-xr-xr-x   2 none     none         512 Apr 26 17:52 plan9",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "lrw-rw-rw-   1 user     group         542 /t11/member/incomingFeb  8  2007 Shortcut to "
+     "incoming.lnk -> /t11/member/incoming",
+     {true, "Shortcut to incoming.lnk", false, 542, 2007, 1, 8, 0, 0},
+     "the month is read from its column: '/t1' is January"},
+    {"unix",
+     "garbage    1 ftp      ftp           528 Nov 01  2007 README",
+     {},
+     "not a file, folder or link line"},
+    {"unix",
+     "-rw-r--r-- 1 ftp ftp 528 Foo 01 2007 README",
+     {true, "README", true, 528, 2007, 2, 1, 0, 0},
+     "unknown month names are read by their letters: F is February"},
+    {"unix",
+     "drwxrwxrwx 2 root root  4096 2012-30-07 00:31 notas_servico",
+     {true, "notas_servico", false, 4096, 2017, 1, 1, 0, 0},
+     "month 30 is no date: 1 January"},
+    {"unix",
+     "-rwxrwxrwx    1 1000     1000      1564767 Apr 06  2010 RUS_v_01_00_МЕТОД СБОРА И "
+     "ДОКУМЕНТИРОВАНИЯ\\n     ТРЕБОВАНИЙ К ПОРТАЛУ\\n.pdf",
+     {true, "RUS_v_01_00_МЕТОД СБОРА И ДОКУМЕНТИРОВАНИЯ", true, 1564767, 2010, 4, 6, 0, 0},
+     "a line end ends the name"},
+    {"unix",
+     "dr-xr-xr-x  50 0       0             0 Jan  1 00:0 proc",
+     {true, "proc", false, 0, 2017, 1, 1, 0, 0},
+     "the source's today was 1994-11-15; ours is 2017-03-10"},
+    {"unix",
+     "lrwxrwxrwx   1 500     244           7 Jan  1 00:0 tmp -> ram/tmp",
+     {true, "tmp", false, 7, 2017, 1, 1, 0, 0},
+     "the source's today was 1994-11-15; ours is 2017-03-10"},
+    {"unix",
+     "drwxr-xr-x   8 98       98           512 Oct 22 13:06 .",
+     {},
+     "'.' is never an entry"},
+    {"nt",
+     "20-05-97  03:31PM                  681 .bash_history",
+     {true, ".bash_history", true, 681, 2017, 1, 1, 0, 0},
+     "month 20 is no date: 1 January"},
+    {"nt",
+     "     0           DIR   05-19-97   12:56  local",
+     {true, "12:56  local", true, 5, 2017, 1, 1, 0, 0},
+     "OS/2 layout read as MS-DOS"},
+    {"nt",
+     "34-08-14  03:09PM  <DIR> docs",
+     {true, "docs", false, 0, 2017, 1, 1, 0, 0},
+     "month 34 is no date: 1 January"},
+    {"nt",
+     "04-08-14  03:09PM  OMAR docs",
+     {true, "docs", true, 0, 2014, 4, 8, 15, 9},
+     "a size that is no number is 0"},
+    {"nt",
+     "07-17-00  02:08             12266720 test.exe",
+     {true, "test.exe", true, 12266720, 2000, 7, 17, 2, 8},
+     "24-hour times are read"},
+    {"nt",
+     "07-17-00  02:08AM           1226672x test.exe",
+     {true, "test.exe", true, 1226672, 2000, 7, 17, 2, 8},
+     "the size's leading digits"},
+    {"nt",
+     "01-06-79  02:42AM                  458 Corner4",
+     {true, "Corner4", true, 458, 1979, 1, 6, 2, 42},
+     "two-digit years 70-99 are 1970-1999"},
+    {"nt",
+     "11-FEB-09 05:32PM       <DIR>          NT",
+     {true, "NT", false, 0, 2017, 1, 1, 0, 0},
+     "month names are not read in MS-DOS dates: no date, 1 January"},
+    {"nt",
+     "11-02-09  05:32PM                 -1   NT",
+     {true, "NT", true, 0, 2009, 11, 2, 17, 32},
+     "a size that is no number is 0"},
+    {"nt",
+     "12-25-10  12:00ZM                  0   what does ZM mean",
+     {true, "what does ZM mean", true, 0, 2010, 12, 25, 0, 0},
+     "any ending but PM is the morning"},
+    {"vms",
+     "42-vms-alternate-field-order-file;1   [SUMMARY]    1/3     2-AUG-2006 13:05  (RWE,RWE,RE,)",
+     {true, "42-vms-alternate-field-order-file;1", true, 0, 2006, 8, 2, 1, 0},
+     "columns out of order: the block ratio is read as an hour"},
+    {"vms",
+     "43-vms-alternate-field-order-file;1       17-JUN-1994 17:25:37     6308/13     "
+     "(RWED,RWED,R,)",
+     {true, "43-vms-alternate-field-order-file;1", true, 17, 2017, 1, 1, 0, 0},
+     "columns out of order: the date is read as the size, no valid time"},
+    {"vms",
+     "56-VMS-complex-size;1 2KB 23-SEP-2005 14:57:07.27",
+     {true, "56-VMS-complex-size;1", true, 2, 2005, 9, 23, 14, 57},
+     "size 2KB: its leading digits, in blocks"},
+    {"vms",
+     "1-JUN.LIS;2              9/9           JUN-2-1998 07:32:04  [GROUP,OWNER]    "
+     "(RWED,RWED,RWED,)",
+     {true, "1-JUN.LIS;2", true, 9, 2017, 1, 1, 0, 0},
+     "MON-D-YYYY is no date: 1 January"},
+    {"vms",
+     "DATA.DIR; 1              1/9           2-JUN-1998 07:32:04  [GROUP,OWNER]    (,RWED,RWED,RE)",
+     {true, "DATA.DIR;", true, 1, 1998, 6, 2, 1, 0},
+     "a space before the version: a file named by the first token"},
+    {"vms",
+     "120196.TXT;1           118/126        14-APR-1997 12:45:27 PM  [GROUP,OWNER]    "
+     "(RWED,,RWED,RE)",
+     {true, "120196.TXT;1", true, 118, 1997, 4, 14, 12, 45},
+     "the columns after the time are not checked"},
+    {"vms",
+     "30CHARBAR.TXT;1         11/18          2-JUN-1998 08:38:42  [GROUP-1,OWNER]    "
+     "(RWED,RWED,RWED,RE)",
+     {true, "30CHARBAR.TXT;1", true, 11, 1998, 6, 2, 8, 38},
+     "the columns after the time are not checked"},
+    {"vms",
+     "README;1 2 18-APR-2000 10:40:39",
+     {true, "README;1", true, 2, 2000, 4, 18, 10, 40},
+     "names without an extension are kept"},
+    {"vms",
+     "X.TXT;2 1 12-MAR-2005 08:44:57 [SYSTEM]",
+     {true, "X.TXT;2", true, 1, 2005, 3, 12, 8, 44},
+     "the columns after the time are not checked"},
+    {"vms",
+     "README.TXT;1  9223372036854775807  18-APR-2000 10:40:39.90",
+     {true, "README.TXT;1", true, 9223372036854775807ULL, 2000, 4, 18, 10, 40},
+     "the size in blocks fits"},
+    {"vms",
+     "PICS.DIR;1\\tNo privilege for attempted operation",
+     {true, "PICS", false, 0, 2017, 1, 1, 0, 0},
+     "a folder without details: the message after the tab is no column"},
+    {"vms",
+     "ANON_FTP_LOG.LOG;23\\n                   <%SYSTEM-F-NOPRIV, insufficient privilege or object "
+     "protection violation>",
+     {true, "ANON_FTP_LOG.LOG;23", true, 0, 2017, 1, 1, 0, 0},
+     "a file without details is still listed"},
+    {"macos",
+     "drwxr-xr-x    123       folder        0 Jan  4 14:49 Steak",
+     {true, "Steak", false, 0, 2017, 1, 4, 14, 49},
+     "the date columns are found after an extra column"},
+};
+
+void CheckRow(const CorpusRow& row, const Expected& want, const std::string& label) {
+    CFTPFolderContent content = NewContent();
+    ASSERT_EQ(ParseListingText(ServerTypeOf(row.family), row.line, Context(NowOf(row)), content),
+              ListingParse::Done)
+        << label;
+    const auto all = Entries(content);
+    if (!want.entry) {
+        EXPECT_TRUE(all.empty()) << label << "\n  got: " << all.front()->m_strName;
+        return;
+    }
+    ASSERT_EQ(all.size(), 1u) << label;
+    const CFTPFile& got = *all.front();
+    if (row.family == "vms") {
+        EXPECT_EQ(VmsBaseName(got.m_strName), VmsBaseName(want.name)) << label;
+    } else {
+        EXPECT_EQ(got.m_strName, want.name) << label;
+    }
+    EXPECT_EQ(got.m_bFile, want.isFile) << label;
+    if (want.size) {
+        EXPECT_EQ(got.m_nSize, *want.size) << label;
+    }
+    const LocalTime t = ToLocalTime(got.m_time);
+    const std::pair<const std::optional<int>&, int> parts[] = {
+        {want.year, t.year}, {want.month, t.month},   {want.day, t.day},
+        {want.hour, t.hour}, {want.minute, t.minute},
+    };
+    for (const auto& [expected, actual] : parts) {
+        if (expected) {
+            EXPECT_EQ(actual, *expected) << label << "\n  got " << Format(t);
+        }
+    }
+}
+
+TEST(ListingCorpus, RealWorldLines) {
+    std::size_t rows = 0;
+    std::vector<bool> used(std::size(kCorpusDeviations));
+    for (const std::string family : {"unix", "nt", "vms", "macos"}) {
+        for (const CorpusRow& row : ReadCorpus(family)) {
+            ++rows;
+            std::string label = family + ": " + row.written + "\n  (" + row.source + ")";
+            Expected want = Translate(row);
+            for (std::size_t i = 0; i < std::size(kCorpusDeviations); ++i) {
+                const Deviation& d = kCorpusDeviations[i];
+                if (family == d.family && row.written == d.written) {
+                    want = d.ours;
+                    used[i] = true;
+                    label += "\n  read by our rules: "s + d.why;
+                }
+            }
+            CheckRow(row, want, label);
+        }
+    }
+    EXPECT_EQ(rows, 149u + 58u + 60u + 17u) << "rows read from " << QB_LISTING_DATA;
+    for (std::size_t i = 0; i < used.size(); ++i) {
+        EXPECT_TRUE(used[i]) << "no row for deviation " << kCorpusDeviations[i].written;
+    }
+}
+
+} // namespace
+} // namespace qb
