@@ -1,38 +1,33 @@
-// qbftp: the command-line front end over Quillbeck's core.
-#include <cstring>
+// qbftp's entry point: Ctrl+C and SIGTERM are taken by a thread of their own
+// and turned into a clean stop of the running operation.
+#include "cli/qbftp.h"
+
+#include <atomic>
+#include <csignal>
 #include <iostream>
-
-namespace {
-
-void PrintUsage(std::ostream& out) {
-    out << "Usage: qbftp [OPTIONS] COMMAND [ARGS]\n"
-           "\n"
-           "Quillbeck's FTP client for scripts.\n"
-           "\n"
-           "Options:\n"
-           "  --help       show this help and exit\n"
-           "  --version    show the version and exit\n"
-           "\n"
-           "Commands come with the engine's transfer support.\n";
-}
-
-} // namespace
+#include <pthread.h>
+#include <thread>
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        PrintUsage(std::cerr);
-        return 2;
-    }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage(std::cout);
-            return 0;
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // Blocked here, so in every thread started later; only the waiter below
+    // receives them.
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    static std::atomic<bool> interrupted{false}; // outlives the signal thread
+    std::thread([stopSignals] {
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) == 0) {
+            if (interrupted.exchange(true)) {
+                // A second signal: leave at once.
+                std::_Exit(1);
+            }
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::cout << "qbftp " << QB_VERSION << "\n";
-            return 0;
-        }
-    }
-    std::cerr << "qbftp: unknown command '" << argv[1] << "' (try --help)\n";
-    return 2;
+    }).detach();
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return qb::cli::RunQbftp(args, std::cout, std::cerr, interrupted);
 }

@@ -72,6 +72,9 @@ public:
     virtual void OnExploreDone(CFTPAction& /*explore*/) {}
     // Clears the working mark of the tree item the caller data names.
     virtual void ClearWorkingMark(const CFTPActionCallerData& /*callerData*/) {}
+    // Every finished action, sub-actions included (for front ends that
+    // account for results themselves, such as the command-line tool).
+    virtual void OnAnyActionDone(CFTPAction& /*action*/) {}
 };
 
 // The application's state that the end of an operation resets, and the

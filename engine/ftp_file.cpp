@@ -9,6 +9,9 @@ CFTPFile::CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile)
     : m_strName(std::move(name)), m_pOwner(owner), m_bFile(isFile),
       m_time(StartOfYear(std::time(nullptr))) {}
 
+CFTPFile::CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile, std::time_t time)
+    : m_strName(std::move(name)), m_pOwner(owner), m_bFile(isFile), m_time(time) {}
+
 CFTPFile::CFTPFile(const CFTPFile* parent, std::string name, CFTPRemoteManager* owner, bool isFile)
     : CFTPFile(std::move(name), owner, isFile) {
     if (parent) {
@@ -82,14 +85,13 @@ CFTPFolderContent::CFTPFolderContent(const CFTPFolderContent& other)
     : m_pFolder(std::make_unique<CFTPFile>(*other.m_pFolder)), m_files(other.m_files),
       m_folders(other.m_folders), m_sharedFolder(other.m_sharedFolder) {}
 
-std::size_t CFTPFolderContent::Add(const std::string& name, bool isFile, std::time_t time,
-                                   FileSize size, const std::string& link) {
-    auto item = std::make_unique<CFTPFile>(name, m_pFolder->m_pOwner, isFile);
+std::size_t CFTPFolderContent::Add(std::string name, bool isFile, std::time_t time, FileSize size,
+                                   const std::string& link) {
+    auto item = std::make_unique<CFTPFile>(std::move(name), m_pFolder->m_pOwner, isFile, time);
     item->m_pParent = m_sharedFolder;
     if (!link.empty()) {
         item->m_strLink = link;
     }
-    item->SetTime(time);
     item->SetSize(size);
     return isFile ? m_files.Add(std::move(item)) : m_folders.Add(std::move(item));
 }

@@ -17,6 +17,8 @@ class CFTPRemoteManager;
 class CFTPFile : public CFTPConstants {
 public:
     CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile);
+    // With a known time (no default time to work out).
+    CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile, std::time_t time);
     // The parent is copied (null stays null).
     CFTPFile(const CFTPFile* parent, std::string name, CFTPRemoteManager* owner, bool isFile);
     CFTPFile(const CFTPFile& other) = default;
@@ -86,7 +88,7 @@ public:
 
     // Adds an entry with this folder as parent; returns its index in the
     // files or the folders array.
-    std::size_t Add(const std::string& name, bool isFile, std::time_t time, FileSize size,
+    std::size_t Add(std::string name, bool isFile, std::time_t time, FileSize size,
                     const std::string& link);
 
     std::unique_ptr<CFTPFile> m_pFolder;

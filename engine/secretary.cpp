@@ -73,6 +73,7 @@ void CFTPSecretary::ActionDone(CFTPAction& action) {
     if (m_bShutdown) {
         return;
     }
+    m_frontEnd.Completion().OnAnyActionDone(action);
     if (action.m_nKind == KIND_CONNECT) {
         m_frontEnd.Completion().OnConnectDone(action);
     } else if (action.m_nKind == KIND_DIR && !action.m_bSubAction) {

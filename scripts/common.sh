@@ -34,7 +34,8 @@ qb_need_packages() {
 # What building and running the program needs.
 QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the tests need on top.
-QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev)
+QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev
+    python3 python3-pyftpdlib vsftpd)
 
 # Options of the normal build, shared by scripts/run and scripts/test so that
 # both keep one incremental build folder.

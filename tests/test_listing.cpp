@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
@@ -352,6 +353,44 @@ TEST(ListingVms, EntriesInBlocks) {
             {"..DIR;1 1 4-MAR-1999", kNone},
             {";", {";", true, 0, thisYear}},
         });
+}
+
+// Listed times are local times. Whatever the zone, each must be the time the
+// system gives for the same wall clock, also around clock changes (the times
+// of an hour that occurs twice may be either).
+TEST(ListingTimes, LocalTimeInEveryZone) {
+    const char* previous = std::getenv("TZ");
+    const std::string saved = previous ? previous : "";
+    const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    for (const char* zone :
+         {"UTC0", "Europe/Berlin", "America/New_York", "Australia/Lord_Howe", "Asia/Kathmandu"}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        for (int month = 1; month <= 12; ++month) {
+            for (int day = 1; day <= 28; day += 3) {
+                for (int hour : {0, 1, 2, 3, 12, 23}) {
+                    char line[64];
+                    std::snprintf(line, sizeof line, "X.;1 1 %d-%s-2021 %02d:30:15", day,
+                                  months[month - 1], hour);
+                    CFTPFolderContent content = NewContent();
+                    ASSERT_TRUE(ParseVmsLine(line, Context(At(2021, 6, 1)), content));
+                    const std::time_t got = content.GetFiles().GetAt(0)->m_time;
+                    const LocalTime wall{2021, month, day, hour, 30, 15};
+                    const std::time_t want = FromLocalTime(wall);
+                    if (got != want) {
+                        EXPECT_EQ(Format(ToLocalTime(got)), Format(wall)) << zone << " " << line;
+                    }
+                }
+            }
+        }
+    }
+    if (previous) {
+        ::setenv("TZ", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
 }
 
 // --- Whole listings -------------------------------------------------------------

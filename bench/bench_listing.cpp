@@ -1,0 +1,131 @@
+// Parsing large generated listings into a CFTPFolderContent: the time per
+// entry and the peak memory of the process.
+#include "engine/listing_parser.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr std::time_t kNow = 1733400000; // 5 December 2024
+
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kWords[] = {"report", "backup", "photo", "IMG",  "data", "release", "notes",
+                              "final",  "draft",  "2023",  "v1.2", "src",  "build",   "old copy"};
+const char* const kExtensions[] = {".txt", ".tar.gz", ".jpg", ".pdf", ".c", "", ".log", ".zip"};
+
+std::string Name(std::mt19937& rng, int index) {
+    std::string name = kWords[rng() % std::size(kWords)];
+    name += rng() % 3 == 0 ? " " : "_";
+    name += kWords[rng() % std::size(kWords)];
+    name += "_" + std::to_string(index);
+    name += kExtensions[rng() % std::size(kExtensions)];
+    return name;
+}
+
+// An `ls -l` listing: mostly files, some folders and links, dates of this
+// year with a time and older ones with a year, CR LF line ends.
+std::string UnixListing(int lines) {
+    std::mt19937 rng(42);
+    std::string text = "total " + std::to_string(lines * 4) + "\r\n";
+    char line[512];
+    for (int i = 0; i < lines; ++i) {
+        const unsigned kind = rng() % 20;
+        const char* mode = kind == 0 ? "lrwxrwxrwx" : kind < 4 ? "drwxr-xr-x" : "-rw-r--r--";
+        const unsigned long long size = kind < 4 ? 4096 : rng() % 50000000;
+        const char* month = kMonths[rng() % 12];
+        const unsigned day = 1 + rng() % 28;
+        char when[8];
+        if (rng() % 2 == 0) {
+            std::snprintf(when, sizeof when, "%02u:%02u", rng() % 24, rng() % 60);
+        } else {
+            std::snprintf(when, sizeof when, "%u", 1995 + rng() % 30);
+        }
+        const std::string name = Name(rng, i);
+        std::snprintf(line, sizeof line, "%s %3u %-8s %-8s %12llu %s %2u %5s %s%s\r\n", mode,
+                      1 + rng() % 9, "ftpuser", "ftpgroup", size, month, day, when, name.c_str(),
+                      kind == 0 ? " -> ../shared/target" : "");
+        text += line;
+    }
+    return text;
+}
+
+std::string NtListing(int lines) {
+    std::mt19937 rng(7);
+    std::string text;
+    char line[512];
+    for (int i = 0; i < lines; ++i) {
+        const bool folder = rng() % 6 == 0;
+        const std::string size = folder ? "<DIR>" : std::to_string(rng() % 50000000);
+        const std::string name = Name(rng, i);
+        std::snprintf(line, sizeof line, "%02u-%02u-%02u  %02u:%02u%s  %20s %s\r\n", 1 + rng() % 12,
+                      1 + rng() % 28, rng() % 100, 1 + rng() % 12, rng() % 60,
+                      rng() % 2 ? "AM" : "PM", size.c_str(), name.c_str());
+        text += line;
+    }
+    return text;
+}
+
+std::string VmsListing(int lines) {
+    std::mt19937 rng(9);
+    std::string text = "Directory DKA0:[PUB]\r\n\r\n";
+    char line[512];
+    for (int i = 0; i < lines; ++i) {
+        std::string name = Name(rng, i);
+        for (char& c : name) {
+            c = c == ' ' || c == '.' ? '_' : static_cast<char>(std::toupper(c));
+        }
+        name += rng() % 6 == 0 ? ".DIR;1" : ".DAT;" + std::to_string(1 + rng() % 9);
+        // Long names wrap onto a line of their own.
+        const char* gap = name.size() > 24 ? "\r\n                          " : "  ";
+        const unsigned blocks = rng() % 100000;
+        std::snprintf(line, sizeof line,
+                      "%s%s%u/%u  %u-%s-%u %02u:%02u:%02u  [GRP,OWN]  (RWED,RWED,RE,)\r\n",
+                      name.c_str(), gap, blocks, blocks + 3, 1 + rng() % 28, kMonths[rng() % 12],
+                      1990 + rng() % 30, rng() % 24, rng() % 60, rng() % 60);
+        text += line;
+    }
+    return text + "\r\nTotal of " + std::to_string(lines) + " files.\r\n";
+}
+
+void Run(benchmark::State& state, int serverType, const std::string& listing) {
+    const qb::ListingContext context{"/home/ftpuser", "pub", kNow};
+    const qb::CFTPFile folder("pub", nullptr, false);
+    std::size_t entries = 0;
+    for (auto _ : state) {
+        auto content = std::make_unique<qb::CFTPFolderContent>(folder);
+        qb::ParseListingText(serverType, listing, context, *content,
+                             [](std::uint64_t) { return true; });
+        entries = content->GetFiles().GetSize() + content->GetFolders().GetSize();
+        state.PauseTiming();
+        content.reset();
+        state.ResumeTiming();
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    state.counters["entries"] = static_cast<double>(entries);
+    state.counters["peak_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(entries));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(listing.size()));
+}
+
+void BM_ParseUnixListing(benchmark::State& state) {
+    Run(state, 0, UnixListing(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_ParseUnixListing)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+void BM_ParseNtListing(benchmark::State& state) {
+    Run(state, 9, NtListing(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_ParseNtListing)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ParseVmsListing(benchmark::State& state) {
+    Run(state, 8, VmsListing(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_ParseVmsListing)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,25 @@
+// qbftp: Quillbeck's command-line front end over the same core as the window.
+#pragma once
+
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qb::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one qbftp command line. `interrupted` is set (by a signal) to stop the
+// running operation.
+int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+             const std::atomic<bool>& interrupted);
+
+// Text helpers, exposed for tests.
+std::string JsonString(const std::string& bytes);
+std::string IsoLocalTime(long long time);
+
+} // namespace qb::cli

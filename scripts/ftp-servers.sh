@@ -1,0 +1,79 @@
+# Starts and stops the FTP servers the end-to-end tests use: pyftpdlib and
+# vsftpd, on loopback ports, each over a folder of its own. Sourced by
+# scripts/test.
+#   qb_start_ftp_servers DIR   exports QB_PYFTPD_* and QB_VSFTPD_*
+#   qb_stop_ftp_servers
+
+QB_PYFTPD_PORT=${QB_PYFTPD_PORT:-2121}
+QB_VSFTPD_PORT=${QB_VSFTPD_PORT:-2122}
+
+qb_wait_port() { # qb_wait_port PORT: waits until something listens there
+    local i
+    for i in $(seq 1 50); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+qb_start_ftp_servers() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$dir/pyftpd" "$dir/vsftpd/root/upload" "$dir/vsftpd/empty"
+
+    # pyftpdlib: user "qb" with password "qbsecret", full rights in its folder.
+    /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$QB_PYFTPD_PORT" -w -d "$dir/pyftpd" \
+        -u qb -P qbsecret -r 40000-40999 >"$dir/pyftpd.log" 2>&1 &
+    echo $! >"$dir/pyftpd.pid"
+
+    # vsftpd: anonymous, with uploads and folder changes in upload/.
+    chown ftp "$dir/vsftpd/root/upload" 2>/dev/null || chmod 0777 "$dir/vsftpd/root/upload"
+    chmod 0555 "$dir/vsftpd/root"
+    cat >"$dir/vsftpd.conf" <<CONF
+listen=YES
+listen_address=127.0.0.1
+listen_port=$QB_VSFTPD_PORT
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$dir/vsftpd/root
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_min_port=41000
+pasv_max_port=41999
+port_enable=YES
+connect_from_port_20=NO
+secure_chroot_dir=$dir/vsftpd/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+vsftpd_log_file=$dir/vsftpd.log
+dual_log_enable=YES
+CONF
+    /usr/sbin/vsftpd "$dir/vsftpd.conf" >"$dir/vsftpd.out" 2>&1 &
+    echo $! >"$dir/vsftpd.pid"
+
+    qb_wait_port "$QB_PYFTPD_PORT" || { cat "$dir/pyftpd.log"; die "pyftpdlib did not start"; }
+    qb_wait_port "$QB_VSFTPD_PORT" || { cat "$dir/vsftpd.out"; die "vsftpd did not start"; }
+    export QB_PYFTPD_URL="ftp://qb@127.0.0.1:$QB_PYFTPD_PORT" QB_PYFTPD_PASSWORD=qbsecret
+    export QB_PYFTPD_ROOT="$dir/pyftpd"
+    export QB_VSFTPD_URL="ftp://127.0.0.1:$QB_VSFTPD_PORT" QB_VSFTPD_ROOT="$dir/vsftpd/root"
+    say "FTP servers: pyftpdlib on $QB_PYFTPD_PORT, vsftpd on $QB_VSFTPD_PORT"
+}
+
+qb_stop_ftp_servers() {
+    local dir=$1 f
+    for f in "$dir"/*.pid; do
+        [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null
+        rm -f "$f"
+    done
+    return 0
+}
