@@ -1,0 +1,10 @@
+# Site tree, profile file and settings logic.
+set(QB_PROFILE_DATA_DIR "${CMAKE_CURRENT_SOURCE_DIR}/data/profile")
+foreach(name archive tree file)
+  qb_test(test_profile_${name} LABELS core SOURCES test_profile_${name}.cpp)
+  target_link_libraries(test_profile_${name} PRIVATE qb_profile)
+  target_compile_definitions(test_profile_${name} PRIVATE QB_PROFILE_DATA="${QB_PROFILE_DATA_DIR}")
+endforeach()
+qb_test(test_profile_settings LABELS threaded SOURCES test_profile_settings.cpp)
+target_link_libraries(test_profile_settings PRIVATE qb_profile)
+target_compile_definitions(test_profile_settings PRIVATE QB_PROFILE_DATA="${QB_PROFILE_DATA_DIR}")
