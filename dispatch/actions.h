@@ -133,6 +133,9 @@ public:
     std::atomic<bool> m_bCancelled{false};
     bool m_bAbortSent = false;
     bool m_bStarted = false; // its machine has been entered at least once
+    // Why a transfer broke off on this side (a local file that could not be
+    // written, a data connection that failed); shown when the action ends.
+    std::string m_strTransferError;
 
 protected:
     // The item path as failure texts show it; empty when there is no item.
@@ -263,6 +266,7 @@ public:
     std::uint32_t m_nCopyKind;
     std::uint8_t m_nReplace = REPLACE_NONE;
     FileSize m_nResumeOffset = 0;
+    char m_cTransferType = 'I'; // of the file now moving: 'A' converts line ends
 
 private:
     IApplication* m_pOpener = nullptr;

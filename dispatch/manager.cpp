@@ -442,6 +442,11 @@ bool CFTPManager::IsQueueEmpty(CFTPRemoteManager* connection) {
     return connection->m_actionQueue.IsEmpty();
 }
 
+bool CFTPManager::HasSecond(CFTPRemoteManager* connection) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return connection->m_actionQueue.GetCount() > 1;
+}
+
 bool CFTPManager::PushFront(CFTPRemoteManager* connection, std::unique_ptr<CFTPAction> action) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     return connection->m_actionQueue.AddHead(CFTPActionQueue::Owned(std::move(action)));

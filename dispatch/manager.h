@@ -60,6 +60,8 @@ public:
     // --- Queue operations (connection threads) ------------------------------
     CFTPAction* PeekNext(CFTPRemoteManager* connection);
     bool IsQueueEmpty(CFTPRemoteManager* connection);
+    // Whether something waits behind the head.
+    bool HasSecond(CFTPRemoteManager* connection);
     bool PushFront(CFTPRemoteManager* connection, std::unique_ptr<CFTPAction> action);
     bool PushFront(CFTPRemoteManager* connection, CFTPAction* subAction);
     bool InsertSecond(CFTPRemoteManager* connection, std::unique_ptr<CFTPAction> action);

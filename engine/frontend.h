@@ -111,6 +111,36 @@ public:
     virtual std::string EmailAddress() const { return {}; }
 };
 
+// The overwrite confirmation of a download onto an existing local file.
+class IOverwriteQuestion {
+public:
+    enum Answer {
+        OVERWRITE = 1,
+        RESUME = 2,
+        SKIP = 3, // "Ca&ncel": this file is not copied
+        OVERWRITE_ALL = 4,
+        RESUME_ALL = 5,
+        SKIP_ALL = 6, // "&Cancel All"
+    };
+    virtual ~IOverwriteQuestion() = default;
+    // `existing` is the local file, `incoming` the remote one ("host : path");
+    // the resume answers are offered only when `canResume`. Blocks until
+    // answered; any other way of closing counts as SKIP.
+    virtual int AskOverwrite(const std::string& existing, const std::string& incoming,
+                             bool canResume) = 0;
+};
+
+// Local folder services the transfers use; each reports what it creates or
+// deletes to the windows itself.
+class ILocalFiles {
+public:
+    virtual ~ILocalFiles() = default;
+    // An existing folder is used; a missing one is made with its parents.
+    virtual bool EnsureLocalFolder(const std::string& path) = 0;
+    virtual bool DeleteLocalFile(const std::string& path) = 0;
+    virtual bool RemoveLocalFolder(const std::string& path) = 0;
+};
+
 class IQuestions;
 
 // The front end as the core sees it. Every pointer may be null: a null one
@@ -124,6 +154,8 @@ struct FrontEnd {
     IApplication* app = nullptr;
     ISettingsSource* settings = nullptr;
     IQuestions* questions = nullptr;
+    IOverwriteQuestion* overwrite = nullptr; // null: existing files are skipped
+    ILocalFiles* localFiles = nullptr;       // null: local folder work fails
 
     INotifier& Notifier() const;
     IStatusLanes& Status() const;

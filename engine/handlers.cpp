@@ -7,6 +7,8 @@ HandlerTable DefaultHandlers() {
     HandlerTable table;
     table[CFTPConstants::KIND_CONNECT] = {StartConnect, ReplyConnect, nullptr};
     RegisterFolderMachines(table);
+    RegisterDeleteRenameMachines(table);
+    RegisterTransferMachines(table);
     return table;
 }
 

@@ -18,6 +18,10 @@ bool ParsePwdReply(const std::string& line, std::string& path);
 
 // The folder machines (change, create, ensure, explore).
 void RegisterFolderMachines(HandlerTable& table);
+// Delete and rename.
+void RegisterDeleteRenameMachines(HandlerTable& table);
+// Copies and moves.
+void RegisterTransferMachines(HandlerTable& table);
 
 // Data connection steps shared by explore and the transfers.
 // Sends "PASV", or opens the listening socket and sends "PORT"; false (the

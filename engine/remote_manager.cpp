@@ -170,7 +170,18 @@ void CFTPRemoteManager::OnNext() {
     } else {
         Fail(RESULT_FAILED, 0, {});
     }
-    Post(RMM_NEXT);
+    if (m_bDeferNext) {
+        m_bDeferNext = false;
+        PostDelayed(std::chrono::milliseconds(50), RMM_NEXT);
+    } else {
+        Post(RMM_NEXT);
+    }
+}
+
+void CFTPRemoteManager::NoteTransferError(const std::string& text) {
+    if (m_pAction && m_pAction->m_strTransferError.empty()) {
+        m_pAction->m_strTransferError = text;
+    }
 }
 
 void CFTPRemoteManager::QueueReply(ReplyLines lines, unsigned code) {
@@ -211,7 +222,13 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
     if (m_pAction->m_bAbortSent &&
         (step == STEP_DIR_ABORT_WAIT || step == STEP_COPY_RECV_ABORT_WAIT ||
          step == STEP_COPY_SEND_ABORT_WAIT)) {
-        FinishAction();
+        // The transfer was broken off: by the user (nothing to tell), or
+        // because this side failed (say why).
+        if (!m_pAction->m_strTransferError.empty() && !IsStopping()) {
+            Fail(RESULT_FAILED, 0, {m_pAction->m_strTransferError});
+        } else {
+            FinishAction();
+        }
         return;
     }
     const ActionHandlers* handlers = HandlersFor(*m_pAction);

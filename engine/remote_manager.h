@@ -141,6 +141,11 @@ public:
     void UnwatchSocket(int fd) { Unwatch(fd); }
     // The connection was lost and is being ended.
     bool IsLost() const { return m_bLost; }
+    // Records why the current transfer broke off on this side.
+    void NoteTransferError(const std::string& text);
+    // The next start of the current head waits a little instead of coming
+    // at once (a parent polling for children that run elsewhere).
+    void DeferNext() { m_bDeferNext = true; }
 
     // --- Fields ---------------------------------------------------------------
     CFTPManager* m_pManager;
@@ -172,6 +177,7 @@ private:
 
     std::atomic<bool> m_bStop{false};
     bool m_bLost = false;
+    bool m_bDeferNext = false;
     bool m_bLostReported = false;
     const EngineOptions m_options;
     std::chrono::milliseconds m_restartDelay{0};

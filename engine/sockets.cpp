@@ -370,6 +370,7 @@ bool CFTPDataSocket::Flush() {
         if (!ok && !m_bError) {
             m_bError = true;
             m_strError = std::string("Failed to write the local file: ") + std::strerror(errno);
+            m_pOwner->NoteTransferError(m_strError);
         }
     }
     m_ioUsed = 0;
@@ -476,6 +477,7 @@ void CFTPDataSocket::ReceiveAll() {
         if (r.status == net::Status::Error) {
             m_bError = true;
             m_strError = "The data connection failed: " + r.errorText;
+            m_pOwner->NoteTransferError(m_strError);
             Close();
             return;
         }
@@ -508,6 +510,7 @@ bool CFTPDataSocket::SendFile() {
             m_strError = got < 0
                              ? std::string("Failed to read the local file: ") + std::strerror(errno)
                              : std::string("The local file became shorter while it was sent.");
+            m_pOwner->NoteTransferError(m_strError);
             Abort();
             return false;
         }
@@ -535,6 +538,7 @@ bool CFTPDataSocket::SendFile() {
         if (!r.ok()) {
             m_bError = true;
             m_strError = "The data connection failed: " + r.errorText;
+            m_pOwner->NoteTransferError(m_strError);
             return false;
         }
         m_nDone += static_cast<FileSize>(got);
@@ -555,7 +559,9 @@ void CFTPDataSocket::Close() {
     m_pOwner->ReportBytes(0);
     m_pOwner->ReportProgress(-1);
     if (m_bPendingCr) {
+        // A CR at the very end stands for itself.
         m_bPendingCr = false;
+        m_bTextMode = false;
         Deliver("\r", 1);
     }
     Flush();

@@ -9,9 +9,9 @@
 
 namespace qb {
 
-bool LocalFile::Open(const std::string& path, Mode mode) {
+bool LocalFile::Open(const std::string& path, Mode mode, bool noFollow) {
     Close();
-    int flags = O_CLOEXEC;
+    int flags = O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
     switch (mode) {
     case Mode::Read:
         flags |= O_RDONLY;

@@ -22,8 +22,9 @@ public:
     LocalFile(const LocalFile&) = delete;
     LocalFile& operator=(const LocalFile&) = delete;
 
-    // Opens `path`; false with errno set on failure.
-    bool Open(const std::string& path, Mode mode);
+    // Opens `path`; false with errno set on failure. With `noFollow` a
+    // symbolic link at `path` is refused rather than followed.
+    bool Open(const std::string& path, Mode mode, bool noFollow = false);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }

@@ -360,3 +360,118 @@ TEST_F(Session, APassiveAddressElsewhereIsReplacedByTheServers) {
 
 } // namespace
 } // namespace qb
+
+namespace qb {
+namespace {
+
+TEST_F(Session, RepliesOutsideTheRulesFail) {
+    ScriptLogin();
+    ScriptList(false);
+    server.On("CWD /home/u/pub", "200 OK, I suppose")
+        .On("MKD /home/u/new", "250 Created")
+        .On("CWD /home/u/latest", "550 Not a folder");
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    CFTPFile pub("pub", c, false);
+    ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    CFTPFile created("new", c, false);
+    ASSERT_NE(manager->MakeFolder(&created, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(3));
+    CFTPFile link("latest", c, false);
+    link.m_strLink = "/home/u/releases/2";
+    ASSERT_NE(manager->Explore(&link, nullptr), 0u);
+    ASSERT_TRUE(WaitIdle(4));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Questions(),
+              (std::vector<std::string>{
+                  "Failed to explore folder\n127.0.0.1 : pub\n\n\nFailed to change working "
+                  "folder to\n127.0.0.1 : pub\n\n200 OK, I suppose\n",
+                  "Failed to create folder\n127.0.0.1 : new\n\n250 Created\n"}))
+        << "the link's explore fails without a message";
+    EXPECT_EQ(fe.Events().Count("RemoteFolderCreated"), 0u);
+}
+
+TEST_F(Session, EnsuringATopLevelFolderThatCannotBeMadeFails) {
+    ScriptLogin();
+    ScriptList(false);
+    server.On("CWD /home/u/top", "550 No").On("MKD /home/u/top", "550 Denied");
+    server.On("MKD /home/u/top", "550 Denied").On("CWD /home/u/top", "550 No");
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    CFTPFile top("top", c, false);
+    ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionCdMd>(90, nullptr, &top)));
+    c->Post(CFTPConstants::RMM_NEXT);
+    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionMdCd>(91, nullptr, &top)));
+    c->Post(CFTPConstants::RMM_NEXT);
+    ASSERT_TRUE(WaitIdle(3));
+    EXPECT_EQ(server.Mismatch(), "");
+    ASSERT_EQ(fe.Questions().size(), 2u);
+    EXPECT_EQ(fe.Questions()[0].rfind(
+                  "Failed to change working folder or create folder\n127.0.0.1 : top\n", 0),
+              0u);
+    EXPECT_EQ(fe.Questions()[1].rfind(
+                  "Failed to create folder or change working folder\n127.0.0.1 : top\n", 0),
+              0u);
+}
+
+TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
+    ScriptLogin();
+    ScriptList(false);
+    ScriptList(false, "-rw-r--r-- 1 u g 3 Mar  3 2021 again.txt\r\n");
+    server.Start();
+    CFTPRemoteManager* c = Connect();
+    ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionDir>(80, nullptr, nullptr)));
+    c->Post(CFTPConstants::RMM_NEXT);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content again.txt:3"), 1u);
+}
+
+// A transfer the user cancels: "ABOR" is sent and the server's answers end
+// the action quietly, whichever form they take.
+TEST_F(Session, ACancelledListingIsAbortedQuietly) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> abortReplies;
+    };
+    const Case cases[] = {
+        {"550 ends the wait", {"550 Transfer aborted"}},
+        {"426 then 226", {"426 Connection closed; transfer aborted.", "226 Abort successful"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecordingFrontEnd caseFe;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        s.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        s.On("CWD /big", "250 OK").On("TYPE A", "200 OK").Pasv();
+        s.On("LIST", "150 Here it comes, slowly");
+        s.On("ABOR", c.abortReplies);
+        s.Start();
+        FirewallSettings fw;
+        fw.enabled = true;
+        fw.type = 5;
+        CFTPRemoteManager* conn = nullptr;
+        ASSERT_NE(
+            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &conn, fw), 0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        CFTPFile big("big", conn, false);
+        ASSERT_NE(caseManager.Explore(&big, nullptr), 0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("reply 150 Here it comes, slowly", 1));
+        caseManager.PostStop(false);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_EQ(caseFe.Events().Count("cmd ABOR"), 1u);
+        EXPECT_TRUE(caseFe.Questions().empty());
+        EXPECT_TRUE(caseManager.IsConnected(conn));
+    }
+}
+
+} // namespace
+} // namespace qb

@@ -2,6 +2,7 @@
 
 #include "dispatch/actions.h"
 #include "engine/ftp_file.h"
+#include "localfs/lfs_support.h"
 
 namespace qb::test {
 
@@ -58,6 +59,37 @@ RecordingFrontEnd::RecordingFrontEnd() {
     m_frontEnd.app = this;
     m_frontEnd.settings = this;
     m_frontEnd.questions = this;
+    m_frontEnd.overwrite = this;
+    m_frontEnd.localFiles = this;
+}
+
+void RecordingFrontEnd::ScriptOverwrite(std::vector<int> answers) {
+    std::lock_guard<std::mutex> guard(m_questionLock);
+    m_overwriteAnswers.assign(answers.begin(), answers.end());
+}
+
+int RecordingFrontEnd::AskOverwrite(const std::string& existing, const std::string& incoming,
+                                    bool canResume) {
+    int answer = SKIP;
+    {
+        std::lock_guard<std::mutex> guard(m_questionLock);
+        if (!m_overwriteAnswers.empty()) {
+            answer = m_overwriteAnswers.front();
+            m_overwriteAnswers.pop_front();
+        }
+    }
+    m_events.Add("AskOverwrite " + existing + " <- " + incoming + (canResume ? " resumable" : ""));
+    return answer;
+}
+
+bool RecordingFrontEnd::EnsureLocalFolder(const std::string& path) {
+    return qb::EnsureLocalFolder(path, this);
+}
+bool RecordingFrontEnd::DeleteLocalFile(const std::string& path) {
+    return qb::DeleteLocalFile(path, this);
+}
+bool RecordingFrontEnd::RemoveLocalFolder(const std::string& path) {
+    return qb::RemoveLocalFolder(path, this);
 }
 
 void RecordingFrontEnd::ScriptAnswers(std::vector<int> answers) {
@@ -87,6 +119,12 @@ void RecordingFrontEnd::NotifyLocalFileCreated(const std::string& path) {
 }
 void RecordingFrontEnd::NotifyLocalFileDeleted(const std::string& path) {
     m_events.Add("LocalFileDeleted " + path);
+}
+void RecordingFrontEnd::NotifyLocalFolderCreated(const std::string& path) {
+    m_events.Add("LocalFolderCreated " + path);
+}
+void RecordingFrontEnd::NotifyLocalFolderDeleted(const std::string& path) {
+    m_events.Add("LocalFolderDeleted " + path);
 }
 void RecordingFrontEnd::NotifyConnectionEnded(const CFTPRemoteManager*) {
     m_events.Add("ConnectionEnded");

@@ -40,7 +40,9 @@ class RecordingFrontEnd : public INotifier,
                           public ICompletionHandler,
                           public IApplication,
                           public ISettingsSource,
-                          public IQuestions {
+                          public IQuestions,
+                          public IOverwriteQuestion,
+                          public ILocalFiles {
 public:
     RecordingFrontEnd();
     FrontEnd Get() { return m_frontEnd; }
@@ -59,6 +61,8 @@ public:
     void NotifyRemoteFolderCreated(const CFTPFile& item) override;
     void NotifyLocalFileCreated(const std::string& path) override;
     void NotifyLocalFileDeleted(const std::string& path) override;
+    void NotifyLocalFolderCreated(const std::string& path) override;
+    void NotifyLocalFolderDeleted(const std::string& path) override;
     void NotifyConnectionEnded(const CFTPRemoteManager*) override;
     void NotifyRenameFinished(const std::string& oldName, const std::string& newName,
                               std::uintptr_t parent) override;
@@ -100,6 +104,17 @@ public:
     // IQuestions
     int MessageBox(const std::string& text, unsigned style) override;
 
+    // IOverwriteQuestion: answered from ScriptOverwrite, first to last; SKIP
+    // when none is left. Each question is recorded as an event.
+    void ScriptOverwrite(std::vector<int> answers);
+    int AskOverwrite(const std::string& existing, const std::string& incoming,
+                     bool canResume) override;
+
+    // ILocalFiles: the real local services.
+    bool EnsureLocalFolder(const std::string& path) override;
+    bool DeleteLocalFile(const std::string& path) override;
+    bool RemoveLocalFolder(const std::string& path) override;
+
     int busyCode = 0;
     bool exiting = false;
     char transferType = 'I';
@@ -112,6 +127,7 @@ private:
     FrontEnd m_frontEnd;
     mutable std::mutex m_questionLock;
     std::deque<int> m_answers;
+    std::deque<int> m_overwriteAnswers;
     std::vector<std::string> m_questions;
 };
 

@@ -1,0 +1,365 @@
+// Copies, moves, deletes and renames against a scripted server.
+#include "dispatch/manager.h"
+#include "engine/remote_manager.h"
+#include "engine/secretary.h"
+#include "tests/support/recorders.h"
+#include "tests/support/script_server.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qb {
+namespace {
+
+using namespace std::chrono_literals;
+using Commands = std::vector<std::string>;
+using Q = IOverwriteQuestion;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A scripted server plus an engine connected to it as u into "/" (empty
+// listing), with a private local folder.
+class Transfer : public ::testing::Test {
+protected:
+    Transfer() {
+        char pattern[] = "/tmp/qb-transfer-XXXXXX";
+        local = ::mkdtemp(pattern);
+        secretary = std::make_unique<CFTPSecretary>(fe.Get());
+        manager = std::make_unique<CFTPManager>(fe.Get());
+        manager->SetSecretary(secretary.get());
+    }
+
+    // The login of u into "/" with an empty listing; before the test's own steps.
+    void Login(bool passive = false) {
+        server.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        server.On("SYST", "215 UNIX Type: L8").On("PWD", "257 \"/\"").On("TYPE A", "200 OK");
+        passive ? server.Pasv() : server.Port();
+        server.SendData("LIST", "");
+    }
+    ~Transfer() override {
+        manager.reset();
+        std::string cmd = "rm -rf " + local;
+        [[maybe_unused]] int rc = std::system(cmd.c_str());
+    }
+
+    CFTPRemoteManager* Connect(bool passive = false) {
+        server.Start();
+        FirewallSettings fw;
+        fw.enabled = passive;
+        fw.type = 5;
+        CFTPRemoteManager* c = nullptr;
+        EXPECT_NE(manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &c, fw),
+                  0u);
+        EXPECT_TRUE(WaitOps(1));
+        return c;
+    }
+    bool WaitOps(std::size_t n) { return fe.Events().WaitForCount("Idle", n); }
+    Commands AfterLogin() {
+        Commands all = server.Commands();
+        auto list = std::find(all.begin(), all.end(), "LIST");
+        return list == all.end() ? Commands{} : Commands(list + 1, all.end());
+    }
+    // The data command ("PASV" or "PORT ...") reduced to its verb.
+    static Commands Verbs(Commands commands) {
+        for (auto& c : commands) {
+            if (c.rfind("PORT ", 0) == 0) {
+                c = "PORT";
+            }
+        }
+        return commands;
+    }
+
+    test::ScriptServer server;
+    test::RecordingFrontEnd fe;
+    std::unique_ptr<CFTPSecretary> secretary;
+    std::unique_ptr<CFTPManager> manager;
+    std::string local;
+};
+
+class TransferModes : public Transfer, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TransferModes, DownloadAndUpload) {
+    Login(GetParam());
+    const bool passive = GetParam();
+    const std::string payload(300000, 'x');
+    server.On("TYPE I", "200 OK");
+    passive ? server.Pasv() : server.Port();
+    server.SendData("RETR /pub/big.bin", payload, "150 Opening (300000 bytes)");
+    server.On("TYPE I", "200 OK");
+    passive ? server.Pasv() : server.Port();
+    server.ReceiveData("STOR /in/up.bin");
+    server.On("TYPE I", "200 OK");
+    passive ? server.Pasv() : server.Port();
+    server.ReceiveData("STOR /in/empty");
+    CFTPRemoteManager* c = Connect(passive);
+    CFTPFile source("pub/big.bin", c, true);
+    CFTPFile dest(local + "/big.bin", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(ReadFile(local + "/big.bin"), payload);
+    EXPECT_EQ(fe.Events().Count("LocalFileCreated " + local + "/big.bin"), 1u);
+
+    WriteFile(local + "/up.bin", "upload me\n");
+    WriteFile(local + "/empty", "");
+    CFTPFile up(local + "/up.bin", nullptr, true);
+    CFTPFile upDest("in/up.bin", c, true);
+    ASSERT_NE(manager->Copy(&up, &upDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    CFTPFile empty(local + "/empty", nullptr, true);
+    CFTPFile emptyDest("in/empty", c, true);
+    ASSERT_NE(manager->Copy(&empty, &emptyDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(4));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(server.ReceivedData(), "upload me\n");
+    EXPECT_EQ(fe.Events().Count("RemoteFileCreated in/up.bin"), 1u);
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, TransferModes, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Passive" : "Active";
+                         });
+
+TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
+    Login();
+    // Two files of one operation onto existing local files, then another
+    // operation: "Resume All" holds for the first operation only.
+    server.On("TYPE I", "200 OK").Port().On("REST 5", "350 Restarting");
+    server.SendData("RETR /a", "-more");
+    server.On("TYPE I", "200 OK").Port().On("REST 3", "350 Restarting");
+    server.SendData("RETR /b", "-rest");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /a", "fresh");
+    CFTPRemoteManager* c = Connect();
+    WriteFile(local + "/a", "start");
+    WriteFile(local + "/b", "old");
+    fe.ScriptOverwrite({Q::RESUME_ALL, Q::OVERWRITE});
+    CFTPFileArray items;
+    items.Add(CFTPFile("a", c, true));
+    items.Add(CFTPFile("b", c, true));
+    CFTPFile folder(local, nullptr, false);
+    ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(ReadFile(local + "/a"), "start-more");
+    EXPECT_EQ(ReadFile(local + "/b"), "old-rest");
+    EXPECT_EQ(fe.Events().Count("AskOverwrite"), 1u);
+    EXPECT_EQ(fe.Events().Count("AskOverwrite " + local + "/a <- 127.0.0.1 : a resumable"), 1u);
+    ASSERT_NE(manager->Copy(items.GetAt(0), items.GetAt(0) == nullptr ? nullptr : &folder, nullptr,
+                            false),
+              0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(fe.Events().Count("AskOverwrite"), 2u) << "the next operation asks again";
+    EXPECT_EQ(server.Mismatch(), "");
+}
+
+TEST_F(Transfer, SkipAndRefusedResume) {
+    Login();
+    server.On("TYPE I", "200 OK").Port().On("REST 4", "502 REST not implemented");
+    server.SendData("RETR /r", "whole file");
+    CFTPRemoteManager* c = Connect();
+    WriteFile(local + "/s", "keep");
+    WriteFile(local + "/r", "part");
+    fe.ScriptOverwrite({Q::SKIP, Q::RESUME});
+    CFTPFile s("s", c, true);
+    CFTPFile sDest(local + "/s", nullptr, true);
+    ASSERT_NE(manager->Copy(&s, &sDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    CFTPFile r("r", c, true);
+    CFTPFile rDest(local + "/r", nullptr, true);
+    ASSERT_NE(manager->Copy(&r, &rDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(ReadFile(local + "/s"), "keep");
+    EXPECT_EQ(ReadFile(local + "/r"), "whole file") << "a refused REST sends it all again";
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+TEST_F(Transfer, TextModeConvertsLineEndsAndNeverResumes) {
+    Login();
+    fe.transferType = 'A';
+    server.On("TYPE A", "200 OK").Port().SendData("RETR /t.txt", "one\r\ntwo\r\n\r\nthree\r");
+    server.On("TYPE A", "200 OK").Port().ReceiveData("STOR /u.txt");
+    CFTPRemoteManager* c = Connect();
+    WriteFile(local + "/t.txt", "one\n");
+    fe.ScriptOverwrite({Q::RESUME});
+    CFTPFile t("t.txt", c, true);
+    CFTPFile tDest(local + "/t.txt", nullptr, true);
+    ASSERT_NE(manager->Copy(&t, &tDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(ReadFile(local + "/t.txt"), "one\ntwo\n\nthree\r");
+    WriteFile(local + "/u.txt", "a\nb\r\nc");
+    CFTPFile u(local + "/u.txt", nullptr, true);
+    CFTPFile uDest("u.txt", c, true);
+    ASSERT_NE(manager->Copy(&u, &uDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(server.ReceivedData(), "a\r\nb\r\nc");
+    EXPECT_EQ(server.Mismatch(), "") << "no REST in text mode";
+}
+
+TEST_F(Transfer, MoveWithinASiteGoesThroughATemporaryFile) {
+    Login();
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /a/f", "content");
+    server.On("TYPE I", "200 OK").Port().ReceiveData("STOR /b/f");
+    server.On("DELE /a/f", "250 Deleted");
+    CFTPRemoteManager* c = Connect();
+    CFTPFile source("a/f", c, true);
+    CFTPFile dest("b/f", c, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, true), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(server.ReceivedData(), "content");
+    EXPECT_EQ(fe.Events().Count("RemoteFileDeleted a/f"), 1u);
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+TEST_F(Transfer, AFolderDownloadsWithItsContent) {
+    Login();
+    server.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Port();
+    server.SendData("LIST", "drwxr-xr-x 2 u g 0 Jan 1 2020 sub\r\n"
+                            "-rw-r--r-- 1 u g 1 Jan 1 2020 one\r\n"
+                            "-rw-r--r-- 1 u g 1 Jan 1 2020 two\r\n");
+    server.On("CWD /pub/sub", "250 OK").On("TYPE A", "200 OK").Port();
+    server.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 1 2020 deep\r\n");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/sub/deep", "d");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/two", "2");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/one", "1");
+    CFTPRemoteManager* c = Connect();
+    CFTPFileArray items;
+    items.Add(CFTPFile("pub", c, false));
+    CFTPFile folder(local, nullptr, false);
+    ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(ReadFile(local + "/pub/one"), "1");
+    EXPECT_EQ(ReadFile(local + "/pub/two"), "2");
+    EXPECT_EQ(ReadFile(local + "/pub/sub/deep"), "d");
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+TEST_F(Transfer, DownloadsNeverWriteThroughLinksOrOutsideTheFolder) {
+    Login();
+    CFTPRemoteManager* c = Connect();
+    const std::string outside = local + "/outside";
+    WriteFile(outside, "untouched");
+    ASSERT_EQ(::symlink(outside.c_str(), (local + "/planted").c_str()), 0);
+    fe.ScriptOverwrite({Q::OVERWRITE});
+    CFTPFile source("planted", c, true);
+    CFTPFile dest(local + "/planted", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    CFTPFileArray items;
+    items.Add(CFTPFile("..", c, true));
+    CFTPFile folder(local + "/sub", nullptr, false);
+    ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(ReadFile(outside), "untouched");
+    ASSERT_EQ(fe.Questions().size(), 2u);
+    EXPECT_NE(fe.Questions()[0].find("is a symbolic link"), std::string::npos);
+    EXPECT_NE(fe.Questions()[1].find("cannot be used for a local file"), std::string::npos);
+    EXPECT_EQ(AfterLogin(), Commands{}) << "nothing was asked of the server";
+}
+
+TEST_F(Transfer, AFullDiskFailsTheDownload) {
+    Login();
+    struct stat st {};
+    if (::stat("/dev/full", &st) != 0) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    test::ScriptServer::Step retr;
+    server.On("TYPE I", "200 OK").Port();
+    server.SendData("RETR /big", std::string(1 << 20, 'z'), "150 Go", "226 Done");
+    server.On("ABOR", std::vector<std::string>{"225 No transfer to abort"});
+    CFTPRemoteManager* c = Connect();
+    fe.ScriptOverwrite({Q::OVERWRITE});
+    CFTPFile source("big", c, true);
+    CFTPFile dest("/dev/full", nullptr, true);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    auto ev = fe.Events().Events();
+    ASSERT_EQ(fe.Questions().size(), 1u)
+        << ::testing::PrintToString(std::vector<std::string>(ev.end() - 20, ev.end()));
+    EXPECT_NE(fe.Questions()[0].find("Failed to write the local file"), std::string::npos)
+        << fe.Questions()[0];
+}
+
+TEST_F(Transfer, DeleteAFolderTreeInOrder) {
+    Login();
+    server.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Port();
+    server.SendData("LIST", "drwxr-xr-x 2 u g 0 Jan 1 2020 s\r\n"
+                            "-rw-r--r-- 1 u g 1 Jan 1 2020 f1\r\n"
+                            "-rw-r--r-- 1 u g 1 Jan 1 2020 f2\r\n");
+    server.On("DELE /d/f2", "250 OK").On("DELE /d/f1", "200 OK");
+    server.On("CWD /d/s", "250 OK").On("TYPE A", "200 OK").Port().SendData("LIST", "");
+    server.On("CDUP", "250 OK").On("RMD /d/s", "250 OK");
+    server.On("CDUP", "250 OK").On("RMD /d", "250 OK");
+    CFTPRemoteManager* c = Connect();
+    CFTPFileArray items;
+    items.Add(CFTPFile("d", c, false));
+    ASSERT_NE(manager->Delete(&items, nullptr), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_TRUE(fe.Questions().empty());
+    EXPECT_EQ(fe.Events().Count("RemoteFolderDeleted d/s"), 1u);
+    EXPECT_EQ(fe.Events().Count("RemoteFileDeleted d/f"), 2u);
+    EXPECT_EQ(c->m_pWorkFolder->GetPath(), "") << "each CDUP moved the work folder up";
+}
+
+TEST_F(Transfer, RenameNeedsBothReplies) {
+    Login();
+    server.On("RNFR /a/old", "350 Ready").On("RNTO /a/new", "250 Renamed");
+    server.On("RNFR /a/x", "250 Odd");
+    CFTPRemoteManager* c = Connect();
+    CFTPFile old("a/old", c, true);
+    ASSERT_NE(
+        manager->Rename(&old, "new", std::make_unique<CFTPActionCallerDataRen>("old", "new", 42)),
+        0u);
+    ASSERT_TRUE(WaitOps(2));
+    CFTPFile x("a/x", c, true);
+    ASSERT_NE(manager->Rename(&x, "y", nullptr), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("RenameFinished old -> new @42"), 1u);
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_EQ(fe.Questions()[0],
+              "Failed to rename\nfrom 127.0.0.1 : a/x\nto 127.0.0.1 : a/y\n\n250 Odd\n");
+    Commands after = AfterLogin();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "RNTO /a/y"), 0);
+}
+
+TEST_F(Transfer, AFileMovesBetweenTwoSites) {
+    Login();
+    test::ScriptServer other;
+    other.Greet().On("USER v", "230 In").On("REST 100", "502 No").On("SYST", "215 UNIX");
+    other.On("PWD", "257 \"/home/v\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
+    other.On("TYPE I", "200 OK").Port().ReceiveData("STOR /home/v/in/f");
+    other.Start();
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /out/f", "between");
+    server.On("DELE /out/f", "250 Deleted");
+    CFTPRemoteManager* source = Connect();
+    CFTPRemoteManager* dest = nullptr;
+    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &dest), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    CFTPFile from("out/f", source, true);
+    CFTPFile to("in/f", dest, true);
+    ASSERT_NE(manager->Copy(&from, &to, nullptr, true), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(other.Mismatch(), "");
+    EXPECT_EQ(other.ReceivedData(), "between");
+    EXPECT_EQ(fe.Events().Count("step2 send file f"), 1u) << "the destination reports in lane 2";
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+} // namespace
+} // namespace qb
