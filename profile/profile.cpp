@@ -133,7 +133,7 @@ void CFTPProfile::SetDefaults() {
     m_bConfirmDisconnect = true;
     m_bConfirmStop = false;
     m_nReserved24 = 1;
-    m_firewall = FirewallSettings{};
+    m_firewall = FirewallOptions{};
     SetSharedSettings(SharedSettings{std::string(kDefaultEMail), true, true, true, MODE_BINARY,
                                      kDefaultTextExtensions});
 
@@ -294,7 +294,7 @@ char CFTPProfile::GetTransferType(std::string_view fileName, bool viewingText) c
 // ---------------------------------------------------------------------------
 // Firewall and proxy login
 
-void CFTPProfile::SetFirewallSettings(const FirewallSettings& settings) {
+void CFTPProfile::SetFirewallOptions(const FirewallOptions& settings) {
     if (settings.m_strProxyAddress != m_firewall.m_strProxyAddress ||
         settings.m_nProxyPort != m_firewall.m_nProxyPort ||
         settings.m_strProxyUser != m_firewall.m_strProxyUser ||

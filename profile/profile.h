@@ -102,7 +102,7 @@ struct SharedSettings {
 };
 
 // The Firewall page's values.
-struct FirewallSettings {
+struct FirewallOptions {
     std::string m_strProxyAddress;
     std::uint32_t m_nProxyPort = 21;
     std::string m_strProxyUser;
@@ -110,7 +110,7 @@ struct FirewallSettings {
     std::uint16_t m_wFirewallType = FIREWALL_SITE;
     bool m_bFirewallEnabled = false;
 
-    bool operator==(const FirewallSettings&) const = default;
+    bool operator==(const FirewallOptions&) const = default;
 };
 
 class CFTPProfile : public CFTPSiteFolder {
@@ -200,10 +200,10 @@ public:
     char GetTransferType(std::string_view fileName, bool viewingText = false) const;
 
     // --- Firewall and proxy login ---
-    FirewallSettings GetFirewallSettings() const { return m_firewall; }
+    FirewallOptions GetFirewallOptions() const { return m_firewall; }
     // Stores the Firewall page's values. A change of address, port, user,
     // password or type forgets the proxy login remembered in this run.
-    void SetFirewallSettings(const FirewallSettings& settings);
+    void SetFirewallOptions(const FirewallOptions& settings);
     // The proxy login for a connection through the firewall. Asks `dialog`
     // (may be null: then no login) when the settings do not hold a complete
     // one. False when the user cancelled.
@@ -241,7 +241,7 @@ private:
     bool m_bProxyRemembered = false;
     ProxyLogin m_rememberedProxy;
 
-    FirewallSettings m_firewall;
+    FirewallOptions m_firewall;
 
     // Run-only values.
     std::string m_strPath;

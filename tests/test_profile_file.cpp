@@ -72,8 +72,8 @@ TEST(ProfileFile, LoadsAHandMadeVersion2File) {
     const SharedSettings shared = p.GetSharedSettings();
     EXPECT_EQ(shared, (SharedSettings{"me@example.org", true, false, true, 2, {"TXT", "C"}}));
     EXPECT_TRUE(p.m_bAutoExplore);
-    EXPECT_EQ(p.GetFirewallSettings(),
-              (FirewallSettings{"proxy.example.net", 1080, "pxuser", "abc", 2, true}));
+    EXPECT_EQ(p.GetFirewallOptions(),
+              (FirewallOptions{"proxy.example.net", 1080, "pxuser", "abc", 2, true}));
     EXPECT_FALSE(p.m_bConfirmDelete);
     EXPECT_TRUE(p.m_bConfirmMove);
     EXPECT_TRUE(p.m_bConfirmCopy);
@@ -142,7 +142,7 @@ TEST(ProfileFile, LoadsAHandMadeVersion1FileAndRewritesItAsVersion2) {
     EXPECT_EQ(p.GetEMail(), "j\xC3\xB6@x") << "a string of 16-bit characters";
     EXPECT_EQ(p.GetTransferMode(), 0);
     EXPECT_EQ(p.GetSharedSettings().m_arrTextExtensions, std::vector<std::string>{"HTML"});
-    EXPECT_EQ(p.GetFirewallSettings().m_wFirewallType, 5);
+    EXPECT_EQ(p.GetFirewallOptions().m_wFirewallType, 5);
     EXPECT_EQ(p.m_layout.m_nVersion, 0u) << "a version 1 file has no layout";
     const CFTPSite* old = p.FindSite("Caf\xC3\xA9/Old");
     ASSERT_NE(old, nullptr) << "a Windows-1252 label";
@@ -204,9 +204,9 @@ TEST(ProfileFile, PasswordsAreStoredScrambled) {
 
     CFTPProfile p("/nowhere/Quillbeck.dat");
     p.SetDefaults();
-    FirewallSettings fw = p.GetFirewallSettings();
+    FirewallOptions fw = p.GetFirewallOptions();
     fw.m_strProxyPassword = "abc";
-    p.SetFirewallSettings(fw);
+    p.SetFirewallOptions(fw);
     auto site = std::make_unique<CFTPSite>("Z", "h", false, "u", "abc", "", 21, "");
     ASSERT_TRUE(p.AddSite(std::move(site)));
     const Bytes bytes = p.Serialize();
@@ -218,7 +218,7 @@ TEST(ProfileFile, PasswordsAreStoredScrambled) {
         ++found;
     }
     EXPECT_EQ(found, 2u) << "the proxy password and the site password";
-    EXPECT_EQ(p.GetFirewallSettings().m_strProxyPassword, "abc") << "memory keeps it plain";
+    EXPECT_EQ(p.GetFirewallOptions().m_strProxyPassword, "abc") << "memory keeps it plain";
 }
 
 TEST(ProfileFile, GotoHistoryKeepsTwentyNewestLast) {
@@ -327,7 +327,7 @@ TEST(ProfileFile, Defaults) {
                               true,
                               1,
                               {"BAT", "C", "CGI", "CPP", "H", "HTM", "HTML", "JAVA", "TXT"}}));
-    EXPECT_EQ(p.GetFirewallSettings(), (FirewallSettings{"", 21, "", "", 1, false}));
+    EXPECT_EQ(p.GetFirewallOptions(), (FirewallOptions{"", 21, "", "", 1, false}));
     EXPECT_TRUE(p.m_bConfirmDelete && p.m_bConfirmMove && p.m_bConfirmDisconnect);
     EXPECT_FALSE(p.m_bConfirmCopy || p.m_bConfirmStop || p.m_bAutoExplore);
     EXPECT_EQ(p.m_nReserved21, 0u);

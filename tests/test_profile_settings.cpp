@@ -65,19 +65,19 @@ public:
 TEST(Settings, ProxyLoginChoice) {
     struct Case {
         const char* what;
-        FirewallSettings settings;
+        FirewallOptions settings;
         bool remembered;
         bool dialogOk;
         bool result;
         bool dialogShown;
         ProxyLogin expected; // when result
     };
-    const FirewallSettings full{"proxy.example.net", 1080, "pu", "pp", 1, true};
-    auto withType = [](FirewallSettings s, std::uint16_t type) {
+    const FirewallOptions full{"proxy.example.net", 1080, "pu", "pp", 1, true};
+    auto withType = [](FirewallOptions s, std::uint16_t type) {
         s.m_wFirewallType = type;
         return s;
     };
-    auto without = [](FirewallSettings s, bool user, bool password, bool address) {
+    auto without = [](FirewallOptions s, bool user, bool password, bool address) {
         if (user) {
             s.m_strProxyUser.clear();
         }
@@ -118,7 +118,7 @@ TEST(Settings, ProxyLoginChoice) {
     };
     for (const auto& c : cases) {
         CFTPProfile p;
-        p.SetFirewallSettings(c.settings);
+        p.SetFirewallOptions(c.settings);
         if (c.remembered) {
             p.RememberProxyLogin("mem.example.net", 2121, "mu", "mp");
         }
@@ -141,24 +141,24 @@ TEST(Settings, ProxyLoginChoice) {
             EXPECT_EQ(shown.m_strUser, c.settings.m_strProxyUser) << c.what;
             EXPECT_EQ(shown.m_wType, c.settings.m_wFirewallType) << c.what;
             // The typed values are not stored.
-            EXPECT_EQ(p.GetFirewallSettings(), c.settings) << c.what;
+            EXPECT_EQ(p.GetFirewallOptions(), c.settings) << c.what;
         }
     }
     CFTPProfile p;
-    p.SetFirewallSettings(without(full, true, false, false));
+    p.SetFirewallOptions(without(full, true, false, false));
     ProxyLogin out;
     EXPECT_FALSE(p.GetProxyLogin(out, nullptr)) << "no dialog to ask";
 }
 
 TEST(Settings, RememberedLoginLastsUntilAProxyValueChanges) {
-    const FirewallSettings base{"proxy.example.net", 1080, "", "", 1, true};
+    const FirewallOptions base{"proxy.example.net", 1080, "", "", 1, true};
     struct Case {
         const char* what;
-        FirewallSettings changed;
+        FirewallOptions changed;
         bool kept;
     };
     auto with = [&](auto change) {
-        FirewallSettings s = base;
+        FirewallOptions s = base;
         change(s);
         return s;
     };
@@ -173,7 +173,7 @@ TEST(Settings, RememberedLoginLastsUntilAProxyValueChanges) {
     };
     for (const auto& c : cases) {
         CFTPProfile p;
-        p.SetFirewallSettings(base);
+        p.SetFirewallOptions(base);
         ScriptedProxyDialog dialog;
         ProxyLogin first;
         ASSERT_TRUE(p.GetProxyLogin(first, &dialog));
@@ -186,7 +186,7 @@ TEST(Settings, RememberedLoginLastsUntilAProxyValueChanges) {
         EXPECT_EQ(dialog.shown.size(), 1u) << "the next connection reuses it";
         EXPECT_EQ(second, first);
 
-        p.SetFirewallSettings(c.changed);
+        p.SetFirewallOptions(c.changed);
         EXPECT_EQ(p.HasRememberedProxyLogin(), c.kept) << c.what;
     }
 }
