@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -25,7 +26,9 @@ class ConsoleFrontEnd : public INotifier,
                         public IApplication,
                         public ISettingsSource,
                         public IQuestions,
-                        public IStatusLanes {
+                        public IStatusLanes,
+                        public IOverwriteQuestion,
+                        public ILocalFiles {
 public:
     ConsoleFrontEnd(std::ostream& err, bool logDialogue);
 
@@ -51,7 +54,19 @@ public:
     Outcome TakeOutcome();
 
     void SetAnonymousPassword(std::string email) { m_email = std::move(email); }
-    void SetTransferType(char type) { m_transferType = type; }
+    // 'A', 'I', or 0 to decide by the file name (`autoType`).
+    void SetTransferType(char type, std::function<char(const std::string&)> autoType) {
+        m_transferType = type;
+        m_autoType = std::move(autoType);
+    }
+    // The answer to every overwrite question (0: ask on the terminal, or
+    // fail when there is none).
+    void SetOverwritePolicy(int answer) { m_overwritePolicy = answer; }
+    // Draws a progress line on the terminal while files move.
+    void SetProgress(bool show) { m_showProgress = show; }
+    // Called about ten times a second while an operation runs.
+    void Tick();
+    void EndProgress();
 
     // INotifier
     void NotifyIdle() override;
@@ -67,7 +82,7 @@ public:
     // IApplication
     bool IsExiting() const override { return false; }
     // ISettingsSource
-    char GetTransferType(const std::string&) const override { return m_transferType; }
+    char GetTransferType(const std::string& name) const override;
     std::string EmailAddress() const override { return m_email; }
     // IQuestions
     int MessageBox(const std::string& text, unsigned style) override;
@@ -78,6 +93,14 @@ public:
     void SetPercent(int lane, int percent, bool redraw) override;
     void SetBytes(int lane, FileSize count, bool redraw) override;
 
+    // IOverwriteQuestion
+    int AskOverwrite(const std::string& existing, const std::string& incoming,
+                     bool canResume) override;
+    // ILocalFiles
+    bool EnsureLocalFolder(const std::string& path) override;
+    bool DeleteLocalFile(const std::string& path) override;
+    bool RemoveLocalFolder(const std::string& path) override;
+
 private:
     void Log(const std::string& text);
     void Touch();
@@ -87,6 +110,13 @@ private:
     CStatusLanes m_lanes;
     std::string m_email = "qbftp@localhost";
     char m_transferType = 'I';
+    std::function<char(const std::string&)> m_autoType;
+    int m_overwritePolicy = 0;
+    bool m_showProgress = false;
+    std::chrono::steady_clock::time_point m_progressStart;
+    FileSize m_progressBytes = 0;
+    std::string m_progressStep;
+    bool m_progressShown = false;
 
     std::mutex m_lock;
     std::condition_variable m_changed;

@@ -6,12 +6,16 @@
 #include "engine/secretary.h"
 #include "platform/net.h"
 #include "platform/time_util.h"
+#include "profile/profile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,8 +33,17 @@ const char* const kUsage =
     "QBFTP_PASSWORD, or asked for on the terminal.\n"
     "\n"
     "Commands:\n"
-    "  ls URL          list a remote folder\n"
-    "  mkdir URL       create a remote folder\n"
+    "  ls URL                 list a remote folder\n"
+    "  mkdir URL              create a remote folder\n"
+    "  get URL [LOCAL]        download (a folder with -r)\n"
+    "  put LOCAL URL          upload (a folder with -r)\n"
+    "  cp SOURCE DEST         copy; either end may be local or an URL, also on\n"
+    "                         two different servers\n"
+    "  mv SOURCE DEST         the same, deleting the source once it is copied\n"
+    "  rm [-r] URL            delete a remote file (a folder with -r)\n"
+    "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
+    "\n"
+    "A destination URL that ends in \"/\" is a folder: the item keeps its name there.\n"
     "\n"
     "Options:\n"
     "  --passive       passive data connections (the default)\n"
@@ -39,6 +52,15 @@ const char* const kUsage =
     "  --timeout SECS  give up after SECS seconds without activity (0: never;\n"
     "                  default 60)\n"
     "  --json          ls: one JSON object per entry\n"
+    "  -r, --recursive get, put, cp, mv, rm: whole folders\n"
+    "  --overwrite     replace existing local files without asking\n"
+    "  --resume        continue existing local files where they end\n"
+    "  --skip          leave existing local files alone\n"
+    "                  (without one of these a terminal asks; otherwise the\n"
+    "                  file fails)\n"
+    "  --ascii         transfer in text mode (line ends converted)\n"
+    "  --binary        transfer bytes as they are\n"
+    "  --auto          text mode for the usual text file extensions (default)\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -48,6 +70,9 @@ struct Options {
     bool passive = true;
     bool log = false;
     bool json = false;
+    bool recursive = false;
+    int overwrite = 0; // an IOverwriteQuestion answer for every file, or 0
+    char type = 0;     // 'A', 'I', or 0 for auto
     long timeout = 60;
     std::string command;
     std::vector<std::string> args;
@@ -80,6 +105,20 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.log = true;
             } else if (a == "--json") {
                 o.json = true;
+            } else if (a == "-r" || a == "--recursive") {
+                o.recursive = true;
+            } else if (a == "--overwrite") {
+                o.overwrite = IOverwriteQuestion::OVERWRITE_ALL;
+            } else if (a == "--resume") {
+                o.overwrite = IOverwriteQuestion::RESUME_ALL;
+            } else if (a == "--skip") {
+                o.overwrite = IOverwriteQuestion::SKIP_ALL;
+            } else if (a == "--ascii") {
+                o.type = 'A';
+            } else if (a == "--binary") {
+                o.type = 'I';
+            } else if (a == "--auto") {
+                o.type = 0;
             } else if (a == "--timeout") {
                 if (i + 1 >= argv.size()) {
                     err << "qbftp: --timeout needs a number of seconds\n";
@@ -136,15 +175,23 @@ public:
         : m_options(options), m_err(err), m_interrupted(interrupted), m_console(err, options.log),
           m_secretary(m_console.Get()), m_manager(m_console.Get()) {
         m_manager.SetSecretary(&m_secretary);
+        m_defaults.SetDefaults();
+        m_console.SetAnonymousPassword(m_defaults.GetEMail());
         if (const char* email = std::getenv("QBFTP_EMAIL")) {
             m_console.SetAnonymousPassword(email);
         }
+        m_console.SetTransferType(options.type, [this](const std::string& name) {
+            CFTPProfile& settings = m_defaults;
+            return settings.GetTransferType(name);
+        });
+        m_console.SetOverwritePolicy(options.overwrite);
+        m_console.SetProgress(!options.log && ::isatty(STDERR_FILENO));
     }
 
     ~Session() {
         m_secretary.m_bShutdown = true;
-        if (m_connection) {
-            m_manager.Disconnect(m_connection);
+        for (auto& [key, connection] : m_connections) {
+            m_manager.Disconnect(connection);
         }
     }
 
@@ -178,6 +225,21 @@ public:
         }
         m_outcome = m_console.TakeOutcome();
         return !m_outcome.failed;
+    }
+
+    // The connection for the URL's server and user, made on first use; null
+    // (reported, `status` set) on failure.
+    CFTPRemoteManager* ConnectionFor(const FtpUrl& url, int& status) {
+        const std::string key = url.user + "@" + url.host + ":" + std::to_string(url.port);
+        auto it = m_connections.find(key);
+        if (it != m_connections.end()) {
+            return it->second;
+        }
+        if (!Connect(url, status)) {
+            return nullptr;
+        }
+        m_connections[key] = m_connection;
+        return m_connection;
     }
 
     // Connects to the URL's server; false (reported) on failure.
@@ -224,7 +286,9 @@ private:
     CFTPSecretary m_secretary;
     CFTPManager m_manager;
     CFTPRemoteManager* m_connection = nullptr;
+    std::map<std::string, CFTPRemoteManager*> m_connections;
     ConsoleFrontEnd::Outcome m_outcome;
+    CFTPProfile m_defaults; // the settings of a profile that holds the defaults
 };
 
 bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
@@ -270,7 +334,7 @@ int CommandLs(const Options& o, Session& s, std::ostream& out, std::ostream& err
         return kExitUsage;
     }
     int status = kExitOk;
-    if (!s.Connect(url, status)) {
+    if (!s.ConnectionFor(url, status)) {
         return status;
     }
     std::unique_ptr<CFTPFolderContent> content = std::move(s.Outcome().content);
@@ -304,19 +368,204 @@ int CommandMkdir(const Options& o, Session& s, std::ostream&, std::ostream& err)
         return kExitUsage;
     }
     int status = kExitOk;
-    if (!s.Connect(url, status)) {
+    if (!s.ConnectionFor(url, status)) {
         return status;
     }
     CFTPFile folder(url.path, s.Connection(), false);
     return s.Run([&] { return s.Manager().MakeFolder(&folder, nullptr); }) ? kExitOk : kExitFailed;
 }
 
+// One end of a copy: an URL or a local path.
+struct End {
+    bool remote = false;
+    FtpUrl url;
+    std::string local; // absolute
+};
+
+bool ParseEnd(const std::string& text, End& end, std::ostream& err) {
+    if (IsFtpUrl(text)) {
+        end.remote = true;
+        return ParseUrlArg(text, end.url, err);
+    }
+    if (text.empty()) {
+        err << "qbftp: an empty local path\n";
+        return false;
+    }
+    end.local = text;
+    if (text[0] != '/') {
+        char cwd[4096];
+        if (!::getcwd(cwd, sizeof cwd)) {
+            err << "qbftp: cannot tell the current folder\n";
+            return false;
+        }
+        end.local = std::string(cwd) + "/" + text;
+    }
+    while (end.local.size() > 1 && end.local.back() == '/') {
+        end.local.pop_back();
+    }
+    return true;
+}
+
+std::string BaseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsLocalFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Copies or moves one item; both ends may be local or remote.
+int Transfer(const Options& o, Session& s, std::ostream& err, const End& from, const End& to,
+             bool move) {
+    if (!from.remote && !to.remote) {
+        err << "qbftp: one end must be an ftp:// URL\n";
+        return kExitUsage;
+    }
+    bool isFolder = o.recursive;
+    std::string name;
+    if (from.remote) {
+        if (from.url.path.empty()) {
+            err << "qbftp: the URL must name a file or folder, not the login folder\n";
+            return kExitUsage;
+        }
+        name = BaseName(from.url.path);
+    } else {
+        struct stat st {};
+        if (::stat(from.local.c_str(), &st) != 0) {
+            err << "qbftp: " << from.local << ": " << std::strerror(errno) << "\n";
+            return kExitFailed;
+        }
+        if (S_ISDIR(st.st_mode) && !o.recursive) {
+            err << "qbftp: " << from.local << " is a folder (use -r)\n";
+            return kExitUsage;
+        }
+        isFolder = S_ISDIR(st.st_mode);
+        name = BaseName(from.local);
+    }
+    int status = kExitOk;
+    CFTPRemoteManager* source = from.remote ? s.ConnectionFor(from.url, status) : nullptr;
+    if (from.remote && !source) {
+        return status;
+    }
+    CFTPRemoteManager* dest = to.remote ? s.ConnectionFor(to.url, status) : nullptr;
+    if (to.remote && !dest) {
+        return status;
+    }
+    CFTPFile sourceItem(from.remote ? from.url.path : from.local, source, !isFolder);
+    std::string destPath;
+    if (to.remote) {
+        if (to.url.path.empty()) {
+            destPath = name;
+        } else if (to.url.trailingSlash) {
+            destPath = to.url.path + "/" + name;
+        } else {
+            destPath = to.url.path;
+        }
+    } else {
+        destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
+    }
+    CFTPFile destItem(destPath, dest, !isFolder);
+    return s.Run([&] { return s.Manager().Copy(&sourceItem, &destItem, nullptr, move); })
+               ? kExitOk
+               : kExitFailed;
+}
+
+int CommandCopyOrMove(const Options& o, Session& s, std::ostream& err, bool move) {
+    End from;
+    End to;
+    if (!NeedArgs(o, 2, err) || !ParseEnd(o.args[0], from, err) || !ParseEnd(o.args[1], to, err)) {
+        return kExitUsage;
+    }
+    return Transfer(o, s, err, from, to, move);
+}
+
+int CommandCp(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    return CommandCopyOrMove(o, s, err, false);
+}
+
+int CommandMv(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    return CommandCopyOrMove(o, s, err, true);
+}
+
+int CommandGet(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    if (o.args.empty() || o.args.size() > 2) {
+        err << "qbftp: get takes an URL and an optional local path (try --help)\n";
+        return kExitUsage;
+    }
+    End from;
+    End to;
+    if (!ParseEnd(o.args[0], from, err) ||
+        !ParseEnd(o.args.size() == 2 ? o.args[1] : ".", to, err)) {
+        return kExitUsage;
+    }
+    if (!from.remote || to.remote) {
+        err << "qbftp: get copies from an URL to a local path\n";
+        return kExitUsage;
+    }
+    return Transfer(o, s, err, from, to, false);
+}
+
+int CommandPut(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    End from;
+    End to;
+    if (!NeedArgs(o, 2, err) || !ParseEnd(o.args[0], from, err) || !ParseEnd(o.args[1], to, err)) {
+        return kExitUsage;
+    }
+    if (from.remote || !to.remote) {
+        err << "qbftp: put copies a local path to an URL\n";
+        return kExitUsage;
+    }
+    return Transfer(o, s, err, from, to, false);
+}
+
+int CommandRm(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    FtpUrl url;
+    if (!NeedArgs(o, 1, err) || !ParseUrlArg(o.args[0], url, err)) {
+        return kExitUsage;
+    }
+    if (url.path.empty()) {
+        err << "qbftp: rm needs a file or folder in the URL\n";
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    CFTPRemoteManager* connection = s.ConnectionFor(url, status);
+    if (!connection) {
+        return status;
+    }
+    CFTPFileArray items;
+    items.Add(CFTPFile(url.path, connection, !o.recursive));
+    return s.Run([&] { return s.Manager().Delete(&items, nullptr); }) ? kExitOk : kExitFailed;
+}
+
+int CommandRename(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+    FtpUrl url;
+    if (!NeedArgs(o, 2, err) || !ParseUrlArg(o.args[0], url, err)) {
+        return kExitUsage;
+    }
+    const std::string& newName = o.args[1];
+    if (url.path.empty() || newName.empty() || newName.find('/') != std::string::npos) {
+        err << "qbftp: rename needs an item in the URL and a new name without \"/\"\n";
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    CFTPRemoteManager* connection = s.ConnectionFor(url, status);
+    if (!connection) {
+        return status;
+    }
+    // Whether it is a file matters only for the paths of VMS servers.
+    CFTPFile item(url.path, connection, !url.trailingSlash);
+    return s.Run([&] { return s.Manager().Rename(&item, newName, nullptr); }) ? kExitOk
+                                                                              : kExitFailed;
+}
+
 using Command = int (*)(const Options&, Session&, std::ostream&, std::ostream&);
 
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
-        {"ls", CommandLs},
-        {"mkdir", CommandMkdir},
+        {"ls", CommandLs}, {"mkdir", CommandMkdir}, {"get", CommandGet}, {"put", CommandPut},
+        {"cp", CommandCp}, {"mv", CommandMv},       {"rm", CommandRm},   {"rename", CommandRename},
     };
     return commands;
 }
