@@ -323,6 +323,8 @@ void CFTPDataSocket::Adopt(net::Socket socket) {
 }
 
 bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
+    m_nLastDone = 0;
+    m_nLastTotal = 0;
     m_pLocalFile = file;
     m_pBuffer = nullptr;
     m_nDone = 0;
@@ -565,6 +567,8 @@ void CFTPDataSocket::Close() {
         Deliver("\r", 1);
     }
     Flush();
+    m_nLastDone = m_nDone;
+    m_nLastTotal = m_nTotal;
     m_pOwner->OnDataClosed();
     m_pLocalFile = nullptr;
     m_pBuffer = nullptr;

@@ -139,6 +139,10 @@ public:
 
     bool IsOpen() const { return m_socket.IsOpen(); }
     FileSize GetDone() const { return m_nDone; }
+    // What the last transfer moved, and what the server announced (0: nothing),
+    // kept after the data connection has closed.
+    FileSize GetLastDone() const { return m_nLastDone; }
+    FileSize GetLastTotal() const { return m_nLastTotal; }
     bool HadError() const { return m_bError; }
     const std::string& GetErrorText() const { return m_strError; }
 
@@ -160,6 +164,8 @@ private:
     std::vector<char> m_io;            // file buffering
     std::size_t m_ioUsed = 0;
     FileSize m_nDone = 0;
+    FileSize m_nLastDone = 0;
+    FileSize m_nLastTotal = 0;
     bool m_bTextMode = false;
     bool m_bPendingCr = false;
     bool m_bError = false;

@@ -149,6 +149,18 @@ bool ReceiveFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
             c.Fail(K::RESULT_FAILED, code, Why(error));
             return false;
         }
+        // A server that reports success for a file cut short is not believed
+        // (a byte count in text mode counts other line ends, and a resumed
+        // file's count may be its whole length).
+        const CFTPDataSocket& data = *c.m_pDataSocket;
+        if (copy.m_cTransferType != 'A' && copy.m_nResumeOffset == 0 && data.GetLastTotal() != 0 &&
+            data.GetLastTotal() != CFTPDataSocket::kNoTransfer &&
+            data.GetLastDone() < data.GetLastTotal()) {
+            c.Fail(K::RESULT_FAILED, code,
+                   Why("The data connection ended after " + std::to_string(data.GetLastDone()) +
+                       " of " + std::to_string(data.GetLastTotal()) + " bytes."));
+            return false;
+        }
         return true;
     }
     if (copy.m_bAbortSent) {

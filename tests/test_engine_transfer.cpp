@@ -363,3 +363,180 @@ TEST_F(Transfer, AFileMovesBetweenTwoSites) {
 
 } // namespace
 } // namespace qb
+
+namespace qb {
+namespace {
+
+TEST_F(Transfer, EveryOverwriteAnswer) {
+    struct Case {
+        int answer;
+        const char* a;
+        const char* b;
+        std::size_t questions; // asked for the two files of one operation
+    };
+    const Case cases[] = {
+        {Q::OVERWRITE, "new-a", "old-b", 2},
+        {Q::RESUME, "old-anew-a", "old-b", 2},
+        {Q::SKIP, "old-a", "old-b", 2},
+        {Q::OVERWRITE_ALL, "new-a", "new-b", 1},
+        {Q::RESUME_ALL, "old-anew-a", "old-bnew-b", 1},
+        {Q::SKIP_ALL, "old-a", "old-b", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        test::RecordingFrontEnd caseFe;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        s.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"").On("TYPE A", "200 OK").Port();
+        s.SendData("LIST", "");
+        // The second file's answer (when asked) is always "Ca&ncel".
+        const bool resumeFirst = c.answer == Q::RESUME || c.answer == Q::RESUME_ALL;
+        const bool takeFirst = c.answer != Q::SKIP && c.answer != Q::SKIP_ALL;
+        const bool takeSecond = c.answer == Q::OVERWRITE_ALL || c.answer == Q::RESUME_ALL;
+        if (takeFirst) {
+            s.On("TYPE I", "200 OK").Port();
+            if (resumeFirst) {
+                s.On("REST 5", "350 OK");
+            }
+            s.SendData("RETR /a", "new-a");
+        }
+        if (takeSecond) {
+            s.On("TYPE I", "200 OK").Port();
+            if (resumeFirst) {
+                s.On("REST 5", "350 OK");
+            }
+            s.SendData("RETR /b", "new-b");
+        }
+        s.Start();
+        WriteFile(local + "/a", "old-a");
+        WriteFile(local + "/b", "old-b");
+        caseFe.ScriptOverwrite({c.answer, Q::SKIP});
+        CFTPRemoteManager* conn = nullptr;
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &conn),
+                  0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        CFTPFileArray items;
+        items.Add(CFTPFile("a", conn, true));
+        items.Add(CFTPFile("b", conn, true));
+        CFTPFile folder(local, nullptr, false);
+        ASSERT_NE(caseManager.CopyItems(&items, &folder, nullptr, false), 0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_EQ(ReadFile(local + "/a"), c.a);
+        EXPECT_EQ(ReadFile(local + "/b"), c.b);
+        EXPECT_EQ(caseFe.Events().Count("AskOverwrite"), c.questions);
+        EXPECT_TRUE(caseFe.Questions().empty());
+    }
+}
+
+TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
+    Login(true);
+    server.On("TYPE I", "200 OK").Pasv().On("RETR /slow", "150 Opening (1000000 bytes)");
+    server.On("ABOR", std::vector<std::string>{"426 Transfer aborted", "226 ABOR successful"});
+    server.On("TYPE I", "200 OK").Pasv().On("STOR /up", "150 Ok to send data");
+    server.On("ABOR", std::vector<std::string>{"426 Transfer aborted", "226 ABOR successful"});
+    CFTPRemoteManager* c = Connect(true);
+    CFTPFile slow("slow", c, true);
+    CFTPFile dest(local + "/slow", nullptr, true);
+    ASSERT_NE(manager->Copy(&slow, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("reply 150 Opening (1000000 bytes)", 1));
+    manager->PostStop(false);
+    ASSERT_TRUE(WaitOps(2));
+    // A big upload that the server never reads: the send blocks until stopped.
+    {
+        std::ofstream big(local + "/up", std::ios::binary);
+        std::string chunk(1 << 20, 'u');
+        for (int i = 0; i < 64; ++i) {
+            big << chunk;
+        }
+    }
+    CFTPFile up(local + "/up", nullptr, true);
+    CFTPFile upDest("up", c, true);
+    ASSERT_NE(manager->Copy(&up, &upDest, nullptr, false), 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("reply 150 Ok to send data", 1))
+        << ::testing::PrintToString(server.Commands()) << server.Mismatch();
+    std::this_thread::sleep_for(50ms);
+    manager->PostStop(false);
+    ASSERT_TRUE(WaitOps(3));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("cmd ABOR"), 2u);
+    EXPECT_TRUE(fe.Questions().empty()) << "a stop shows nothing";
+    EXPECT_TRUE(manager->IsConnected(c));
+}
+
+TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
+    Login();
+    server.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Port();
+    server.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 1 2020 f1\r\n"
+                            "-rw-r--r-- 1 u g 1 Jan 1 2020 f2\r\n");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /d/f2", "2").On("DELE /d/f2", "250 OK");
+    server.On("TYPE I", "200 OK").Port().On("RETR /d/f1", "550 Permission denied");
+    CFTPRemoteManager* c = Connect();
+    CFTPFile source("d", c, false);
+    CFTPFile dest(local + "/d", nullptr, false);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, true), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    ASSERT_EQ(fe.Questions().size(), 1u);
+    EXPECT_NE(fe.Questions()[0].find("Failed to move\nfrom 127.0.0.1 : d/f1"), std::string::npos);
+    Commands after = AfterLogin();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "RMD /d"), 0) << "the source folder stays";
+    EXPECT_EQ(ReadFile(local + "/d/f2"), "2");
+}
+
+TEST_F(Transfer, AHostileListingWritesNothingOutsideTheFolder) {
+    Login();
+    server.On("CWD /h", "250 OK").On("TYPE A", "200 OK").Port();
+    server.SendData("LIST", std::string("-rw-r--r-- 1 u g 1 Jan 1 2020 ../x\r\n"
+                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 a/b\r\n"
+                                        "drwxr-xr-x 1 u g 1 Jan 1 2020 .\r\n"
+                                        "lrwxrwxrwx 1 u g 1 Jan 1 2020 .. -> /etc\r\n"
+                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 nul\0name\r\n"
+                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 ok\r\n",
+                                        6 * 41 + 8));
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /h/ok", "fine");
+    CFTPRemoteManager* c = Connect();
+    CFTPFile source("h", c, false);
+    CFTPFile dest(local + "/inner/h", nullptr, false);
+    ::mkdir((local + "/inner").c_str(), 0700);
+    ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(ReadFile(local + "/inner/h/ok"), "fine");
+    struct stat st {};
+    EXPECT_NE(::lstat((local + "/inner/x").c_str(), &st), 0);
+    EXPECT_NE(::lstat((local + "/x").c_str(), &st), 0);
+    EXPECT_NE(::lstat((local + "/inner/h/a").c_str(), &st), 0);
+    for (const auto& q : fe.Questions()) {
+        EXPECT_NE(q.find("cannot be used for a local file"), std::string::npos) << q;
+    }
+}
+
+TEST_F(Transfer, ADataConnectionCutShortIsAFailureAndKeepsThePart) {
+    Login();
+    server.On("TYPE I", "200 OK").Port();
+    server.SendData("RETR /cut", std::string(50, 'c'), "150 Opening (100 bytes)", "226 Done");
+    server.On("TYPE I", "200 OK").Port();
+    server.SendData("RETR /broken", std::string(70, 'b'), "150 Opening", "426 Connection lost");
+    CFTPRemoteManager* c = Connect();
+    CFTPFile cut("cut", c, true);
+    CFTPFile cutDest(local + "/cut", nullptr, true);
+    ASSERT_NE(manager->Copy(&cut, &cutDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(2));
+    CFTPFile broken("broken", c, true);
+    CFTPFile brokenDest(local + "/broken", nullptr, true);
+    ASSERT_NE(manager->Copy(&broken, &brokenDest, nullptr, false), 0u);
+    ASSERT_TRUE(WaitOps(3));
+    ASSERT_EQ(fe.Questions().size(), 2u);
+    EXPECT_NE(fe.Questions()[0].find("The data connection ended after 50 of 100 bytes."),
+              std::string::npos);
+    EXPECT_NE(fe.Questions()[1].find("426 Connection lost"), std::string::npos);
+    EXPECT_EQ(ReadFile(local + "/cut").size(), 50u) << "the part stays, to be resumed";
+    EXPECT_EQ(ReadFile(local + "/broken").size(), 70u);
+}
+
+} // namespace
+} // namespace qb
