@@ -95,6 +95,8 @@ struct CFTPConstants {
     static constexpr std::uint32_t RMM_QUIT = WM_USER;
     static constexpr std::uint32_t RMM_NEXT = WM_USER + 1;
     static constexpr std::uint32_t RMM_REPLY = WM_USER + 2;
+    // A wait for the answer to "ABOR" has lasted long enough.
+    static constexpr std::uint32_t RMM_ABORT_WAIT_OVER = WM_USER + 3;
 
     // Messages of the manager thread.
     static constexpr std::uint32_t MM_QUIT = WM_USER;

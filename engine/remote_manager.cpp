@@ -56,6 +56,12 @@ void CFTPRemoteManager::OnMessage(const Message& msg) {
     case RMM_REPLY:
         OnReplyQueued();
         break;
+    case RMM_ABORT_WAIT_OVER:
+        if (msg.wParam == m_abortWaitSerial && IsWaitingForAbort()) {
+            PostNote("No answer to \"ABOR\"; the transfer is given up.");
+            EndAbortWait();
+        }
+        break;
     default:
         break;
     }
@@ -218,17 +224,8 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
     if (!m_pAction) {
         return;
     }
-    const std::uint16_t step = m_pAction->m_nStep;
-    if (m_pAction->m_bAbortSent &&
-        (step == STEP_DIR_ABORT_WAIT || step == STEP_COPY_RECV_ABORT_WAIT ||
-         step == STEP_COPY_SEND_ABORT_WAIT)) {
-        // The transfer was broken off: by the user (nothing to tell), or
-        // because this side failed (say why).
-        if (!m_pAction->m_strTransferError.empty() && !IsStopping()) {
-            Fail(RESULT_FAILED, 0, {m_pAction->m_strTransferError});
-        } else {
-            FinishAction();
-        }
+    if (IsWaitingForAbort()) {
+        EndAbortWait();
         return;
     }
     const ActionHandlers* handlers = HandlersFor(*m_pAction);
@@ -246,6 +243,29 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
 
 void CFTPRemoteManager::SetStep(CFTPAction& action, std::uint16_t step) {
     action.SetStep(m_frontEnd.Status(), GetStatusLane(), step);
+    if (action.m_bAbortSent && IsAbortWaitStep(step)) {
+        // Servers answer "ABOR" with one reply or two; if the one that ends
+        // the wait never comes, the wait ends by itself.
+        PostDelayed(m_options.abortWaitLimit, RMM_ABORT_WAIT_OVER, ++m_abortWaitSerial);
+    }
+}
+
+bool CFTPRemoteManager::IsAbortWaitStep(std::uint16_t step) {
+    return step == STEP_DIR_ABORT_WAIT || step == STEP_COPY_RECV_ABORT_WAIT ||
+           step == STEP_COPY_SEND_ABORT_WAIT;
+}
+
+void CFTPRemoteManager::EndAbortWait() {
+    if (!IsWaitingForAbort()) {
+        return;
+    }
+    // The transfer was broken off: by the user (nothing to tell), or
+    // because this side failed (say why).
+    if (!m_pAction->m_strTransferError.empty() && !IsStopping()) {
+        Fail(RESULT_FAILED, 0, {m_pAction->m_strTransferError});
+    } else {
+        FinishAction();
+    }
 }
 
 void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,

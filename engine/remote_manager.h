@@ -53,6 +53,8 @@ struct EngineOptions {
     // "USER" starts over after this pause, doubled each time up to the cap.
     std::chrono::milliseconds restartFirstDelay{1000};
     std::chrono::milliseconds restartMaxDelay{30000};
+    // How long a transfer that sent "ABOR" waits for the server's answer.
+    std::chrono::milliseconds abortWaitLimit{10000};
 };
 
 // Proxy and data connection settings of one connection.
@@ -174,10 +176,16 @@ private:
     const ActionHandlers* HandlersFor(const CFTPAction& action) const;
 
     void ScheduleRestart();
+    static bool IsAbortWaitStep(std::uint16_t step);
+    bool IsWaitingForAbort() const {
+        return m_pAction && m_pAction->m_bAbortSent && IsAbortWaitStep(m_pAction->m_nStep);
+    }
+    void EndAbortWait();
 
     std::atomic<bool> m_bStop{false};
     bool m_bLost = false;
     bool m_bDeferNext = false;
+    std::uintptr_t m_abortWaitSerial = 0;
     bool m_bLostReported = false;
     const EngineOptions m_options;
     std::chrono::milliseconds m_restartDelay{0};
