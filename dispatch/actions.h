@@ -168,6 +168,7 @@ public:
     std::string m_strFolder;
     std::uint32_t m_nPort;
     CFTPRemoteManager* m_pConnection = nullptr;
+    bool m_bProbeTypeSent = false; // "TYPE I" went before the "REST" probe
 };
 
 // The folder actions share one shape: an optional folder and two flags.

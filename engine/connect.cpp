@@ -36,13 +36,21 @@ void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
     c.Post(K::RMM_NEXT);
 }
 
+// The resume probe. Some servers refuse "REST" while the type is ASCII (the
+// type after login) though they resume binary transfers, so "TYPE I" goes
+// first; its reply is only logged.
+void BeginRestProbe(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    c.SendCommand(K::CMD_TYPE, std::string("I"));
+    connect.m_bProbeTypeSent = true;
+    c.SetStep(connect, STEP_REST_PROBE);
+}
+
 void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
     if (!connect.m_strFolder.empty()) {
         c.SendCommand(K::CMD_CWD_AS_GIVEN, connect.m_strFolder);
         c.SetStep(connect, STEP_LOGIN_CWD);
     } else {
-        c.SendCommand(K::CMD_REST, std::uint64_t{100});
-        c.SetStep(connect, STEP_REST_PROBE);
+        BeginRestProbe(c, connect);
     }
 }
 
@@ -74,10 +82,14 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
                                            (lines.empty() ? std::string() : lines[0]),
                                        MB_OK | MB_ICONWARNING);
         }
-        c.SendCommand(K::CMD_REST, std::uint64_t{100});
-        c.SetStep(connect, STEP_REST_PROBE);
+        BeginRestProbe(c, connect);
         return true;
     case STEP_REST_PROBE:
+        if (connect.m_bProbeTypeSent) {
+            connect.m_bProbeTypeSent = false;
+            c.SendCommand(K::CMD_REST, std::uint64_t{100});
+            return true;
+        }
         if (code == 350) {
             c.m_bResume = true;
             c.SendCommand(K::CMD_REST, std::uint64_t{0});

@@ -236,6 +236,11 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
         FinishAction();
         return;
     }
+    if (code == 0) {
+        // Not a reply any step accepts (one too long to be read).
+        Fail(RESULT_FAILED, 0, lines.empty() ? ReplyLines{} : ReplyLines{lines.back()});
+        return;
+    }
     if (handlers && handlers->reply) {
         handlers->reply(*this, *m_pAction, lines, code);
     }

@@ -52,6 +52,7 @@ void CReplyReader::Reset() {
     m_strLine.clear();
     m_replyLines.clear();
     m_lineTruncated = false;
+    m_replyTooLong = false;
     m_afterLf = false;
 }
 
@@ -62,8 +63,13 @@ void CReplyReader::EndLine(std::vector<Reply>& out) {
     const unsigned code = LineCode(m_strLine);
     const bool final = code != 0 && (m_strLine.size() == 3 || m_strLine[3] == ' ');
     // Keep the first lines of an overlong reply and always its final line.
+    if (m_lineTruncated) {
+        m_replyTooLong = true;
+    }
     if (m_replyLines.size() < kMaxReplyLines - 1 || final) {
         m_replyLines.push_back(std::move(m_strLine));
+    } else {
+        m_replyTooLong = true;
     }
     m_strLine.clear();
     m_lineTruncated = false;
@@ -71,8 +77,10 @@ void CReplyReader::EndLine(std::vector<Reply>& out) {
         Reply reply;
         reply.lines = std::move(m_replyLines);
         reply.code = code;
+        reply.tooLong = m_replyTooLong;
         out.push_back(std::move(reply));
         m_replyLines.clear();
+        m_replyTooLong = false;
     }
 }
 
@@ -182,6 +190,11 @@ void CFTPCtrlSocket::OnReceive() {
         m_reader.Feed(buffer, r.bytes, replies);
     }
     for (auto& reply : replies) {
+        if (reply.tooLong) {
+            // Handed on as a reply no step accepts, with the reason last.
+            reply.lines.push_back("The server's reply was too long to be read.");
+            reply.code = 0;
+        }
         m_pOwner->QueueReply(std::move(reply.lines), reply.code);
     }
     if (closed) {
@@ -239,7 +252,7 @@ bool CFTPListenSocket::GetPortArgument(std::string& argument) const {
     if (host.empty()) {
         return false;
     }
-    argument = host + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+    argument = PortArgument(host, port);
     return true;
 }
 
@@ -579,6 +592,10 @@ void CFTPDataSocket::Close() {
 }
 
 // --- Reply parsers ---------------------------------------------------------------
+
+std::string PortArgument(const std::string& hostText, std::uint16_t port) {
+    return hostText + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
 
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,
                     std::uint16_t& port) {

@@ -18,9 +18,9 @@ namespace qb {
 class CFTPRemoteManager;
 
 // Replies and lines from a server are bounded so that a hostile server
-// cannot exhaust memory.
-inline constexpr std::size_t kMaxReplyLineLength = 8192;
-inline constexpr std::size_t kMaxReplyLines = 2000;
+// cannot exhaust memory; a reply beyond either bound fails the step.
+inline constexpr std::size_t kMaxReplyLineLength = 64 * 1024;
+inline constexpr std::size_t kMaxReplyLines = 10000;
 
 // Splits control-connection text into lines and complete replies. Kept
 // apart from the socket so that it can be tested and fuzzed on its own.
@@ -29,6 +29,7 @@ public:
     struct Reply {
         std::vector<std::string> lines;
         unsigned code = 0;
+        bool tooLong = false; // lines were cut or dropped to stay in bounds
     };
 
     // Feeds received bytes; complete replies are appended to `out`.
@@ -44,6 +45,7 @@ private:
     std::string m_strLine;
     std::vector<std::string> m_replyLines;
     bool m_lineTruncated = false;
+    bool m_replyTooLong = false;
     bool m_afterLf = false; // an LF ended the last line; a CR right after it is skipped
 };
 
@@ -172,6 +174,9 @@ private:
     std::string m_strError;
     int m_lastPercent = -2;
 };
+
+// The argument of "PORT": the address ("h1,h2,h3,h4") and the port's bytes.
+std::string PortArgument(const std::string& hostText, std::uint16_t port);
 
 // The host and port of a "PASV" reply; false when it has no address.
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,

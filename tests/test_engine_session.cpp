@@ -33,6 +33,7 @@ protected:
         server.Greet()
             .On("USER u", "331 Password required")
             .On("PASS p", "230 Logged in")
+            .On("TYPE I", "200 Binary")
             .On("REST 100", "350 Restarting at 100")
             .On("REST 0", "350 Restarting at 0")
             .On("SYST", syst)
@@ -158,7 +159,11 @@ TEST_F(Session, LoginVariants) {
     const Case cases[] = {
         {"USER answered with 230 sends no PASS",
          [](test::ScriptServer& s) {
-             s.Greet().On("USER u", "230 Welcome").On("REST 100", "502 No").On("SYST", "215 UNIX");
+             s.Greet()
+                 .On("USER u", "230 Welcome")
+                 .On("TYPE I", "200 Binary")
+                 .On("REST 100", "502 No")
+                 .On("SYST", "215 UNIX");
          },
          "",
          {},
@@ -169,6 +174,7 @@ TEST_F(Session, LoginVariants) {
                  .On("USER u", "331 Password")
                  .On("PASS p", "230 In")
                  .On("CWD /srv/missing", "550 /srv/missing: No such directory")
+                 .On("TYPE I", "200 Binary")
                  .On("REST 100", "500 Unknown command")
                  .On("SYST", "500 Unknown command");
          },
@@ -227,7 +233,10 @@ TEST_F(Session, ProxyLogins) {
             const bool last = &command == &c.expected.back();
             s.On(command, last ? "230 Logged in" : (password ? "230 Proxy login ok" : "331 Go on"));
         }
-        s.On("REST 100", "350 OK").On("REST 0", "350 OK").On("SYST", "215 UNIX Type: L8");
+        s.On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK")
+            .On("SYST", "215 UNIX Type: L8");
         s.On("PWD", "257 \"/pub\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
         FirewallSettings fw;
@@ -450,7 +459,11 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         CFTPManager caseManager(caseFe.Get(), DefaultHandlers(), options);
         caseManager.SetSecretary(&caseSecretary);
         test::ScriptServer s;
-        s.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.Greet()
+            .On("USER u", "230 In")
+            .On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK");
         s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
         s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
         s.On("CWD /big", "250 OK").On("TYPE A", "200 OK").Pasv();
@@ -474,6 +487,42 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         EXPECT_TRUE(caseFe.Questions().empty());
         EXPECT_TRUE(caseManager.IsConnected(conn));
     }
+}
+
+} // namespace
+} // namespace qb
+
+namespace qb {
+namespace {
+
+TEST_F(Session, RepliesInPiecesAndManyLines) {
+    server.Greet("220-Welcome to\x01 the test\r\n220-second line\r\n220 Ready")
+        .On("USER u", "33\x01"
+                      "1 Password required")
+        .On("PASS p", "230-Logged in\r\n    with a banner\r\n230 OK")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 OK")
+        .On("REST 0", "350 OK")
+        .On("SYST", "215 UNIX Type: L8")
+        .On("PWD", "257 \"/home/u\"");
+    ScriptList(false);
+    server.Start();
+    Connect();
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok"), 1u);
+    EXPECT_EQ(fe.Events().Count("reply     with a banner"), 1u);
+}
+
+TEST_F(Session, AWrongPasswordFailsAndIsShown) {
+    server.Greet().On("USER u", "331 Password required").On("PASS p", "530 Login incorrect.");
+    server.Start();
+    CFTPRemoteManager* c = nullptr;
+    ASSERT_NE(manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &c), 0u);
+    ASSERT_TRUE(WaitIdle(1));
+    EXPECT_EQ(fe.Questions(),
+              std::vector<std::string>{"Failed to connect!\n530 Login incorrect.\n"});
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=3 failed"), 1u);
+    EXPECT_EQ(server.ConnectionsServed(), 1) << "a refused password is not tried again";
 }
 
 } // namespace

@@ -43,7 +43,11 @@ protected:
 
     // The login of u into "/" with an empty listing; before the test's own steps.
     void Login(bool passive = false) {
-        server.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        server.Greet()
+            .On("USER u", "230 In")
+            .On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK");
         server.On("SYST", "215 UNIX Type: L8").On("PWD", "257 \"/\"").On("TYPE A", "200 OK");
         passive ? server.Pasv() : server.Port();
         server.SendData("LIST", "");
@@ -340,7 +344,11 @@ TEST_F(Transfer, RenameNeedsBothReplies) {
 TEST_F(Transfer, AFileMovesBetweenTwoSites) {
     Login();
     test::ScriptServer other;
-    other.Greet().On("USER v", "230 In").On("REST 100", "502 No").On("SYST", "215 UNIX");
+    other.Greet()
+        .On("USER v", "230 In")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "502 No")
+        .On("SYST", "215 UNIX");
     other.On("PWD", "257 \"/home/v\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
     other.On("TYPE I", "200 OK").Port().ReceiveData("STOR /home/v/in/f");
     other.Start();
@@ -389,7 +397,11 @@ TEST_F(Transfer, EveryOverwriteAnswer) {
         CFTPManager caseManager(caseFe.Get());
         caseManager.SetSecretary(&caseSecretary);
         test::ScriptServer s;
-        s.Greet().On("USER u", "230 In").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.Greet()
+            .On("USER u", "230 In")
+            .On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK");
         s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"").On("TYPE A", "200 OK").Port();
         s.SendData("LIST", "");
         // The second file's answer (when asked) is always "Ca&ncel".

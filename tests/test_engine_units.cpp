@@ -71,6 +71,12 @@ TEST(ReplyReader, HostileRepliesStayBounded) {
     EXPECT_EQ(out[0].lines.front().size(), kMaxReplyLineLength);
     EXPECT_EQ(out[0].lines.back(), "200 end");
     EXPECT_EQ(out[0].code, 200u);
+    EXPECT_TRUE(out[0].tooLong);
+    out.clear();
+    std::string normal = "226 fine\r\n";
+    reader.Feed(normal.data(), normal.size(), out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_FALSE(out[0].tooLong);
 }
 
 TEST(CommandLine, PathRules) {
@@ -115,6 +121,12 @@ TEST(CommandLine, PathRules) {
     }
     EXPECT_EQ(BuildCommandLine(23, "x", true, 0, "", false), "");
     EXPECT_EQ(BuildCommandLine(-1, "x", true, 0, "", false), "");
+}
+
+TEST(ReplyParsers, PortArgument) {
+    EXPECT_EQ(PortArgument("127,0,0,1", 21), "127,0,0,1,0,21");
+    EXPECT_EQ(PortArgument("10,1,2,3", 5001), "10,1,2,3,19,137");
+    EXPECT_EQ(PortArgument("10,1,2,3", 65535), "10,1,2,3,255,255");
 }
 
 TEST(ReplyParsers, PasvAndByteCount) {

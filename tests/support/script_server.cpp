@@ -156,8 +156,19 @@ bool ScriptServer::ReadLine(net::Socket& control, std::string& line) {
 }
 
 void ScriptServer::Reply(net::Socket& control, const std::string& text) {
+    // A "\x01" in a reply splits it into two packets sent a moment apart.
     std::string wire = text + "\r\n";
-    net::SendAll(control.Fd(), wire.data(), wire.size(), {});
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t cut = wire.find('\x01', start);
+        const std::size_t end = cut == std::string::npos ? wire.size() : cut;
+        net::SendAll(control.Fd(), wire.data() + start, end - start, {});
+        if (cut == std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        start = cut + 1;
+    }
 }
 
 bool ScriptServer::OpenData(net::Socket& data) {

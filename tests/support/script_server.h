@@ -24,7 +24,9 @@ public:
         // (used for the greeting).
         std::string expect;
         // Replies sent in order, each a complete reply text without the
-        // final CR LF ("226 Done"); "\r\n" between lines of one reply.
+        // final CR LF ("226 Done"); "\r\n" between lines of one reply, or
+        // between two replies sent in one packet; "\x01" splits a reply
+        // into two packets.
         std::vector<std::string> replies;
         // Data sent over the data connection after the first reply.
         std::string sendData;
