@@ -42,6 +42,7 @@ const char* const kUsage =
     "  mv SOURCE DEST         the same, deleting the source once it is copied\n"
     "  rm [-r] URL            delete a remote file (a folder with -r)\n"
     "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
+    "  sites                  list the sites of the profile (never their passwords)\n"
     "\n"
     "A destination URL that ends in \"/\" is a folder: the item keeps its name there.\n"
     "\n"
@@ -60,7 +61,10 @@ const char* const kUsage =
     "                  file fails)\n"
     "  --ascii         transfer in text mode (line ends converted)\n"
     "  --binary        transfer bytes as they are\n"
-    "  --auto          text mode for the usual text file extensions (default)\n"
+    "  --auto          text mode for the file extensions the profile lists\n"
+    "                  (without one of these three, the profile's setting)\n"
+    "  --profile FILE  the profile with the sites and settings (default: the\n"
+    "                  user's own); qbftp reads it and never changes it\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -71,8 +75,9 @@ struct Options {
     bool log = false;
     bool json = false;
     bool recursive = false;
-    int overwrite = 0; // an IOverwriteQuestion answer for every file, or 0
-    char type = 0;     // 'A', 'I', or 0 for auto
+    int overwrite = 0;     // an IOverwriteQuestion answer for every file, or 0
+    int transferMode = -1; // a profile transfer mode, or -1 for the profile's own
+    std::string profile;   // the profile file; empty: the default one
     long timeout = 60;
     std::string command;
     std::vector<std::string> args;
@@ -114,11 +119,17 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
             } else if (a == "--skip") {
                 o.overwrite = IOverwriteQuestion::SKIP_ALL;
             } else if (a == "--ascii") {
-                o.type = 'A';
+                o.transferMode = CFTPProfile::MODE_TEXT;
             } else if (a == "--binary") {
-                o.type = 'I';
+                o.transferMode = CFTPProfile::MODE_BINARY;
             } else if (a == "--auto") {
-                o.type = 0;
+                o.transferMode = CFTPProfile::MODE_AUTO;
+            } else if (a == "--profile") {
+                if (i + 1 >= argv.size() || argv[i + 1].empty()) {
+                    err << "qbftp: --profile needs a file name\n";
+                    return false;
+                }
+                o.profile = argv[++i];
             } else if (a == "--timeout") {
                 if (i + 1 >= argv.size()) {
                     err << "qbftp: --timeout needs a number of seconds\n";
@@ -171,19 +182,21 @@ bool AskPassword(const std::string& prompt, std::string& password) {
 // One connection and the operations run on it.
 class Session {
 public:
-    Session(const Options& options, std::ostream& err, const std::atomic<bool>& interrupted)
+    Session(const Options& options, CFTPProfile& profile, std::ostream& err,
+            const std::atomic<bool>& interrupted)
         : m_options(options), m_err(err), m_interrupted(interrupted), m_console(err, options.log),
-          m_secretary(m_console.Get()), m_manager(m_console.Get()) {
+          m_secretary(m_console.Get()), m_manager(m_console.Get()), m_profile(profile) {
         m_manager.SetSecretary(&m_secretary);
-        m_defaults.SetDefaults();
-        m_console.SetAnonymousPassword(m_defaults.GetEMail());
+        m_console.SetAnonymousPassword(m_profile.GetEMail());
         if (const char* email = std::getenv("QBFTP_EMAIL")) {
             m_console.SetAnonymousPassword(email);
         }
-        m_console.SetTransferType(options.type, [this](const std::string& name) {
-            CFTPProfile& settings = m_defaults;
-            return settings.GetTransferType(name);
-        });
+        if (options.transferMode >= 0) {
+            // For this run only: qbftp never writes the profile.
+            m_profile.SetTransferMode(static_cast<std::uint16_t>(options.transferMode));
+        }
+        m_console.SetTransferType(
+            0, [this](const std::string& name) { return m_profile.GetTransferType(name); });
         m_console.SetOverwritePolicy(options.overwrite);
         m_console.SetProgress(!options.log && ::isatty(STDERR_FILENO));
     }
@@ -275,6 +288,7 @@ public:
     }
 
     CFTPManager& Manager() { return m_manager; }
+    CFTPProfile& Profile() { return m_profile; }
     CFTPRemoteManager* Connection() { return m_connection; }
     ConsoleFrontEnd::Outcome& Outcome() { return m_outcome; }
 
@@ -288,7 +302,7 @@ private:
     CFTPRemoteManager* m_connection = nullptr;
     std::map<std::string, CFTPRemoteManager*> m_connections;
     ConsoleFrontEnd::Outcome m_outcome;
-    CFTPProfile m_defaults; // the settings of a profile that holds the defaults
+    CFTPProfile& m_profile; // sites and settings; read, never written
 };
 
 bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
@@ -560,12 +574,38 @@ int CommandRename(const Options& o, Session& s, std::ostream&, std::ostream& err
                                                                               : kExitFailed;
 }
 
+void PrintSiteFolder(const CFTPSiteFolder& folder, int depth, std::ostream& out) {
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    for (const auto& sub : folder.GetSiteFolders()) {
+        out << indent << sub->GetLabel() << "/\n";
+        PrintSiteFolder(*sub, depth + 1, out);
+    }
+    for (const auto& site : folder.GetSites()) {
+        out << indent << site->GetLabel() << "  " << site->m_strHost << ":" << site->m_nPort;
+        if (site->m_bAnonymous) {
+            out << "  anonymous";
+        } else if (!site->m_strUser.empty()) {
+            out << "  user " << site->m_strUser;
+        }
+        out << "\n";
+    }
+}
+
+int CommandSites(const Options& o, Session& s, std::ostream& out, std::ostream& err) {
+    if (!NeedArgs(o, 0, err)) {
+        return kExitUsage;
+    }
+    PrintSiteFolder(s.Profile(), 0, out);
+    return kExitOk;
+}
+
 using Command = int (*)(const Options&, Session&, std::ostream&, std::ostream&);
 
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
-        {"ls", CommandLs}, {"mkdir", CommandMkdir}, {"get", CommandGet}, {"put", CommandPut},
-        {"cp", CommandCp}, {"mv", CommandMv},       {"rm", CommandRm},   {"rename", CommandRename},
+        {"ls", CommandLs},   {"mkdir", CommandMkdir},   {"get", CommandGet},
+        {"put", CommandPut}, {"cp", CommandCp},         {"mv", CommandMv},
+        {"rm", CommandRm},   {"rename", CommandRename}, {"sites", CommandSites},
     };
     return commands;
 }
@@ -635,7 +675,16 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kExitUsage;
     }
     net::IgnoreSigpipe();
-    Session session(options, err, interrupted);
+    auto profile = options.profile.empty() ? std::make_unique<CFTPProfile>()
+                                           : std::make_unique<CFTPProfile>(options.profile, true);
+    if (!profile->LoadProfile()) {
+        err << "qbftp: " << profile->GetLoadFailureText() << "\n";
+        return kExitFailed;
+    }
+    if (!profile->GetLoadNote().empty()) {
+        err << "qbftp: " << profile->GetLoadNote() << "\n";
+    }
+    Session session(options, *profile, err, interrupted);
     return it->second(options, session, out, err);
 }
 
