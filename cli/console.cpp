@@ -203,7 +203,13 @@ int ConsoleFrontEnd::AskOverwrite(const std::string& existing, const std::string
               << (canResume ? "resume a[l]l, " : "") << "s[k]ip all? ";
         m_err.flush();
         std::string answer;
-        if (!std::getline(std::cin, answer)) {
+        const bool got = static_cast<bool>(std::getline(std::cin, answer));
+        {
+            // The time spent answering is not inactivity.
+            std::lock_guard<std::mutex> activity(m_lock);
+            m_lastActivity = std::chrono::steady_clock::now();
+        }
+        if (!got) {
             return SKIP;
         }
         if (answer == "o") {

@@ -384,6 +384,7 @@ void CFTPManager::CancelAll(bool disconnect) {
         }
         connection->m_actionQueue.CancelAll();
         connection->WakeUp();
+        connection->Post(RMM_NEXT); // a connect waiting to try again ends now
         if (disconnect) {
             connection->Stop();
             m_aConnections.erase(m_aConnections.begin() + static_cast<std::ptrdiff_t>(i));
@@ -494,6 +495,8 @@ bool CFTPManager::HandOver(CFTPRemoteManager* from, CFTPRemoteManager* to) {
         }
         from->m_pAction = nullptr;
         to->Post(RMM_NEXT);
+        // The connection handing over goes on with the rest of its queue.
+        from->Post(RMM_NEXT);
     }
     return true;
 }

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 namespace qb {
 
@@ -15,6 +18,28 @@ namespace {
 
 // Received data and file buffering work in pieces of this size.
 constexpr std::size_t kDataChunk = 256 * 1024;
+// The most one sendfile call is asked for. The call returns once the socket's
+// buffer is full, so this only bounds the bytes between two reports.
+constexpr std::size_t kSendFileChunk = 1024 * 1024;
+
+// Errors of a sendfile call that come from the connection, not the file.
+bool IsConnectionError(int code) {
+    switch (code) {
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ECONNREFUSED:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case ENETRESET:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // "a.b.c.d" -> "a,b,c,d"; "" when the text is not an IPv4 address.
 std::string PortHostText(const std::string& address) {
@@ -394,6 +419,16 @@ bool CFTPDataSocket::Flush() {
 
 bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
     if (m_pBuffer) {
+        // A listing is held in memory: one without end is refused.
+        constexpr std::size_t kMaxListing = 256u << 20;
+        if (m_pBuffer->size() + size > kMaxListing) {
+            if (!m_bError) {
+                m_bError = true;
+                m_strError = "The folder listing is larger than 256 MiB; it was not read.";
+                m_pOwner->NoteTransferError(m_strError);
+            }
+            return false;
+        }
         m_pBuffer->append(data, size);
         return true;
     }
@@ -465,7 +500,10 @@ void CFTPDataSocket::ReceiveAll() {
     if (!m_socket.IsOpen()) {
         return;
     }
-    std::vector<char> buffer(kDataChunk);
+    // A file received as it is goes straight into the file buffer, without
+    // a copy in between.
+    const bool direct = m_nTotal != kNoTransfer && m_pLocalFile && !m_pBuffer && !m_bTextMode;
+    std::vector<char> buffer(direct ? 0 : kDataChunk);
     if (m_nTotal == kNoTransfer) {
         // Nothing is set up to take the data: read and drop what is there.
         net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer.data(), buffer.size());
@@ -478,9 +516,21 @@ void CFTPDataSocket::ReceiveAll() {
         Abort();
         return;
     }
+    if (direct && m_io.size() < kDataChunk) {
+        m_io.resize(kDataChunk);
+    }
     for (;;) {
-        net::Result r = net::ReceiveSome(m_socket.Fd(), buffer.data(), buffer.size(),
-                                         m_pOwner->MakeInterrupt());
+        char* into = buffer.data();
+        std::size_t room = buffer.size();
+        if (direct) {
+            if (m_ioUsed == m_io.size() && !Flush()) {
+                Abort();
+                return;
+            }
+            into = m_io.data() + m_ioUsed;
+            room = m_io.size() - m_ioUsed;
+        }
+        net::Result r = net::ReceiveSome(m_socket.Fd(), into, room, m_pOwner->MakeInterrupt());
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
             Abort();
             return;
@@ -496,7 +546,9 @@ void CFTPDataSocket::ReceiveAll() {
             Close();
             return;
         }
-        if (!Deliver(buffer.data(), r.bytes)) {
+        if (direct) {
+            m_ioUsed += r.bytes;
+        } else if (!Deliver(buffer.data(), r.bytes)) {
             Abort();
             return;
         }
@@ -512,6 +564,66 @@ bool CFTPDataSocket::SendFile() {
     }
     if (!m_pLocalFile || !m_socket.IsOpen()) {
         return false;
+    }
+    if (!m_bTextMode) {
+        // Bytes as they are go from the file to the socket in the kernel
+        // (sendfile), without a copy through this process. A file it refuses
+        // before anything has moved is read and sent below instead.
+        off_t offset = ::lseek(m_pLocalFile->Fd(), 0, SEEK_CUR);
+        bool direct = offset >= 0;
+        while (direct && m_nDone < m_nTotal) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<FileSize>(kSendFileChunk, m_nTotal - m_nDone));
+            const ssize_t sent = ::sendfile(m_socket.Fd(), m_pLocalFile->Fd(), &offset, want);
+            if (sent > 0) {
+                m_nDone += static_cast<FileSize>(sent);
+                Report();
+                if (m_pOwner->IsStopping()) {
+                    Abort();
+                    return false;
+                }
+                continue;
+            }
+            const int code = sent == 0 ? 0 : errno;
+            if (code == EINTR) {
+                continue;
+            }
+            if (code == EAGAIN || code == EWOULDBLOCK) {
+                net::Result r = net::WaitFor(m_socket.Fd(), POLLOUT, m_pOwner->MakeInterrupt());
+                if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+                    Abort();
+                    return false;
+                }
+                if (!r.ok()) {
+                    m_bError = true;
+                    m_strError = "The data connection failed: " + r.errorText;
+                    m_pOwner->NoteTransferError(m_strError);
+                    return false;
+                }
+                continue;
+            }
+            if (m_nDone == 0 && (code == EINVAL || code == ENOSYS || code == EOPNOTSUPP)) {
+                direct = false; // nothing sent, the file's position untouched
+                break;
+            }
+            m_bError = true;
+            if (IsConnectionError(code)) {
+                m_strError =
+                    std::string("The data connection failed: send: ") + std::strerror(code);
+                m_pOwner->NoteTransferError(m_strError);
+                return false;
+            }
+            m_strError = code == 0
+                             ? std::string("The local file became shorter while it was sent.")
+                             : std::string("Failed to read the local file: ") + std::strerror(code);
+            m_pOwner->NoteTransferError(m_strError);
+            Abort();
+            return false;
+        }
+        if (direct) {
+            m_pLocalFile->Seek(static_cast<FileSize>(offset));
+            return true;
+        }
     }
     std::vector<char> in(kDataChunk);
     std::string converted;

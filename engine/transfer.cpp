@@ -617,14 +617,12 @@ void CopyChildren(CFTPRemoteManager& c, CFTPActionCopy& copy,
 void WaitForChildren(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (copy.PendingChildren() > 0) {
         CFTPManager& manager = *c.GetManager();
-        const bool alone =
-            manager.IsQueueEmpty(&c) || (manager.PeekNext(&c) == &copy && !manager.HasSecond(&c));
         auto self = manager.RemoveHead(&c, false);
         manager.PushBack(&c, std::move(self));
         c.m_pAction = nullptr;
-        if (alone) {
-            c.DeferNext(); // the children run elsewhere: look again shortly
-        }
+        // The children run first, or elsewhere: look again shortly rather
+        // than spin.
+        c.DeferNext();
         return;
     }
     if (!copy.ChildrenOK()) {

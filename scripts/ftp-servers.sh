@@ -6,6 +6,11 @@
 
 QB_PYFTPD_PORT=${QB_PYFTPD_PORT:-2121}
 QB_VSFTPD_PORT=${QB_VSFTPD_PORT:-2122}
+# Passive port ranges; a second pair of servers running at the same time
+# (benchmarks) sets its own.
+QB_PYFTPD_PASV_PORTS=${QB_PYFTPD_PASV_PORTS:-40000-40999}
+QB_VSFTPD_PASV_MIN=${QB_VSFTPD_PASV_MIN:-41000}
+QB_VSFTPD_PASV_MAX=${QB_VSFTPD_PASV_MAX:-41999}
 
 qb_wait_port() { # qb_wait_port PORT: waits until something listens there
     local i
@@ -25,7 +30,7 @@ qb_start_ftp_servers() {
 
     # pyftpdlib: user "qb" with password "qbsecret", full rights in its folder.
     /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$QB_PYFTPD_PORT" -w -d "$dir/pyftpd" \
-        -u qb -P qbsecret -r 40000-40999 >"$dir/pyftpd.log" 2>&1 &
+        -u qb -P qbsecret -r "$QB_PYFTPD_PASV_PORTS" >"$dir/pyftpd.log" 2>&1 &
     echo $! >"$dir/pyftpd.pid"
 
     # vsftpd: anonymous, with uploads and folder changes in upload/.
@@ -46,8 +51,8 @@ anon_umask=022
 write_enable=YES
 local_enable=NO
 pasv_enable=YES
-pasv_min_port=41000
-pasv_max_port=41999
+pasv_min_port=$QB_VSFTPD_PASV_MIN
+pasv_max_port=$QB_VSFTPD_PASV_MAX
 port_enable=YES
 connect_from_port_20=NO
 secure_chroot_dir=$dir/vsftpd/empty

@@ -502,13 +502,13 @@ TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
 TEST_F(Transfer, AHostileListingWritesNothingOutsideTheFolder) {
     Login();
     server.On("CWD /h", "250 OK").On("TYPE A", "200 OK").Port();
-    server.SendData("LIST", std::string("-rw-r--r-- 1 u g 1 Jan 1 2020 ../x\r\n"
-                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 a/b\r\n"
-                                        "drwxr-xr-x 1 u g 1 Jan 1 2020 .\r\n"
-                                        "lrwxrwxrwx 1 u g 1 Jan 1 2020 .. -> /etc\r\n"
-                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 nul\0name\r\n"
-                                        "-rw-r--r-- 1 u g 1 Jan 1 2020 ok\r\n",
-                                        6 * 41 + 8));
+    static const char kHostile[] = "-rw-r--r-- 1 u g 1 Jan 1 2020 ../x\r\n"
+                                   "-rw-r--r-- 1 u g 1 Jan 1 2020 a/b\r\n"
+                                   "drwxr-xr-x 1 u g 1 Jan 1 2020 .\r\n"
+                                   "lrwxrwxrwx 1 u g 1 Jan 1 2020 .. -> /etc\r\n"
+                                   "-rw-r--r-- 1 u g 1 Jan 1 2020 nul\0name\r\n"
+                                   "-rw-r--r-- 1 u g 1 Jan 1 2020 ok\r\n";
+    server.SendData("LIST", std::string(kHostile, sizeof kHostile - 1));
     server.On("TYPE I", "200 OK").Port().SendData("RETR /h/ok", "fine");
     CFTPRemoteManager* c = Connect();
     CFTPFile source("h", c, false);

@@ -2,10 +2,12 @@
 """End-to-end tests of qbftp against the real FTP servers that scripts/test
 starts (pyftpdlib with a user login, vsftpd anonymous). Skipped (exit 77)
 when the servers are not there."""
+import hashlib
 import json
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 QBFTP = sys.argv[1] if len(sys.argv) > 1 else "qbftp"
@@ -24,6 +26,50 @@ def run(*args, password=PY_PASSWORD, timeout=60):
     p = subprocess.run([QBFTP, *args], capture_output=True, env=env, timeout=timeout,
                        stdin=subprocess.DEVNULL)
     return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+
+def sha256(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def snapshot(root):
+    """Every folder and file under root: relative path -> None (folder) or checksum."""
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        for d in dirs:
+            found[os.path.normpath(os.path.join(rel, d))] = None
+        for f in files:
+            found[os.path.normpath(os.path.join(rel, f))] = sha256(os.path.join(folder, f))
+    return found
+
+
+def listing(out):
+    """`qbftp ls` output as name -> (type letter, size); names keep their spaces."""
+    entries = {}
+    for line in out.splitlines():
+        kind, size, _, name = line.split(" ", 3)
+        entries[name] = (kind, int(size))
+    return entries
+
+
+def sparse_file(path, size, pieces):
+    """A sparse file of `size` bytes holding `pieces` ({offset: bytes}), zeros elsewhere."""
+    with open(path, "wb") as f:
+        f.truncate(size)
+        for offset, data in pieces.items():
+            f.seek(offset)
+            f.write(data)
+
+
+def read_at(path, offset, length=None):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        return f.read() if length is None else f.read(length)
 
 
 class Servers(unittest.TestCase):
@@ -78,6 +124,89 @@ class Servers(unittest.TestCase):
         self.assertEqual(rc, 1)
         self.assertIn("Failed to explore folder", err)
         self.assertIn("550", err)
+
+    def fixture_folders(self, root):
+        """Nested, spaced and empty folders under pub/ of one server's folder."""
+        pub = os.path.join(root, "pub")
+        os.makedirs(os.path.join(pub, "deep", "er", "est"), exist_ok=True)
+        with open(os.path.join(pub, "deep", "er", "leaf.txt"), "wb") as f:
+            f.write(b"leaf\n")
+        spaced = os.path.join(pub, "with space")
+        os.makedirs(os.path.join(spaced, "sub dir"), exist_ok=True)
+        for name, data in (("a  b.txt", b"abc"), ("end ", b""), ("x y z.bin", b"\0" * 10)):
+            with open(os.path.join(spaced, name), "wb") as f:
+                f.write(data)
+        os.makedirs(os.path.join(pub, "empty"), exist_ok=True)
+
+    def test_ls_root(self):
+        for name, url, _ in self.servers():
+            for mode in ("--passive", "--active"):
+                for suffix in ("", "/"):
+                    with self.subTest(server=name, mode=mode, url=url + suffix):
+                        rc, out, err = run(mode, "ls", url + suffix)
+                        self.assertEqual(rc, 0, err)
+                        entries = listing(out)
+                        self.assertEqual(entries["pub"][0], "d", out)
+                        if name == "vsftpd":
+                            self.assertEqual(sorted(entries), ["pub", "upload"])
+
+    def test_ls_nested_spaced_and_empty_folders(self):
+        cases = (
+            ("pub/deep/er", {"est": "d", "leaf.txt": "-"}),
+            ("pub/with space", {"sub dir": "d", "a  b.txt": "-", "end ": "-", "x y z.bin": "-"}),
+            ("pub/with%20space/", {"sub dir": "d", "a  b.txt": "-", "end ": "-",
+                                   "x y z.bin": "-"}),
+            ("pub/with space/sub dir", {}),
+            ("pub/empty", {}),
+        )
+        for name, url, root in self.servers():
+            self.fixture_folders(root)
+            for mode in ("--passive", "--active"):
+                for path, expected in cases:
+                    with self.subTest(server=name, mode=mode, path=path):
+                        rc, out, err = run(mode, "ls", f"{url}/{path}")
+                        self.assertEqual(rc, 0, err)
+                        entries = listing(out)
+                        self.assertEqual({n: t for n, (t, _) in entries.items()}, expected)
+                        if "a  b.txt" in expected:
+                            self.assertEqual(entries["a  b.txt"][1], 3)
+                            self.assertEqual(entries["x y z.bin"][1], 10)
+
+    def test_ls_missing_folder_on_both_servers(self):
+        replies = {"pyftpdlib": "550 No such file or directory.",
+                   "vsftpd": "550 Failed to change directory."}
+        for name, url, _ in self.servers():
+            for mode in ("--passive", "--active"):
+                for path in ("no-such-folder", "pub/no/such", "pub/readme.txt"):
+                    with self.subTest(server=name, mode=mode, path=path):
+                        rc, out, err = run(mode, "ls", f"{url}/{path}")
+                        self.assertEqual((rc, out), (1, ""))
+                        self.assertIn("Failed to explore folder", err)
+                        if path != "pub/readme.txt":
+                            self.assertIn(replies[name], err)
+                        else:
+                            self.assertIn("550", err)
+
+    def test_mkdir_nested(self):
+        for name, url, root in self.servers():
+            with self.subTest(server=name):
+                base = "upload" if name == "vsftpd" else "pub"
+                parent = f"nest-{os.getpid()}"
+                rc, _, err = run("mkdir", f"{url}/{base}/{parent}")
+                self.assertEqual(rc, 0, err)
+                for child in ("inner", "with space", "with space/deeper"):
+                    rc, _, err = run("mkdir", f"{url}/{base}/{parent}/{child}")
+                    self.assertEqual(rc, 0, err)
+                    self.assertTrue(os.path.isdir(os.path.join(root, base, parent, child)))
+                rc, out, err = run("ls", f"{url}/{base}/{parent}")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(listing(out)), ["inner", "with space"])
+                # A missing parent is not made on the way: the server's refusal.
+                rc, _, err = run("mkdir", f"{url}/{base}/{parent}/none/child")
+                self.assertEqual(rc, 1)
+                self.assertIn("Failed to create folder", err)
+                self.assertIn("550", err)
+                self.assertFalse(os.path.exists(os.path.join(root, base, parent, "none")))
 
 
 class Transfers(unittest.TestCase):
@@ -218,6 +347,207 @@ class Transfers(unittest.TestCase):
         self.assertIn("Failed to delete", err)
         rc, _, _ = run("put", os.path.join(self.tmp, "tree"), url + "/")
         self.assertEqual(rc, 2, "a folder needs -r")
+
+    def test_spaced_and_empty_files_round_trip(self):
+        files = {"with space.bin": os.urandom(200 * 1024 + 3), "empty.bin": b"",
+                 "empty  with spaces": b"", "mixed line ends.txt": b"x\r\ny\n"}
+        src = os.path.join(self.tmp, "src")
+        os.makedirs(src)
+        for name, data in files.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(data)
+        for server in ("pyftpdlib", "vsftpd"):
+            for mode in ("--passive", "--active"):
+                with self.subTest(server=server, mode=mode):
+                    url, root = self.remote(server)
+                    rc, _, err = run("mkdir", url + "/in space")
+                    self.assertEqual(rc, 0, err)
+                    back = os.path.join(self.tmp, f"back-{server}{mode}")
+                    os.makedirs(back)
+                    for name in files:
+                        local = os.path.join(src, name)
+                        rc, _, err = run(mode, "put", local, url + "/in space/")
+                        self.assertEqual(rc, 0, f"{name}: {err}")
+                        self.assertEqual(sha256(os.path.join(root, "in space", name)),
+                                         sha256(local), name)
+                        rc, _, err = run(mode, "get", f"{url}/in space/{name}", back + "/")
+                        self.assertEqual(rc, 0, f"{name}: {err}")
+                        self.assertEqual(sha256(os.path.join(back, name)), sha256(local), name)
+                    rc, out, err = run(mode, "ls", url + "/in%20space")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual({n: size for n, (_, size) in listing(out).items()},
+                                     {n: len(d) for n, d in files.items()})
+
+    def test_resume_past_4_gib(self):
+        """Only the tail of a 4 GiB + 1 MiB file travels; the offset needs 64 bits."""
+        gib4, mib = 4 << 30, 1 << 20
+        head = {0: b"HEAD-of-file", gib4 - 8: b"just-below-4GiB!"}
+        tail = {gib4 + 5: b"ABCDEFGHIJKLMNOPQRSTUVWXYZ", gib4 + mib // 2: os.urandom(4096),
+                gib4 + mib - 7: b"the-end"}
+        url, root = self.remote("vsftpd")
+        remote = os.path.join(root, "big file.bin")
+        sparse_file(remote, gib4 + mib, {**head, **tail})
+        try:
+            for mode in ("--passive", "--active"):
+                with self.subTest(mode=mode):
+                    local = os.path.join(self.tmp, "big file.bin")
+                    # The same first 4 GiB + 10 bytes, the marker at gib4 + 5 cut after 5 bytes.
+                    sparse_file(local, gib4 + 10, {**head, gib4 + 5: b"ABCDE"})
+                    started = time.monotonic()
+                    rc, _, err = run(mode, "--resume", "--log", "get", url + "/big%20file.bin",
+                                     local)
+                    elapsed = time.monotonic() - started
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn("\nREST 4294967306\n", err)
+                    self.assertLess(elapsed, 20)
+                    self.assertEqual(os.path.getsize(local), gib4 + mib)
+                    # Nothing before the offset was written again: the file stays sparse.
+                    self.assertLess(os.stat(local).st_blocks * 512, 64 * mib)
+                    self.assertEqual(read_at(local, 0, 12), b"HEAD-of-file")
+                    self.assertEqual(hashlib.sha256(read_at(local, gib4 - 8)).hexdigest(),
+                                     hashlib.sha256(read_at(remote, gib4 - 8)).hexdigest())
+                    os.remove(local)
+        finally:
+            os.remove(remote)
+
+    def test_resume_after_cut_off_download(self):
+        cases = (("mid-way", 1234567), ("one byte", 1), ("complete", len(self.payload)))
+        for server in ("pyftpdlib", "vsftpd"):
+            url, root = self.remote(server)
+            with open(os.path.join(root, "blob.bin"), "wb") as f:
+                f.write(self.payload)
+            for mode in ("--passive", "--active"):
+                for label, cut in cases:
+                    with self.subTest(server=server, mode=mode, cut=label):
+                        local = os.path.join(self.tmp, "blob copy.bin")
+                        rc, _, err = run(mode, "--overwrite", "get", url + "/blob.bin", local)
+                        self.assertEqual(rc, 0, err)
+                        os.truncate(local, cut)
+                        rc, _, err = run(mode, "--resume", "--log", "get", url + "/blob.bin",
+                                         local)
+                        self.assertEqual(rc, 0, err)
+                        self.assertIn(f"\nREST {cut}\n", err)
+                        self.assertEqual(sha256(local), hashlib.sha256(self.payload).hexdigest())
+
+    def test_text_mode_download_restarts_instead_of_resuming(self):
+        url, root = self.remote("vsftpd")
+        with open(os.path.join(root, "notes.txt"), "wb") as f:
+            f.write(b"one\ntwo\nthree\n")
+        local = os.path.join(self.tmp, "notes.txt")
+        with open(local, "wb") as f:
+            f.write(b"one\n")
+        rc, _, err = run("--ascii", "--resume", "--log", "get", url + "/notes.txt", local)
+        self.assertEqual(rc, 0, err)
+        self.assertNotIn("\nREST 4\n", err)
+        self.assertEqual(self.read(local), b"one\ntwo\nthree\n")
+
+    def make_tree(self):
+        """A deeper local tree: spaces, an empty folder, an empty file, a larger file."""
+        top = os.path.join(self.tmp, "nested tree")
+        deep = os.path.join(top, "level 1", "level 2", "level 3")
+        os.makedirs(deep)
+        os.makedirs(os.path.join(top, "level 1", "empty folder"))
+        for path, data in (("top.txt", b"top\n"), ("level 1/empty file", b""),
+                           ("level 1/level 2/a b.bin", os.urandom(70000)),
+                           ("level 1/level 2/level 3/deepest.txt", b"deep\n")):
+            with open(os.path.join(top, path), "wb") as f:
+                f.write(data)
+        return top
+
+    def test_nested_tree_round_trip_and_delete_both_modes(self):
+        top = self.make_tree()
+        expected = snapshot(top)
+        for server in ("pyftpdlib", "vsftpd"):
+            for mode in ("--passive", "--active"):
+                with self.subTest(server=server, mode=mode):
+                    url, root = self.remote(server)
+                    rc, _, err = run(mode, "-r", "put", top, url + "/")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(os.path.join(root, "nested tree")), expected)
+                    dest = os.path.join(self.tmp, f"down-{server}{mode}")
+                    rc, _, err = run(mode, "-r", "get", url + "/nested tree", dest)
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(dest), expected)
+                    rc, _, err = run(mode, "-r", "rm", url + "/nested%20tree")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(os.listdir(root), [])
+
+    def test_files_copied_and_moved_between_and_within_sites(self):
+        cases = (("cp", "pyftpdlib", "vsftpd"), ("cp", "vsftpd", "pyftpdlib"),
+                 ("cp", "vsftpd", "vsftpd"), ("mv", "vsftpd", "pyftpdlib"),
+                 ("mv", "pyftpdlib", "pyftpdlib"), ("mv", "vsftpd", "vsftpd"))
+        digest = hashlib.sha256(self.payload).hexdigest()
+        for command, source, dest in cases:
+            for mode in ("--passive", "--active"):
+                with self.subTest(command=command, source=source, dest=dest, mode=mode):
+                    src_url, src_root = self.remote(source)
+                    dst_url, dst_root = self.remote(dest)
+                    with open(os.path.join(src_root, "a file.bin"), "wb") as f:
+                        f.write(self.payload)
+                    rc, _, err = run(mode, command, src_url + "/a file.bin",
+                                     dst_url + "/the copy.bin")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(sha256(os.path.join(dst_root, "the copy.bin")), digest)
+                    self.assertEqual(os.path.exists(os.path.join(src_root, "a file.bin")),
+                                     command == "cp")
+
+    def folder_transfer(self, command, source, dest, mode, timeout="60"):
+        """Uploads the nested tree to `source`, then copies or moves it to `dest`."""
+        top = os.path.join(self.tmp, "nested tree")
+        if not os.path.isdir(top):
+            self.make_tree()
+        src_url, src_root = self.remote(source)
+        dst_url, dst_root = self.remote(dest)
+        rc, _, err = run("-r", "put", top, src_url + "/")
+        self.assertEqual(rc, 0, err)
+        rc, _, err = run(mode, "--timeout", timeout, "-r", command, src_url + "/nested tree",
+                         dst_url + "/")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(snapshot(os.path.join(dst_root, "nested tree")), snapshot(top))
+        self.assertEqual(os.path.exists(os.path.join(src_root, "nested tree")), command == "cp")
+
+    def test_folders_moved_between_and_copied_or_moved_within_sites(self):
+        cases = (("cp", "pyftpdlib", "pyftpdlib"), ("cp", "vsftpd", "vsftpd"),
+                 ("mv", "pyftpdlib", "pyftpdlib"), ("mv", "vsftpd", "vsftpd"),
+                 ("mv", "pyftpdlib", "vsftpd"), ("mv", "vsftpd", "pyftpdlib"))
+        for command, source, dest in cases:
+            for mode in ("--passive", "--active"):
+                with self.subTest(command=command, source=source, dest=dest, mode=mode):
+                    self.folder_transfer(command, source, dest, mode)
+
+    # A folder copy between two sites hands each file to the destination and
+    # must go on with the next one on the source (it once stopped after the
+    # first file).
+    def test_folders_copied_between_sites(self):
+        for source, dest in (("pyftpdlib", "vsftpd"), ("vsftpd", "pyftpdlib")):
+            with self.subTest(source=source, dest=dest):
+                self.folder_transfer("cp", source, dest, "--passive", timeout="4")
+
+    def test_rename(self):
+        cases = (("pyftpdlib", "old name.bin", False, "new name.bin"),
+                 ("vsftpd", "old name.bin", False, "new  name.bin"),
+                 ("pyftpdlib", "a folder", True, "b folder"),
+                 ("vsftpd", "a folder", True, "b folder"))
+        for server, old, folder, new in cases:
+            with self.subTest(server=server, old=old, new=new):
+                url, root = self.remote(server)
+                if folder:
+                    rc, _, err = run("mkdir", f"{url}/{old}")
+                    self.assertEqual(rc, 0, err)
+                    rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), f"{url}/{old}/")
+                else:
+                    rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), f"{url}/{old}")
+                self.assertEqual(rc, 0, err)
+                rc, _, err = run("rename", f"{url}/{old}" + ("/" if folder else ""), new)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(os.listdir(root), [new])
+                inside = os.path.join(root, new, "blob.bin") if folder else os.path.join(root, new)
+                self.assertEqual(self.read(inside), self.payload)
+                rc, _, err = run("rename", f"{url}/{old}", "other")
+                self.assertEqual(rc, 1)
+                self.assertIn("Failed to rename", err)
+                self.assertIn("550", err)
+                self.assertEqual(os.listdir(root), [new])
 
 
 class Behaviour(unittest.TestCase):
