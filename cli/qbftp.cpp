@@ -1,5 +1,6 @@
 #include "cli/qbftp.h"
 
+#include "app/core.h"
 #include "cli/console.h"
 #include "cli/url.h"
 #include "dispatch/manager.h"
@@ -43,6 +44,9 @@ const char* const kUsage =
     "  rm [-r] URL            delete a remote file (a folder with -r)\n"
     "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
     "  sites                  list the sites of the profile (never their passwords)\n"
+    "\n"
+    "Wherever an URL goes, site:\"Folder/Site\"/path names a site of the profile and\n"
+    "connects with its stored host, port, login, login folder and firewall settings.\n"
     "\n"
     "A destination URL that ends in \"/\" is a folder: the item keeps its name there.\n"
     "\n"
@@ -275,9 +279,18 @@ public:
         FirewallSettings firewall;
         firewall.enabled = m_options.passive;
         firewall.type = 5;
+        if (url.hasFirewall) {
+            // A stored site connects as the window would; passive data
+            // connections when asked for and no proxy is in the way.
+            firewall = url.firewall;
+            if (m_options.passive && !firewall.enabled) {
+                firewall.enabled = true;
+                firewall.type = 5;
+            }
+        }
         const bool ok = Run([&] {
-            return m_manager.Connect(url.host, user, password, "", url.port, nullptr, &m_connection,
-                                     firewall);
+            return m_manager.Connect(url.host, user, password, url.loginFolder, url.port, nullptr,
+                                     &m_connection, firewall);
         });
         if (!ok || !m_outcome.connected) {
             m_connection = nullptr;
@@ -314,7 +327,66 @@ bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
     return true;
 }
 
-bool ParseUrlArg(const std::string& text, FtpUrl& url, std::ostream& err) {
+// "site:" names a site of the profile: site:"Folder/Sub/Site"/remote/path
+// (the quotes may be left out when no path follows).
+bool IsSiteUrl(const std::string& text) {
+    return text.rfind("site:", 0) == 0;
+}
+
+bool ParseSiteUrl(CFTPProfile& profile, const std::string& text, FtpUrl& url, std::ostream& err) {
+    std::string rest = text.substr(5);
+    std::string label;
+    std::string path;
+    if (!rest.empty() && rest[0] == '"') {
+        const auto close = rest.find('"', 1);
+        if (close == std::string::npos) {
+            err << "qbftp: unterminated quote in " << text << "\n";
+            return false;
+        }
+        label = rest.substr(1, close - 1);
+        path = rest.substr(close + 1);
+    } else {
+        label = rest;
+    }
+    CFTPSite* site = profile.FindSite(label);
+    if (!site) {
+        err << "qbftp: no site \"" << label << "\" in the profile (see qbftp sites)\n";
+        return false;
+    }
+    auto request = MakeSiteConnectRequest(*site, profile, nullptr);
+    if (!request) {
+        err << "qbftp: the site needs a proxy login the profile does not hold\n";
+        return false;
+    }
+    url = FtpUrl{};
+    url.host = request->host;
+    url.port = request->port;
+    url.user = request->user;
+    url.password = request->password;
+    url.hasPassword = !request->password.empty() || request->user.empty();
+    url.firewall = request->firewall;
+    url.hasFirewall = true;
+    url.loginFolder = request->folder;
+    std::string decoded;
+    if (!PercentDecode(path, decoded)) {
+        err << "qbftp: bad escape in the path\n";
+        return false;
+    }
+    url.trailingSlash = !decoded.empty() && decoded.back() == '/';
+    while (!decoded.empty() && decoded.back() == '/') {
+        decoded.pop_back();
+    }
+    while (!decoded.empty() && decoded.front() == '/') {
+        decoded.erase(0, 1);
+    }
+    url.path = decoded;
+    return true;
+}
+
+bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std::ostream& err) {
+    if (IsSiteUrl(text)) {
+        return ParseSiteUrl(profile, text, url, err);
+    }
     std::string error;
     if (!ParseFtpUrl(text, url, error)) {
         err << "qbftp: " << error << "\n";
@@ -344,7 +416,7 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
 
 int CommandLs(const Options& o, Session& s, std::ostream& out, std::ostream& err) {
     FtpUrl url;
-    if (!NeedArgs(o, 1, err) || !ParseUrlArg(o.args[0], url, err)) {
+    if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
     }
     int status = kExitOk;
@@ -374,7 +446,7 @@ int CommandLs(const Options& o, Session& s, std::ostream& out, std::ostream& err
 
 int CommandMkdir(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
-    if (!NeedArgs(o, 1, err) || !ParseUrlArg(o.args[0], url, err)) {
+    if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
     }
     if (url.path.empty()) {
@@ -396,10 +468,10 @@ struct End {
     std::string local; // absolute
 };
 
-bool ParseEnd(const std::string& text, End& end, std::ostream& err) {
-    if (IsFtpUrl(text)) {
+bool ParseEnd(CFTPProfile& profile, const std::string& text, End& end, std::ostream& err) {
+    if (IsFtpUrl(text) || IsSiteUrl(text)) {
         end.remote = true;
-        return ParseUrlArg(text, end.url, err);
+        return ParseUrlArg(profile, text, end.url, err);
     }
     if (text.empty()) {
         err << "qbftp: an empty local path\n";
@@ -489,7 +561,8 @@ int Transfer(const Options& o, Session& s, std::ostream& err, const End& from, c
 int CommandCopyOrMove(const Options& o, Session& s, std::ostream& err, bool move) {
     End from;
     End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(o.args[0], from, err) || !ParseEnd(o.args[1], to, err)) {
+    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
+        !ParseEnd(s.Profile(), o.args[1], to, err)) {
         return kExitUsage;
     }
     return Transfer(o, s, err, from, to, move);
@@ -510,8 +583,8 @@ int CommandGet(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     }
     End from;
     End to;
-    if (!ParseEnd(o.args[0], from, err) ||
-        !ParseEnd(o.args.size() == 2 ? o.args[1] : ".", to, err)) {
+    if (!ParseEnd(s.Profile(), o.args[0], from, err) ||
+        !ParseEnd(s.Profile(), o.args.size() == 2 ? o.args[1] : ".", to, err)) {
         return kExitUsage;
     }
     if (!from.remote || to.remote) {
@@ -524,7 +597,8 @@ int CommandGet(const Options& o, Session& s, std::ostream&, std::ostream& err) {
 int CommandPut(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     End from;
     End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(o.args[0], from, err) || !ParseEnd(o.args[1], to, err)) {
+    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
+        !ParseEnd(s.Profile(), o.args[1], to, err)) {
         return kExitUsage;
     }
     if (from.remote || !to.remote) {
@@ -536,7 +610,7 @@ int CommandPut(const Options& o, Session& s, std::ostream&, std::ostream& err) {
 
 int CommandRm(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
-    if (!NeedArgs(o, 1, err) || !ParseUrlArg(o.args[0], url, err)) {
+    if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
     }
     if (url.path.empty()) {
@@ -555,7 +629,7 @@ int CommandRm(const Options& o, Session& s, std::ostream&, std::ostream& err) {
 
 int CommandRename(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
-    if (!NeedArgs(o, 2, err) || !ParseUrlArg(o.args[0], url, err)) {
+    if (!NeedArgs(o, 2, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
     }
     const std::string& newName = o.args[1];

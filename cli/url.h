@@ -1,6 +1,8 @@
 // The locations qbftp works with: ftp:// URLs and local paths.
 #pragma once
 
+#include "engine/remote_manager.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,6 +18,10 @@ struct FtpUrl {
     // or trailing "/"; "" is the login folder itself.
     std::string path;
     bool trailingSlash = false; // the URL named a folder ("/pub/")
+    // Set for a stored site: how it connects, and its login folder.
+    FirewallSettings firewall;
+    bool hasFirewall = false;
+    std::string loginFolder;
 };
 
 // Parses ftp://[user[:password]@]host[:port]/path (percent escapes are

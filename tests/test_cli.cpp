@@ -95,3 +95,70 @@ TEST(Qbftp, UsageErrorsNeedNoServer) {
 
 } // namespace
 } // namespace qb::cli
+
+#include "profile/profile.h"
+#include "tests/support/script_server.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace qb::cli {
+namespace {
+
+// A profile with one stored site that points at a scripted server.
+TEST(Qbftp, StoredSitesAreListedAndConnectLikeTheWindow) {
+    test::ScriptServer server;
+    server.Greet()
+        .On("USER ftp", "331 Send your e-mail address")
+        .On("PASS guest@example.com", "230 Welcome")
+        .On("CWD /srv/ftp", "250 OK")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 OK")
+        .On("REST 0", "350 OK")
+        .On("SYST", "215 UNIX Type: L8")
+        .On("PWD", "257 \"/srv/ftp\"")
+        .On("TYPE A", "200 OK")
+        .Pasv()
+        .SendData("LIST", "")
+        .On("CWD /srv/ftp/pub", "250 OK")
+        .On("TYPE A", "200 OK")
+        .Pasv()
+        .SendData("LIST", "-rw-r--r-- 1 u g 42 Jan  2 2020 notes.txt\r\n");
+    server.Start();
+
+    char folder[] = "/tmp/qb-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/Quillbeck.dat";
+    {
+        CFTPProfile profile(file, false);
+        ASSERT_TRUE(profile.LoadProfile());
+        auto local = std::make_unique<CFTPSiteFolder>();
+        local->SetLabel("Local");
+        local->AddSite(std::make_unique<CFTPSite>("Test", "127.0.0.1", false, "/srv/ftp",
+                                                  server.ListenPort(), ""));
+        ASSERT_TRUE(profile.AddSiteFolder(std::move(local)));
+        ASSERT_EQ(profile.SaveProfile(nullptr), CFTPProfile::SAVE_DONE);
+    }
+    std::atomic<bool> interrupted{false};
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunQbftp({"--profile", file, "sites"}, out, err, interrupted), kExitOk);
+    EXPECT_NE(out.str().find("Local/\n  Test  127.0.0.1:" + std::to_string(server.ListenPort()) +
+                             "  anonymous\n"),
+              std::string::npos)
+        << out.str();
+    out.str("");
+    EXPECT_EQ(RunQbftp({"--timeout", "10", "--profile", file, "ls", "site:\"Local/Test\"/pub"}, out,
+                       err, interrupted),
+              kExitOk)
+        << err.str();
+    EXPECT_NE(out.str().find("- 42 2020-01-02T00:00:00 notes.txt"), std::string::npos) << out.str();
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(RunQbftp({"--profile", file, "ls", "site:\"Local/Nope\""}, out, err, interrupted),
+              kExitUsage);
+    std::string cleanup = std::string("rm -rf ") + folder;
+    [[maybe_unused]] int rc = std::system(cleanup.c_str());
+}
+
+} // namespace
+} // namespace qb::cli
