@@ -1,6 +1,7 @@
 #include "app/names.h"
 
 #include "platform/questions.h"
+#include "profile/scramble.h"
 
 #include <string_view>
 
@@ -57,10 +58,7 @@ void TrimSpaces(std::string& text) {
 }
 
 void SwapNibbles(std::string& text) {
-    for (char& c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        c = static_cast<char>(static_cast<unsigned char>((byte << 4) | (byte >> 4)));
-    }
+    text = SwapNibbles(std::string_view(text));
 }
 
 void ToSlashPath(std::string& path) {

@@ -408,9 +408,7 @@ bool CFTPDataSocket::Flush() {
     if (m_pLocalFile) {
         ok = m_pLocalFile->WriteAll(m_io.data(), m_ioUsed);
         if (!ok && !m_bError) {
-            m_bError = true;
-            m_strError = std::string("Failed to write the local file: ") + std::strerror(errno);
-            m_pOwner->NoteTransferError(m_strError);
+            SetError(std::string("Failed to write the local file: ") + std::strerror(errno));
         }
     }
     m_ioUsed = 0;
@@ -423,9 +421,7 @@ bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
         constexpr std::size_t kMaxListing = 256u << 20;
         if (m_pBuffer->size() + size > kMaxListing) {
             if (!m_bError) {
-                m_bError = true;
-                m_strError = "The folder listing is larger than 256 MiB; it was not read.";
-                m_pOwner->NoteTransferError(m_strError);
+                SetError("The folder listing is larger than 256 MiB; it was not read.");
             }
             return false;
         }
@@ -477,6 +473,12 @@ bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
         }
     }
     return true;
+}
+
+void CFTPDataSocket::SetError(std::string text) {
+    m_bError = true;
+    m_strError = std::move(text);
+    m_pOwner->NoteTransferError(m_strError);
 }
 
 void CFTPDataSocket::Report() {
@@ -540,9 +542,7 @@ void CFTPDataSocket::ReceiveAll() {
             return;
         }
         if (r.status == net::Status::Error) {
-            m_bError = true;
-            m_strError = "The data connection failed: " + r.errorText;
-            m_pOwner->NoteTransferError(m_strError);
+            SetError("The data connection failed: " + r.errorText);
             Close();
             return;
         }
@@ -595,9 +595,7 @@ bool CFTPDataSocket::SendFile() {
                     return false;
                 }
                 if (!r.ok()) {
-                    m_bError = true;
-                    m_strError = "The data connection failed: " + r.errorText;
-                    m_pOwner->NoteTransferError(m_strError);
+                    SetError("The data connection failed: " + r.errorText);
                     return false;
                 }
                 continue;
@@ -606,17 +604,13 @@ bool CFTPDataSocket::SendFile() {
                 direct = false; // nothing sent, the file's position untouched
                 break;
             }
-            m_bError = true;
             if (IsConnectionError(code)) {
-                m_strError =
-                    std::string("The data connection failed: send: ") + std::strerror(code);
-                m_pOwner->NoteTransferError(m_strError);
+                SetError(std::string("The data connection failed: send: ") + std::strerror(code));
                 return false;
             }
-            m_strError = code == 0
-                             ? std::string("The local file became shorter while it was sent.")
-                             : std::string("Failed to read the local file: ") + std::strerror(code);
-            m_pOwner->NoteTransferError(m_strError);
+            SetError(code == 0
+                         ? std::string("The local file became shorter while it was sent.")
+                         : std::string("Failed to read the local file: ") + std::strerror(code));
             Abort();
             return false;
         }
@@ -633,11 +627,8 @@ bool CFTPDataSocket::SendFile() {
             static_cast<std::size_t>(std::min<FileSize>(in.size(), m_nTotal - m_nDone));
         long long got = m_pLocalFile->Read(in.data(), want);
         if (got <= 0) {
-            m_bError = true;
-            m_strError = got < 0
-                             ? std::string("Failed to read the local file: ") + std::strerror(errno)
-                             : std::string("The local file became shorter while it was sent.");
-            m_pOwner->NoteTransferError(m_strError);
+            SetError(got < 0 ? std::string("Failed to read the local file: ") + std::strerror(errno)
+                             : std::string("The local file became shorter while it was sent."));
             Abort();
             return false;
         }
@@ -663,9 +654,7 @@ bool CFTPDataSocket::SendFile() {
             return false;
         }
         if (!r.ok()) {
-            m_bError = true;
-            m_strError = "The data connection failed: " + r.errorText;
-            m_pOwner->NoteTransferError(m_strError);
+            SetError("The data connection failed: " + r.errorText);
             return false;
         }
         m_nDone += static_cast<FileSize>(got);

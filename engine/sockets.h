@@ -156,6 +156,8 @@ private:
     bool Deliver(const char* data, std::size_t size);
     bool Flush();
     void Report();
+    // Records why the transfer broke off, for the action to tell.
+    void SetError(std::string text);
     void Abort();
     void Watch();
 

@@ -133,6 +133,16 @@ void SendStarted(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     }
 }
 
+// The reply to "STOR" (step 66): the go-ahead, or a failure.
+void ReplyStore(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines,
+                unsigned code) {
+    if (code == 125 || code == 150) {
+        SendStarted(c, copy);
+    } else {
+        c.Fail(K::RESULT_FAILED, code, lines);
+    }
+}
+
 // A final reply to "RETR": true when the file arrived whole (and the data
 // connection is closed); otherwise the action has moved on (failed, or
 // waits for the server's answer to "ABOR").
@@ -399,11 +409,7 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         return;
     }
     case STEP_COPY_SEND_STOR:
-        if (code == 125 || code == 150) {
-            SendStarted(c, copy);
-        } else {
-            c.Fail(K::RESULT_FAILED, code, lines);
-        }
+        ReplyStore(c, copy, lines, code);
         return;
     case STEP_COPY_SEND_WAIT:
         if (!SendFinished(c, copy, lines, code)) {
@@ -510,11 +516,7 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         Store(c, copy, copy.m_pTempFile.get());
         return;
     case STEP_COPY_SEND_STOR:
-        if (code == 125 || code == 150) {
-            SendStarted(c, copy);
-        } else {
-            c.Fail(K::RESULT_FAILED, code, lines);
-        }
+        ReplyStore(c, copy, lines, code);
         return;
     case STEP_COPY_SEND_WAIT:
         if (!SendFinished(c, copy, lines, code)) {
