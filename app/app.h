@@ -1,15 +1,13 @@
-// The application's shared state and services: the busy code and flags,
-// the temporary files deleted at exit, and the notifications that workers,
-// connection threads and the manager send to the windows.
+// The application's shared state and services: the busy code and flags and
+// the temporary files deleted at exit.
 #pragma once
 
-#include "app/windows.h"
 #include "engine/frontend.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -33,12 +31,9 @@ enum BusyCode : std::uint16_t {
 };
 
 // Lives on the user interface thread; every member may be called from any
-// thread. Whatever goes to a window (the notifications, log lines, OpenFile
-// and the end of the wait cursor) reaches it only while it is registered
-// and the application is not exiting; unregistering waits for calls to that
-// window in progress, so a window may be destroyed once it has
-// unregistered.
-class CFTPApp : public IApplication, public INotifier, public ILogSink {
+// thread. What other threads report to the windows goes through the
+// session's event queue, not through this object.
+class CFTPApp : public IApplication {
 public:
     CFTPApp() = default;
     // Deletes the temporary files.
@@ -72,51 +67,15 @@ public:
     // Deletes every recorded file, ignoring failures, and forgets them.
     void DeleteTemporaryFiles();
 
-    // ---- Windows: each registers when created and passes null when it goes
-    // away ----
-    void RegisterMainFrame(IMainFrameWindow* window);
-    void RegisterFolderTree(IFolderTreeWindow* window);
-    void RegisterFolderContent(IFolderContentWindow* window);
-    void RegisterStatusBar(IStatusBarWindow* window);
-    void RegisterLogView(ILogWindow* window);
-
     // ---- IApplication ----
-    // Clears the stop request, sets the busy code to idle and ends the wait
-    // cursor.
+    // Clears the stop request and sets the busy code to idle.
     void OperationEnded() override;
+    // Hands the file to the opener set below (nothing without one), unless
+    // the application is exiting.
     void OpenFile(const std::string& path) override;
-
-    // ---- INotifier ----
-    void NotifyOperationFinished() override;
-    // The two local file notifications are dropped while a refresh is
-    // pending: the refill shows the files anyway.
-    void NotifyLocalFileDeleted(const std::string& path) override;
-    void NotifyLocalFolderDeleted(const std::string& path) override;
-    void NotifyRemoteFileDeleted(const CFTPFile& item) override;
-    void NotifyRemoteFolderDeleted(const CFTPFile& item) override;
-    void NotifyLocalFileCreated(const std::string& path) override;
-    void NotifyLocalFolderCreated(const std::string& path) override;
-    void NotifyRemoteFileCreated(const CFTPFile& item) override;
-    void NotifyRemoteFolderCreated(const CFTPFile& item) override;
-    void NotifyRepaintTree(std::uintptr_t node) override;
-    void NotifyConnectionEnded(const CFTPRemoteManager* connection) override;
-    void NotifyRenameFinished(const std::string& oldName, const std::string& newName,
-                              std::uintptr_t parentNode) override;
-    void NotifyRefillContent() override;
-    void NotifyIdle() override;
-    void NotifyStatusChanged() override;
-
-    // ---- ILogSink ----
-    void LogCommandLine(const std::string& text) override;
-    void LogReplyLine(const std::string& text) override;
-    void LogNoteLine(const std::string& text) override;
+    void SetFileOpener(std::function<void(const std::string&)> opener);
 
 private:
-    // Calls `deliver` with the registered window of that member unless the
-    // application is exiting or no such window is registered.
-    template <typename Window, typename Fn>
-    void Deliver(Window* CFTPApp::*member, Fn&& deliver);
-
     std::atomic<std::uint16_t> m_wBusyCode{BUSY_STARTING};
     std::atomic<bool> m_bStopRequested{false};
     std::atomic<bool> m_bExiting{false};
@@ -125,15 +84,7 @@ private:
 
     mutable std::mutex m_tempLock;
     std::vector<std::string> m_arrTempFiles;
-
-    // Guards the window registrations; held shared while a call to a window
-    // is in progress.
-    std::shared_mutex m_windowLock;
-    IMainFrameWindow* m_pMainFrame = nullptr;
-    IFolderTreeWindow* m_pFolderTree = nullptr;
-    IFolderContentWindow* m_pFolderContent = nullptr;
-    IStatusBarWindow* m_pStatusBar = nullptr;
-    ILogWindow* m_pLogView = nullptr;
+    std::function<void(const std::string&)> m_opener; // guarded by m_tempLock
 };
 
 } // namespace qb

@@ -94,7 +94,7 @@ std::string VmsListing(int lines) {
 
 void Run(benchmark::State& state, int serverType, const std::string& listing) {
     const qb::ListingContext context{"/home/ftpuser", "pub", kNow};
-    const qb::CFTPFile folder("pub", nullptr, false);
+    const qb::CFTPFile folder("pub", qb::SiteRef{}, false);
     std::size_t entries = 0;
     for (auto _ : state) {
         auto content = std::make_unique<qb::CFTPFolderContent>(folder);

@@ -1,6 +1,6 @@
 // qbftp's entry point: Ctrl+C and SIGTERM are taken by a thread of their own
 // and turned into a clean stop of the running operation.
-#include "cli/qbftp.h"
+#include "qbftp.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,13 +1,10 @@
-#include "cli/qbftp.h"
+#include "qbftp.h"
 
-#include "app/core.h"
-#include "cli/console.h"
-#include "cli/url.h"
-#include "dispatch/manager.h"
-#include "engine/secretary.h"
-#include "platform/net.h"
+#include "app/session.h"
+#include "console.h"
 #include "platform/time_util.h"
 #include "profile/profile.h"
+#include "url.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -117,11 +114,11 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
             } else if (a == "-r" || a == "--recursive") {
                 o.recursive = true;
             } else if (a == "--overwrite") {
-                o.overwrite = IOverwriteQuestion::OVERWRITE_ALL;
+                o.overwrite = Question::OVERWRITE_ALL;
             } else if (a == "--resume") {
-                o.overwrite = IOverwriteQuestion::RESUME_ALL;
+                o.overwrite = Question::RESUME_ALL;
             } else if (a == "--skip") {
-                o.overwrite = IOverwriteQuestion::SKIP_ALL;
+                o.overwrite = Question::SKIP_ALL;
             } else if (a == "--ascii") {
                 o.transferMode = CFTPProfile::MODE_TEXT;
             } else if (a == "--binary") {
@@ -183,59 +180,54 @@ bool AskPassword(const std::string& prompt, std::string& password) {
     return ok;
 }
 
-// One connection and the operations run on it.
-class Session {
+// The connections of one run and the operations run on them, all through
+// the session.
+class Client {
 public:
-    Session(const Options& options, CFTPProfile& profile, std::ostream& err,
-            const std::atomic<bool>& interrupted)
-        : m_options(options), m_err(err), m_interrupted(interrupted), m_console(err, options.log),
-          m_secretary(m_console.Get()), m_manager(m_console.Get()), m_profile(profile) {
-        m_manager.SetSecretary(&m_secretary);
-        m_console.SetAnonymousPassword(m_profile.GetEMail());
-        if (const char* email = std::getenv("QBFTP_EMAIL")) {
-            m_console.SetAnonymousPassword(email);
-        }
-        if (options.transferMode >= 0) {
-            // For this run only: qbftp never writes the profile.
-            m_profile.SetTransferMode(static_cast<std::uint16_t>(options.transferMode));
-        }
-        m_console.SetTransferType(
-            0, [this](const std::string& name) { return m_profile.GetTransferType(name); });
+    Client(const Options& options, CFTPSession& session, Console& console, std::ostream& err,
+           const std::atomic<bool>& interrupted)
+        : m_options(options), m_err(err), m_interrupted(interrupted), m_console(console),
+          m_session(session) {
         m_console.SetOverwritePolicy(options.overwrite);
         m_console.SetProgress(!options.log && ::isatty(STDERR_FILENO));
     }
 
-    ~Session() {
-        m_secretary.m_bShutdown = true;
+    ~Client() {
         for (auto& [key, connection] : m_connections) {
-            m_manager.Disconnect(connection);
+            m_session.Disconnect(connection);
         }
     }
 
     // Runs one request and waits for its end; true when it succeeded.
-    bool Run(const std::function<OperationId()>& request) {
-        const std::size_t mark = m_console.Mark();
-        const OperationId id = request();
-        if (id == 0) {
-            m_err << "qbftp: the request was refused\n";
+    bool Run(const std::function<CFTPSession::Submitted()>& request) {
+        const CFTPSession::Submitted submitted = request();
+        if (!submitted) {
+            m_err << "qbftp: " << submitted.refusal << "\n";
             return false;
         }
-        using W = ConsoleFrontEnd::Wait;
-        W waited = m_console.WaitForOperation(mark, std::chrono::seconds(m_options.timeout),
-                                              m_interrupted);
+        m_lastConnection = submitted.connection;
+        using W = Console::Wait;
+        // The engine gives up on a silent server by itself; this is only a
+        // backstop for what it does not time (a connect that keeps starting
+        // over).
+        const std::chrono::seconds backstop(m_options.timeout > 0 ? m_options.timeout * 2 + 5 : 0);
+        W waited =
+            m_console.WaitForOperation(m_session, submitted.operation, backstop, m_interrupted);
         if (waited != W::Done) {
             if (waited == W::TimedOut) {
-                m_err << "qbftp: nothing happened for " << m_options.timeout << " s; giving up\n";
+                m_err << "qbftp: nothing happened for " << backstop.count() << " s; giving up\n";
             } else {
                 m_err << "qbftp: interrupted\n";
             }
             // Stop cleanly first (ABOR where a transfer runs); disconnect if
             // that does not end it soon.
-            m_manager.PostStop(waited == W::TimedOut);
+            m_session.Stop(waited == W::TimedOut);
             static const std::atomic<bool> never{false};
-            if (m_console.WaitForOperation(mark, std::chrono::seconds(5), never) != W::Done) {
-                m_manager.PostStop(true);
-                m_console.WaitForOperation(mark, std::chrono::seconds(5), never);
+            if (m_console.WaitForOperation(m_session, submitted.operation, std::chrono::seconds(5),
+                                           never) != W::Done) {
+                m_session.Stop(true);
+                m_console.WaitForOperation(m_session, submitted.operation, std::chrono::seconds(5),
+                                           never);
             }
             m_outcome = m_console.TakeOutcome();
             return false;
@@ -244,78 +236,84 @@ public:
         return !m_outcome.failed;
     }
 
-    // The connection for the URL's server and user, made on first use; null
-    // (reported, `status` set) on failure.
-    CFTPRemoteManager* ConnectionFor(const FtpUrl& url, int& status) {
+    // The connection for the URL's server and user, made on first use;
+    // kNoConnection (reported, `status` set) on failure.
+    SiteRef ConnectionFor(const FtpUrl& url, int& status) {
         const std::string key = url.user + "@" + url.host + ":" + std::to_string(url.port);
         auto it = m_connections.find(key);
         if (it != m_connections.end()) {
-            return it->second;
+            return SiteRef{it->second, url.host};
         }
         if (!Connect(url, status)) {
-            return nullptr;
+            return SiteRef{};
         }
-        m_connections[key] = m_connection;
-        return m_connection;
+        m_connections[key] = m_lastConnection;
+        return SiteRef{m_lastConnection, url.host};
     }
 
     // Connects to the URL's server; false (reported) on failure.
     bool Connect(const FtpUrl& url, int& status) {
-        std::string user = url.user;
-        std::string password = url.password;
-        if (user.empty()) {
-            user = "ftp";
-            password = m_console.EmailAddress();
+        SiteConnectRequest request;
+        request.host = url.host;
+        request.port = url.port;
+        request.folder = url.loginFolder;
+        request.user = url.user;
+        request.password = url.password;
+        if (request.user.empty()) {
+            request.user = "ftp";
+            request.password = AnonymousPassword();
         } else if (!url.hasPassword) {
             if (const char* env = std::getenv("QBFTP_PASSWORD")) {
-                password = env;
-            } else if (!AskPassword("Password for " + user + "@" + url.host + ": ", password)) {
-                m_err << "qbftp: no password for " << user
+                request.password = env;
+            } else if (!AskPassword("Password for " + request.user + "@" + url.host + ": ",
+                                    request.password)) {
+                m_err << "qbftp: no password for " << request.user
                       << " (set QBFTP_PASSWORD or run on a terminal)\n";
                 status = kExitUsage;
                 return false;
             }
         }
-        FirewallSettings firewall;
-        firewall.enabled = m_options.passive;
-        firewall.type = 5;
+        request.firewall.enabled = m_options.passive;
+        request.firewall.type = 5;
         if (url.hasFirewall) {
             // A stored site connects as the window would; passive data
             // connections when asked for and no proxy is in the way.
-            firewall = url.firewall;
-            if (m_options.passive && !firewall.enabled) {
-                firewall.enabled = true;
-                firewall.type = 5;
+            request.firewall = url.firewall;
+            if (m_options.passive && !request.firewall.enabled) {
+                request.firewall.enabled = true;
+                request.firewall.type = 5;
             }
         }
-        const bool ok = Run([&] {
-            return m_manager.Connect(url.host, user, password, url.loginFolder, url.port, nullptr,
-                                     &m_connection, firewall);
-        });
+        const bool ok = Run([&] { return m_session.Connect(request); });
         if (!ok || !m_outcome.connected) {
-            m_connection = nullptr;
+            m_lastConnection = kNoConnection;
             status = kExitFailed;
             return false;
         }
         return true;
     }
 
-    CFTPManager& Manager() { return m_manager; }
-    CFTPProfile& Profile() { return m_profile; }
-    CFTPRemoteManager* Connection() { return m_connection; }
-    ConsoleFrontEnd::Outcome& Outcome() { return m_outcome; }
+    CFTPSession& Session() { return m_session; }
+    CFTPProfile& Profile() { return *m_session.GetProfile(); }
+    Console::Outcome& Outcome() { return m_outcome; }
 
 private:
+    std::string AnonymousPassword() const {
+        if (const char* email = std::getenv("QBFTP_EMAIL")) {
+            return email;
+        }
+        const std::string stored = m_session.GetProfile()->GetEMail();
+        return stored.empty() ? std::string("qbftp@localhost") : stored;
+    }
+
     const Options& m_options;
     std::ostream& m_err;
     const std::atomic<bool>& m_interrupted;
-    ConsoleFrontEnd m_console;
-    CFTPSecretary m_secretary;
-    CFTPManager m_manager;
-    CFTPRemoteManager* m_connection = nullptr;
-    std::map<std::string, CFTPRemoteManager*> m_connections;
-    ConsoleFrontEnd::Outcome m_outcome;
-    CFTPProfile& m_profile; // sites and settings; read, never written
+    Console& m_console;
+    CFTPSession& m_session;
+    ConnectionId m_lastConnection = kNoConnection;
+    std::map<std::string, ConnectionId> m_connections;
+    Console::Outcome m_outcome;
 };
 
 bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
@@ -414,22 +412,23 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     out << '\n';
 }
 
-int CommandLs(const Options& o, Session& s, std::ostream& out, std::ostream& err) {
+int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
     }
     int status = kExitOk;
-    if (!s.ConnectionFor(url, status)) {
+    const SiteRef site = s.ConnectionFor(url, status);
+    if (!site.IsRemote()) {
         return status;
     }
-    std::unique_ptr<CFTPFolderContent> content = std::move(s.Outcome().content);
+    std::shared_ptr<const CFTPFolderContent> content = s.Outcome().content;
     if (!url.path.empty()) {
-        CFTPFile folder(url.path, s.Connection(), false);
-        if (!s.Run([&] { return s.Manager().Explore(&folder, nullptr); })) {
+        CFTPFile folder(url.path, site, false);
+        if (!s.Run([&] { return s.Session().Explore(folder); })) {
             return kExitFailed;
         }
-        content = std::move(s.Outcome().content);
+        content = s.Outcome().content;
     }
     if (!content) {
         err << "qbftp: the folder could not be listed\n";
@@ -444,7 +443,7 @@ int CommandLs(const Options& o, Session& s, std::ostream& out, std::ostream& err
     return kExitOk;
 }
 
-int CommandMkdir(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandMkdir(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
@@ -454,11 +453,12 @@ int CommandMkdir(const Options& o, Session& s, std::ostream&, std::ostream& err)
         return kExitUsage;
     }
     int status = kExitOk;
-    if (!s.ConnectionFor(url, status)) {
+    const SiteRef site = s.ConnectionFor(url, status);
+    if (!site.IsRemote()) {
         return status;
     }
-    CFTPFile folder(url.path, s.Connection(), false);
-    return s.Run([&] { return s.Manager().MakeFolder(&folder, nullptr); }) ? kExitOk : kExitFailed;
+    CFTPFile folder(url.path, site, false);
+    return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
 }
 
 // One end of a copy: an URL or a local path.
@@ -503,7 +503,7 @@ bool IsLocalFolder(const std::string& path) {
 }
 
 // Copies or moves one item; both ends may be local or remote.
-int Transfer(const Options& o, Session& s, std::ostream& err, const End& from, const End& to,
+int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, const End& to,
              bool move) {
     if (!from.remote && !to.remote) {
         err << "qbftp: one end must be an ftp:// URL\n";
@@ -531,12 +531,12 @@ int Transfer(const Options& o, Session& s, std::ostream& err, const End& from, c
         name = BaseName(from.local);
     }
     int status = kExitOk;
-    CFTPRemoteManager* source = from.remote ? s.ConnectionFor(from.url, status) : nullptr;
-    if (from.remote && !source) {
+    const SiteRef source = from.remote ? s.ConnectionFor(from.url, status) : SiteRef{};
+    if (from.remote && !source.IsRemote()) {
         return status;
     }
-    CFTPRemoteManager* dest = to.remote ? s.ConnectionFor(to.url, status) : nullptr;
-    if (to.remote && !dest) {
+    const SiteRef dest = to.remote ? s.ConnectionFor(to.url, status) : SiteRef{};
+    if (to.remote && !dest.IsRemote()) {
         return status;
     }
     CFTPFile sourceItem(from.remote ? from.url.path : from.local, source, !isFolder);
@@ -553,12 +553,11 @@ int Transfer(const Options& o, Session& s, std::ostream& err, const End& from, c
         destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
     }
     CFTPFile destItem(destPath, dest, !isFolder);
-    return s.Run([&] { return s.Manager().Copy(&sourceItem, &destItem, nullptr, move); })
-               ? kExitOk
-               : kExitFailed;
+    return s.Run([&] { return s.Session().Copy(sourceItem, destItem, move); }) ? kExitOk
+                                                                               : kExitFailed;
 }
 
-int CommandCopyOrMove(const Options& o, Session& s, std::ostream& err, bool move) {
+int CommandCopyOrMove(const Options& o, Client& s, std::ostream& err, bool move) {
     End from;
     End to;
     if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
@@ -568,15 +567,15 @@ int CommandCopyOrMove(const Options& o, Session& s, std::ostream& err, bool move
     return Transfer(o, s, err, from, to, move);
 }
 
-int CommandCp(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandCp(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     return CommandCopyOrMove(o, s, err, false);
 }
 
-int CommandMv(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandMv(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     return CommandCopyOrMove(o, s, err, true);
 }
 
-int CommandGet(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandGet(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     if (o.args.empty() || o.args.size() > 2) {
         err << "qbftp: get takes an URL and an optional local path (try --help)\n";
         return kExitUsage;
@@ -594,7 +593,7 @@ int CommandGet(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     return Transfer(o, s, err, from, to, false);
 }
 
-int CommandPut(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandPut(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     End from;
     End to;
     if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
@@ -608,7 +607,7 @@ int CommandPut(const Options& o, Session& s, std::ostream&, std::ostream& err) {
     return Transfer(o, s, err, from, to, false);
 }
 
-int CommandRm(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandRm(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
@@ -618,16 +617,15 @@ int CommandRm(const Options& o, Session& s, std::ostream&, std::ostream& err) {
         return kExitUsage;
     }
     int status = kExitOk;
-    CFTPRemoteManager* connection = s.ConnectionFor(url, status);
-    if (!connection) {
+    const SiteRef site = s.ConnectionFor(url, status);
+    if (!site.IsRemote()) {
         return status;
     }
-    CFTPFileArray items;
-    items.Add(CFTPFile(url.path, connection, !o.recursive));
-    return s.Run([&] { return s.Manager().Delete(&items, nullptr); }) ? kExitOk : kExitFailed;
+    const std::vector<CFTPFile> items{CFTPFile(url.path, site, !o.recursive)};
+    return s.Run([&] { return s.Session().Delete(items); }) ? kExitOk : kExitFailed;
 }
 
-int CommandRename(const Options& o, Session& s, std::ostream&, std::ostream& err) {
+int CommandRename(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 2, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
         return kExitUsage;
@@ -638,14 +636,13 @@ int CommandRename(const Options& o, Session& s, std::ostream&, std::ostream& err
         return kExitUsage;
     }
     int status = kExitOk;
-    CFTPRemoteManager* connection = s.ConnectionFor(url, status);
-    if (!connection) {
+    const SiteRef site = s.ConnectionFor(url, status);
+    if (!site.IsRemote()) {
         return status;
     }
     // Whether it is a file matters only for the paths of VMS servers.
-    CFTPFile item(url.path, connection, !url.trailingSlash);
-    return s.Run([&] { return s.Manager().Rename(&item, newName, nullptr); }) ? kExitOk
-                                                                              : kExitFailed;
+    CFTPFile item(url.path, site, !url.trailingSlash);
+    return s.Run([&] { return s.Session().Rename(item, newName); }) ? kExitOk : kExitFailed;
 }
 
 void PrintSiteFolder(const CFTPSiteFolder& folder, int depth, std::ostream& out) {
@@ -665,7 +662,7 @@ void PrintSiteFolder(const CFTPSiteFolder& folder, int depth, std::ostream& out)
     }
 }
 
-int CommandSites(const Options& o, Session& s, std::ostream& out, std::ostream& err) {
+int CommandSites(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
     if (!NeedArgs(o, 0, err)) {
         return kExitUsage;
     }
@@ -673,7 +670,7 @@ int CommandSites(const Options& o, Session& s, std::ostream& out, std::ostream& 
     return kExitOk;
 }
 
-using Command = int (*)(const Options&, Session&, std::ostream&, std::ostream&);
+using Command = int (*)(const Options&, Client&, std::ostream&, std::ostream&);
 
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
@@ -748,18 +745,46 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "qbftp: unknown command '" << options.command << "' (try --help)\n";
         return kExitUsage;
     }
-    net::IgnoreSigpipe();
-    auto profile = options.profile.empty() ? std::make_unique<CFTPProfile>()
-                                           : std::make_unique<CFTPProfile>(options.profile, true);
-    if (!profile->LoadProfile()) {
-        err << "qbftp: " << profile->GetLoadFailureText() << "\n";
+    Console console(err, options.log);
+    EngineOptions engine;
+    engine.replyTimeout = std::chrono::seconds(options.timeout);
+    CFTPSession session(&console, engine);
+    // qbftp reads the profile and never writes it.
+    session.SetSaveProfileAtExit(false);
+    CommandLineInfo info;
+    info.m_strFileName = options.profile;
+    if (!session.OpenProfile(info)) {
         return kExitFailed;
     }
-    if (!profile->GetLoadNote().empty()) {
-        err << "qbftp: " << profile->GetLoadNote() << "\n";
+    const std::string note = session.TakeLoadNote();
+    if (!note.empty()) {
+        err << "qbftp: " << note << "\n";
     }
-    Session session(options, *profile, err, interrupted);
-    return it->second(options, session, out, err);
+    {
+        // For this run only (the profile is not saved): the dialogue goes to
+        // --log in full and without host names, and the transfer mode is the
+        // command line's when it names one.
+        CFTPProfile& profile = *session.GetProfile();
+        SharedSettings settings = profile.GetSharedSettings();
+        settings.m_bLogCommands = true;
+        settings.m_bLogResponses = true;
+        settings.m_bLogHostAddress = false;
+        if (options.transferMode >= 0) {
+            settings.m_wTransferMode = static_cast<std::uint16_t>(options.transferMode);
+        }
+        profile.SetSharedSettings(std::move(settings));
+    }
+    if (!session.Start()) {
+        err << "qbftp: the connections could not be started\n";
+        return kExitFailed;
+    }
+    int result = kExitFailed;
+    {
+        Client client(options, session, console, err, interrupted);
+        result = it->second(options, client, out, err);
+    }
+    session.Exit();
+    return result;
 }
 
 } // namespace qb::cli

@@ -1,4 +1,4 @@
-#include "cli/url.h"
+#include "url.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 // The locations qbftp works with: ftp:// URLs and local paths.
 #pragma once
 
-#include "engine/remote_manager.h"
+#include "engine/options.h"
 
 #include <cstdint>
 #include <string>

@@ -102,6 +102,16 @@ CFTPFolderContent* CFTPAction::GetFolderContent() const {
     return nullptr;
 }
 
+std::unique_ptr<CFTPFolderContent> CFTPAction::TakeFolderContent() {
+    if (m_nKind == KIND_DIR) {
+        return std::move(static_cast<CFTPActionDir*>(this)->m_pContent);
+    }
+    if (m_pSubAction && m_pSubAction->m_nKind == KIND_DIR) {
+        return std::move(static_cast<CFTPActionDir*>(m_pSubAction.get())->m_pContent);
+    }
+    return nullptr;
+}
+
 void CFTPAction::LinkChild(CFTPAction& child) {
     if (!m_children) {
         m_children = std::make_shared<ChildLink>();
@@ -311,12 +321,12 @@ bool CFTPActionCopy::GetFailureText(std::string& out) const {
 
 std::unique_ptr<CFTPFile> CFTPActionCopy::MakeChildDestination(const CFTPFile& child) const {
     std::string base = m_pDest ? m_pDest->GetPath(false) : std::string();
-    CFTPRemoteManager* owner = m_pDest ? m_pDest->m_pOwner : nullptr;
-    return std::make_unique<CFTPFile>(base + "/" + child.GetName(), owner, child.m_bFile);
+    SiteRef site = m_pDest ? m_pDest->GetSite() : SiteRef{};
+    return std::make_unique<CFTPFile>(base + "/" + child.GetName(), site, child.m_bFile);
 }
 
-bool CFTPActionCopy::IsDestinationConnection(const CFTPRemoteManager* connection) const {
-    return connection && m_pDest && m_pDest->m_pOwner == connection;
+bool CFTPActionCopy::IsDestinationConnection(ConnectionId connection) const {
+    return connection != kNoConnection && m_pDest && m_pDest->m_nConnection == connection;
 }
 
 // ---------------------------------------------------------------------------

@@ -111,6 +111,8 @@ public:
     void DeleteSubAction() { m_pSubAction.reset(); }
     // A Dir action's content, or that of a Dir sub-action.
     CFTPFolderContent* GetFolderContent() const;
+    // The same content handed over (the action keeps none).
+    std::unique_ptr<CFTPFolderContent> TakeFolderContent();
     // Makes `child` count toward this action's pending children.
     void LinkChild(CFTPAction& child);
     int PendingChildren() const;
@@ -167,8 +169,8 @@ public:
     std::string m_strPassword;
     std::string m_strFolder;
     std::uint32_t m_nPort;
-    CFTPRemoteManager* m_pConnection = nullptr;
-    bool m_bProbeTypeSent = false; // "TYPE I" went before the "REST" probe
+    ConnectionId m_nConnection = kNoConnection; // the connection, recorded by the manager
+    bool m_bProbeTypeSent = false;              // "TYPE I" went before the "REST" probe
 };
 
 // The folder actions share one shape: an optional folder and two flags.
@@ -254,7 +256,7 @@ public:
     bool IsMove() const { return (m_nCopyKind & COPY_MOVE) != 0; }
     // A child's destination: this destination's path, "/", the child's name.
     std::unique_ptr<CFTPFile> MakeChildDestination(const CFTPFile& child) const;
-    bool IsDestinationConnection(const CFTPRemoteManager* connection) const;
+    bool IsDestinationConnection(ConnectionId connection) const;
     // Marks this copy as the download of a file to open when it ends.
     void SetOpenWhenDone(IApplication* opener) { m_pOpener = opener; }
     bool IsOpenWhenDone() const { return m_pOpener != nullptr; }

@@ -22,8 +22,8 @@ void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
     if (!lines.empty()) {
         ParsePwdReply(lines[0], home);
     }
-    c.m_pHomeFolder = std::make_unique<CFTPFile>(home, &c, false);
-    c.m_pWorkFolder = std::make_unique<CFTPFile>("", &c, false);
+    c.m_pHomeFolder = std::make_unique<CFTPFile>(home, c.Ref(), false);
+    c.m_pWorkFolder = std::make_unique<CFTPFile>("", c.Ref(), false);
     connect.m_pSubAction = std::make_unique<CFTPActionDir>(connect.m_nID, connect.m_pCallerData,
                                                            c.m_pWorkFolder.get(), true, false);
     c.SetStep(connect, STEP_LOGIN_LIST);
@@ -78,9 +78,9 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
         return false;
     case STEP_LOGIN_CWD:
         if (code != 250) {
-            c.GetFrontEnd().MessageBox("Failed to change initial remote folder!\n" +
-                                           (lines.empty() ? std::string() : lines[0]),
-                                       MB_OK | MB_ICONWARNING);
+            c.ShowMessage("Failed to change initial remote folder!\n" +
+                              (lines.empty() ? std::string() : lines[0]),
+                          MB_OK | MB_ICONWARNING);
         }
         BeginRestProbe(c, connect);
         return true;

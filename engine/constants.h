@@ -1,7 +1,7 @@
 // Constants shared by the FTP engine and the dispatch layer.
 #pragma once
 
-#include "platform/message_thread.h"
+#include "platform/types.h"
 
 #include <cstdint>
 
@@ -103,6 +103,8 @@ struct CFTPConstants {
     static constexpr std::uint32_t MM_END_CONNECTION = WM_USER + 3;
     static constexpr std::uint32_t MM_STOP_OPERATION = WM_USER + 4;
     static constexpr std::uint32_t MM_CONNECTION_LOST = WM_USER + 5;
+    // A connection's thread has ended: its object can be destroyed.
+    static constexpr std::uint32_t MM_CONNECTION_ENDED = WM_USER + 6;
 
     // The busy code while a link target named by its full path is viewed:
     // "RETR" then sends its argument unchanged.

@@ -177,7 +177,7 @@ void StartEnsure(CFTPRemoteManager& c, CFTPFolderAction& action, const EnsureOrd
         CFTPAction* previous = &action;
         for (auto slash = path.rfind('/'); slash != std::string::npos; slash = path.rfind('/')) {
             path.erase(slash);
-            CFTPFile ancestor(path, &c, false);
+            CFTPFile ancestor(path, c.Ref(), false);
             auto link = MakeEnsure(order, action, ancestor);
             link->SetStep(c.GetFrontEnd().Status(), c.GetStatusLane(), order.first + 3);
             previous->m_pSubAction = std::move(link);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qb {
 
@@ -16,7 +17,23 @@ class CFTPAction;
 class CFTPActionCallerData;
 class CFTPActionCallerDataRen;
 class CFTPFile;
-class CFTPRemoteManager;
+class IQuestionSink;
+
+// How one operation ended, reported once when its last action is gone.
+struct OperationReport {
+    OperationId id = 0;
+    std::uint16_t kind = 0; // the request's action kind
+    bool succeeded = true;  // every user-level action succeeded
+    bool cancelled = false; // stopped, or its connection ended
+    // The failure texts of the user-level actions that failed, as shown
+    // (at most kMaxMessages; failedCount counts them all).
+    std::vector<std::string> messages;
+    std::size_t failedCount = 0;
+    // Operations still running after this one.
+    std::size_t stillRunning = 0;
+
+    static constexpr std::size_t kMaxMessages = 100;
+};
 
 // The notifications that other threads post to the windows. The receiver
 // gets its own copies; nothing is shared with the sender.
@@ -33,8 +50,7 @@ public:
     virtual void NotifyRemoteFileCreated(const CFTPFile& /*item*/) {}
     virtual void NotifyRemoteFolderCreated(const CFTPFile& /*item*/) {}
     virtual void NotifyRepaintTree(std::uintptr_t /*node*/) {}
-    // The connection is passed for identification only.
-    virtual void NotifyConnectionEnded(const CFTPRemoteManager* /*connection*/) {}
+    virtual void NotifyConnectionEnded(ConnectionId /*connection*/) {}
     virtual void NotifyRenameFinished(const std::string& /*oldName*/,
                                       const std::string& /*newName*/,
                                       std::uintptr_t /*parentNode*/) {}
@@ -63,8 +79,8 @@ public:
     virtual void LogNoteLine(const std::string& /*text*/) {}
 };
 
-// The folder tree's completion handlers, called on the connection thread
-// while the manager holds its lock.
+// The completion handlers, called on the connection thread that finished
+// the action, never while the manager holds its lock.
 class ICompletionHandler {
 public:
     virtual ~ICompletionHandler() = default;
@@ -73,8 +89,10 @@ public:
     // Clears the working mark of the tree item the caller data names.
     virtual void ClearWorkingMark(const CFTPActionCallerData& /*callerData*/) {}
     // Every finished action, sub-actions included (for front ends that
-    // account for results themselves, such as the command-line tool).
+    // account for results themselves).
     virtual void OnAnyActionDone(CFTPAction& /*action*/) {}
+    // The end of an operation, after the reporter's handling of it.
+    virtual void OnOperationEnded(const OperationReport& /*report*/) {}
 };
 
 // The application's state that the end of an operation resets, and the
@@ -111,25 +129,6 @@ public:
     virtual std::string EmailAddress() const { return {}; }
 };
 
-// The overwrite confirmation of a download onto an existing local file.
-class IOverwriteQuestion {
-public:
-    enum Answer {
-        OVERWRITE = 1,
-        RESUME = 2,
-        SKIP = 3, // "Ca&ncel": this file is not copied
-        OVERWRITE_ALL = 4,
-        RESUME_ALL = 5,
-        SKIP_ALL = 6, // "&Cancel All"
-    };
-    virtual ~IOverwriteQuestion() = default;
-    // `existing` is the local file, `incoming` the remote one ("host : path");
-    // the resume answers are offered only when `canResume`. Blocks until
-    // answered; any other way of closing counts as SKIP.
-    virtual int AskOverwrite(const std::string& existing, const std::string& incoming,
-                             bool canResume) = 0;
-};
-
 // Local folder services the transfers use; each reports what it creates or
 // deletes to the windows itself.
 class ILocalFiles {
@@ -144,8 +143,7 @@ public:
 class IQuestions;
 
 // The front end as the core sees it. Every pointer may be null: a null one
-// behaves like the do-nothing defaults (and questions answer OK/Cancel with
-// the first button's meaning: IDOK).
+// behaves like the do-nothing defaults.
 struct FrontEnd {
     INotifier* notifier = nullptr;
     IStatusLanes* status = nullptr;
@@ -153,9 +151,14 @@ struct FrontEnd {
     ICompletionHandler* completion = nullptr;
     IApplication* app = nullptr;
     ISettingsSource* settings = nullptr;
+    // Questions on the front end's own thread (start-up, saving at exit);
+    // null: answered IDOK.
     IQuestions* questions = nullptr;
-    IOverwriteQuestion* overwrite = nullptr; // null: existing files are skipped
-    ILocalFiles* localFiles = nullptr;       // null: local folder work fails
+    // Questions of the connection threads, which wait for the answer while
+    // the front end goes on; null: OK for a message, an existing file is
+    // skipped.
+    IQuestionSink* questionSink = nullptr;
+    ILocalFiles* localFiles = nullptr; // null: local folder work fails
 
     INotifier& Notifier() const;
     IStatusLanes& Status() const;
@@ -163,7 +166,8 @@ struct FrontEnd {
     ICompletionHandler& Completion() const;
     IApplication& App() const;
     ISettingsSource& Settings() const;
-    // Shows a message box; without a question interface answers IDOK.
+    // Shows a message box on the front end's own thread; without a question
+    // interface answers IDOK. Connection threads ask through the manager.
     int MessageBox(const std::string& text, unsigned style) const;
 };
 

@@ -1,22 +1,31 @@
 #include "engine/ftp_file.h"
 
-#include "engine/remote_manager.h"
 #include "platform/time_util.h"
 
 namespace qb {
 
-CFTPFile::CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile)
-    : m_strName(std::move(name)), m_pOwner(owner), m_bFile(isFile),
+CFTPFile::CFTPFile(std::string name, const SiteRef& site, bool isFile)
+    : m_strName(std::move(name)), m_nConnection(site.id), m_strHost(site.host), m_bFile(isFile),
       m_time(StartOfYear(std::time(nullptr))) {}
 
-CFTPFile::CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile, std::time_t time)
-    : m_strName(std::move(name)), m_pOwner(owner), m_bFile(isFile), m_time(time) {}
+CFTPFile::CFTPFile(std::string name, const SiteRef& site, bool isFile, std::time_t time)
+    : m_strName(std::move(name)), m_nConnection(site.id), m_strHost(site.host), m_bFile(isFile),
+      m_time(time) {}
 
-CFTPFile::CFTPFile(const CFTPFile* parent, std::string name, CFTPRemoteManager* owner, bool isFile)
-    : CFTPFile(std::move(name), owner, isFile) {
+CFTPFile::CFTPFile(const CFTPFile* parent, std::string name, const SiteRef& site, bool isFile)
+    : CFTPFile(std::move(name), site, isFile) {
     if (parent) {
         m_pParent = std::make_shared<const CFTPFile>(*parent);
     }
+}
+
+const std::string& CFTPFile::GetHost() const {
+    const CFTPFile* item = this;
+    while (item->m_strHost.empty() && item->m_pParent &&
+           item->m_pParent->m_nConnection == m_nConnection) {
+        item = item->m_pParent.get();
+    }
+    return item->m_strHost;
 }
 
 std::string CFTPFile::GetName() const {
@@ -30,8 +39,8 @@ std::string CFTPFile::GetPath(bool withHost) const {
         path = m_pParent->GetPath(false);
     }
     path = path.empty() ? m_strName : path + "/" + m_strName;
-    if (withHost && m_pOwner) {
-        std::string host = m_pOwner->GetHostName();
+    if (withHost && IsRemote()) {
+        const std::string& host = GetHost();
         if (!host.empty()) {
             return host + " : " + path;
         }
@@ -54,7 +63,7 @@ void CFTPFile::ToParent() {
 }
 
 bool CFTPFile::IsSame(const CFTPFile& a, const CFTPFile& b) {
-    return a.m_pOwner == b.m_pOwner && a.GetPath(false) == b.GetPath(false);
+    return a.m_nConnection == b.m_nConnection && a.GetPath(false) == b.GetPath(false);
 }
 
 CFTPFileArray::CFTPFileArray(const CFTPFileArray& other) {
@@ -87,7 +96,9 @@ CFTPFolderContent::CFTPFolderContent(const CFTPFolderContent& other)
 
 std::size_t CFTPFolderContent::Add(std::string name, bool isFile, std::time_t time, FileSize size,
                                    const std::string& link) {
-    auto item = std::make_unique<CFTPFile>(std::move(name), m_pFolder->m_pOwner, isFile, time);
+    // Entries share the folder's host through their parent.
+    auto item = std::make_unique<CFTPFile>(std::move(name), SiteRef{m_pFolder->m_nConnection, {}},
+                                           isFile, time);
     item->m_pParent = m_sharedFolder;
     if (!link.empty()) {
         item->m_strLink = link;

@@ -12,15 +12,22 @@
 
 namespace qb {
 
-class CFTPRemoteManager;
+// Where a remote item lives: the connection's id, never reused, and its host
+// name for display. The default value stands for the local disk.
+struct SiteRef {
+    ConnectionId id = kNoConnection;
+    std::string host;
+
+    bool IsRemote() const { return id != kNoConnection; }
+};
 
 class CFTPFile : public CFTPConstants {
 public:
-    CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile);
+    CFTPFile(std::string name, const SiteRef& site, bool isFile);
     // With a known time (no default time to work out).
-    CFTPFile(std::string name, CFTPRemoteManager* owner, bool isFile, std::time_t time);
+    CFTPFile(std::string name, const SiteRef& site, bool isFile, std::time_t time);
     // The parent is copied (null stays null).
-    CFTPFile(const CFTPFile* parent, std::string name, CFTPRemoteManager* owner, bool isFile);
+    CFTPFile(const CFTPFile* parent, std::string name, const SiteRef& site, bool isFile);
     CFTPFile(const CFTPFile& other) = default;
     CFTPFile& operator=(const CFTPFile& other) = default;
     CFTPFile(CFTPFile&&) noexcept = default;
@@ -30,10 +37,17 @@ public:
     void SetTime(std::time_t t) { m_time = t; }
     void SetSize(FileSize size) { m_nSize = size; }
 
+    // Whether the item is on a server (else it is a local path).
+    bool IsRemote() const { return m_nConnection != kNoConnection; }
+    // The connection and host the item belongs to.
+    SiteRef GetSite() const { return SiteRef{m_nConnection, GetHost()}; }
+    // The host name for display: the item's own, else its parent's.
+    const std::string& GetHost() const;
+
     // The text after the last "/" of the name.
     std::string GetName() const;
-    // The path relative to the login folder; with withHost and a connection
-    // that has a host name, "host : path".
+    // The path relative to the login folder; with withHost and a remote item
+    // whose host is known, "host : path".
     std::string GetPath(bool withHost = false) const;
     // Makes the item stand for its parent folder.
     void ToParent();
@@ -47,7 +61,10 @@ public:
     // copy behaves exactly like a private deep copy.
     std::shared_ptr<const CFTPFile> m_pParent;
     std::string m_strName;
-    CFTPRemoteManager* m_pOwner = nullptr;
+    // The connection the item belongs to; kNoConnection for a local item.
+    ConnectionId m_nConnection = kNoConnection;
+    // Empty on listing entries, which take their folder's.
+    std::string m_strHost;
     bool m_bFile = true;
     std::time_t m_time = 0;
     FileSize m_nSize = 0;

@@ -16,11 +16,11 @@ namespace {
 const char* const kConnectionClosed = "Connection closed by server.";
 } // namespace
 
-CFTPRemoteManager::CFTPRemoteManager(CFTPManager* manager, const FrontEnd& frontEnd,
-                                     CFTPSecretary* secretary, const HandlerTable& handlers,
-                                     const EngineOptions& options)
-    : m_pManager(manager), m_options(options), m_frontEnd(frontEnd), m_pSecretary(secretary),
-      m_handlers(handlers) {
+CFTPRemoteManager::CFTPRemoteManager(CFTPManager* manager, ConnectionId id,
+                                     const FrontEnd& frontEnd, CFTPSecretary* secretary,
+                                     const HandlerTable& handlers, const EngineOptions& options)
+    : m_pManager(manager), m_nId(id), m_options(options), m_frontEnd(frontEnd),
+      m_pSecretary(secretary), m_handlers(handlers) {
     Start();
 }
 
@@ -43,6 +43,11 @@ void CFTPRemoteManager::ExitInstance() {
         m_pCtrlSocket->Close();
     }
     CloseDataSockets();
+    if (m_pManager) {
+        // Nothing refers to this object by address: the manager may destroy
+        // it as soon as the thread is gone.
+        m_pManager->ConnectionThreadEnded(m_nId);
+    }
 }
 
 void CFTPRemoteManager::OnMessage(const Message& msg) {
@@ -131,7 +136,7 @@ void CFTPRemoteManager::OnNext() {
         if (m_pManager->IsQueueEmpty(this)) {
             if (!m_bLostReported) {
                 m_bLostReported = true;
-                m_pManager->ConnectionLost(this);
+                m_pManager->ConnectionLost(m_nId);
             }
             return;
         }
@@ -285,8 +290,9 @@ void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,
     }
     m_pAction->SetResult(result, replyLines);
     if (m_pAction->ShouldReportFailure() && !m_pAction->IsCancelled() && !IsStopRequested()) {
-        // The action ends only after the user has closed the message.
-        m_frontEnd.MessageBox(m_pAction->JoinedMessages(), MB_OK | MB_ICONERROR);
+        // The action ends only after the user has closed the message (or a
+        // stop has closed it).
+        ShowMessage(m_pAction->JoinedMessages(), MB_OK | MB_ICONERROR);
     }
     FinishAction();
 }
@@ -320,7 +326,7 @@ void CFTPRemoteManager::FinishAction() {
     }
     if (!handedBack) {
         CloseDataSockets();
-        m_pManager->RemoveHead(this, true);
+        m_pManager->RemoveHead(this);
     }
     m_pAction = nullptr;
     Post(RMM_NEXT);
@@ -360,6 +366,25 @@ void CFTPRemoteManager::PostNote(const std::string& text) {
     if (m_pSecretary) {
         m_pSecretary->PostNote(text);
     }
+}
+
+int CFTPRemoteManager::Ask(Question question) {
+    question.connection = m_nId;
+    if (m_pAction && question.operation == 0) {
+        question.operation = m_pAction->m_nID;
+    }
+    if (!m_pManager) {
+        return question.CancelAnswer();
+    }
+    return m_pManager->Questions().Ask(std::move(question));
+}
+
+void CFTPRemoteManager::ShowMessage(const std::string& text, unsigned style) {
+    Question question;
+    question.kind = Question::Kind::Message;
+    question.text = text;
+    question.style = style;
+    Ask(std::move(question));
 }
 
 void CFTPRemoteManager::OnControlClosed() {
@@ -414,7 +439,7 @@ void CFTPRemoteManager::OnDataClosed() {
 
 bool CFTPRemoteManager::ParseListing() {
     if (!IsListingSupported(m_nServerType)) {
-        m_frontEnd.MessageBox(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
+        ShowMessage(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
         return false;
     }
     if (IsStopping() || !m_pAction || m_pAction->m_nKind != KIND_DIR) {

@@ -6,6 +6,8 @@
 #include "dispatch/actions.h"
 #include "engine/constants.h"
 #include "engine/frontend.h"
+#include "engine/options.h"
+#include "engine/question_desk.h"
 #include "engine/sockets.h"
 #include "platform/message_thread.h"
 #include "platform/net.h"
@@ -47,26 +49,6 @@ using HandlerTable = std::array<ActionHandlers, 11>;
 // The handlers of the real step machines.
 HandlerTable DefaultHandlers();
 
-// Tunables of the engine that the front end or tests may change.
-struct EngineOptions {
-    // A connect that fails while waiting for the welcome or the reply to
-    // "USER" starts over after this pause, doubled each time up to the cap.
-    std::chrono::milliseconds restartFirstDelay{1000};
-    std::chrono::milliseconds restartMaxDelay{30000};
-    // How long a transfer that sent "ABOR" waits for the server's answer.
-    std::chrono::milliseconds abortWaitLimit{10000};
-};
-
-// Proxy and data connection settings of one connection.
-struct FirewallSettings {
-    bool enabled = false;
-    std::uint16_t type = 1; // 1 to 5; 5 = direct login, passive data
-    std::string proxyHost;
-    std::uint32_t proxyPort = 21;
-    std::string proxyUser;
-    std::string proxyPassword;
-};
-
 class CFTPRemoteManager : public MessageThread, public CFTPConstants {
 public:
     struct Reply {
@@ -75,9 +57,10 @@ public:
         bool closed = false; // not a reply: the server closed the connection here
     };
 
-    // Starts the thread at once.
-    CFTPRemoteManager(CFTPManager* manager, const FrontEnd& frontEnd, CFTPSecretary* secretary,
-                      const HandlerTable& handlers, const EngineOptions& options = {});
+    // Starts the thread at once. `id` names the connection for good.
+    CFTPRemoteManager(CFTPManager* manager, ConnectionId id, const FrontEnd& frontEnd,
+                      CFTPSecretary* secretary, const HandlerTable& handlers,
+                      const EngineOptions& options = {});
     // Stops the thread if it still runs and waits for it.
     ~CFTPRemoteManager() override;
 
@@ -88,9 +71,12 @@ public:
     // Interrupts a blocking socket wait so that a cancel is seen at once.
     void WakeUp() { m_wake.Signal(); }
     bool IsStopRequested() const { return m_bStop.load(std::memory_order_acquire); }
+    ConnectionId GetId() const { return m_nId; }
     // The host name of the control connection ("" when not connected).
     std::string GetHostName() const;
     void SetHostName(const std::string& host);
+    // What items on this connection carry: its id and host name.
+    SiteRef Ref() const { return SiteRef{m_nId, GetHostName()}; }
     int GetStatusLane() const { return m_nStatusLane.load(); }
     void SetStatusLane(int lane) { m_nStatusLane.store(lane); }
     const FrontEnd& GetFrontEnd() const { return m_frontEnd; }
@@ -128,6 +114,12 @@ public:
     bool SendCommand(int code, std::uint64_t number);
     // Adds a note to the activity log.
     void PostNote(const std::string& text);
+    // Asks the front end and waits for the answer (a stop answers it with
+    // its cancel meaning). Fills in the connection and the current
+    // action's operation.
+    int Ask(Question question);
+    // A message box with MB_OK: the current action's failure and the like.
+    void ShowMessage(const std::string& text, unsigned style);
     // Data connections are passive (firewall type 5 in effect).
     bool UsePassive() const { return m_firewall.enabled && m_firewall.type == 5; }
     // The server closed the control connection.
@@ -151,6 +143,9 @@ public:
 
     // --- Fields ---------------------------------------------------------------
     CFTPManager* m_pManager;
+    // Set (under the manager's lock) once the manager has let the connection
+    // go: its queue no longer counts toward any operation.
+    bool m_bDetached = false;
     std::unique_ptr<CFTPCtrlSocket> m_pCtrlSocket;
     std::unique_ptr<CFTPListenSocket> m_pListenSocket;
     std::unique_ptr<CFTPDataSocket> m_pDataSocket;
@@ -182,6 +177,7 @@ private:
     }
     void EndAbortWait();
 
+    const ConnectionId m_nId;
     std::atomic<bool> m_bStop{false};
     bool m_bLost = false;
     bool m_bDeferNext = false;

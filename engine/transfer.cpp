@@ -239,30 +239,31 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
         return false;
     }
     CFTPManager& manager = *c.GetManager();
-    std::uint8_t decision = manager.GetReplaceAll();
+    std::uint8_t decision = manager.GetReplaceAll(copy.m_nID);
     if (decision == K::REPLACE_NONE) {
-        const FrontEnd& fe = c.GetFrontEnd();
-        int answer = fe.overwrite ? fe.overwrite->AskOverwrite(path, copy.m_pSource->GetPath(true),
-                                                               c.m_bResume)
-                                  : IOverwriteQuestion::SKIP;
-        switch (answer) {
-        case IOverwriteQuestion::OVERWRITE:
+        Question question;
+        question.kind = Question::Kind::Overwrite;
+        question.existing = path;
+        question.incoming = copy.m_pSource->GetPath(true);
+        question.canResume = c.m_bResume;
+        switch (c.Ask(std::move(question))) {
+        case Question::OVERWRITE:
             decision = K::REPLACE_OVERWRITE;
             break;
-        case IOverwriteQuestion::RESUME:
+        case Question::RESUME:
             decision = K::REPLACE_RESUME;
             break;
-        case IOverwriteQuestion::OVERWRITE_ALL:
+        case Question::OVERWRITE_ALL:
             decision = K::REPLACE_OVERWRITE;
-            manager.SetReplaceAll(decision);
+            manager.SetReplaceAll(copy.m_nID, decision);
             break;
-        case IOverwriteQuestion::RESUME_ALL:
+        case Question::RESUME_ALL:
             decision = K::REPLACE_RESUME;
-            manager.SetReplaceAll(decision);
+            manager.SetReplaceAll(copy.m_nID, decision);
             break;
-        case IOverwriteQuestion::SKIP_ALL:
+        case Question::SKIP_ALL:
             decision = K::REPLACE_SKIP;
-            manager.SetReplaceAll(decision);
+            manager.SetReplaceAll(copy.m_nID, decision);
             break;
         default:
             decision = K::REPLACE_SKIP;
@@ -439,7 +440,7 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
 
 void StartRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     const bool betweenSites = BaseKind(copy) == K::COPY_SITE_TO_SITE;
-    const bool onDestination = betweenSites && copy.IsDestinationConnection(&c);
+    const bool onDestination = betweenSites && copy.IsDestinationConnection(c.GetId());
     if (onDestination) {
         if (copy.m_nStep != STEP_COPY_FILE_STANDBY) {
             c.Fail(K::RESULT_FAILED, 0, {});
@@ -494,8 +495,7 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         }
         if (betweenSites) {
             c.SetStep(copy, STEP_COPY_FILE_STANDBY);
-            CFTPRemoteManager* dest = copy.m_pDest->m_pOwner;
-            if (!c.GetManager()->HandOver(&c, dest)) {
+            if (!c.GetManager()->HandOver(&c, copy.m_pDest->m_nConnection)) {
                 c.Fail(K::RESULT_FAILED, 0, Why("The destination site is no longer connected."));
             }
             return;
@@ -527,7 +527,7 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
             c.FinishAction();
         } else if (betweenSites) {
             c.SetStep(copy, STEP_COPY_MOVED_STANDBY);
-            if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_pOwner)) {
+            if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_nConnection)) {
                 c.Fail(K::RESULT_FAILED, 0, Why("The source site is no longer connected."));
             }
         } else {
@@ -618,9 +618,7 @@ void CopyChildren(CFTPRemoteManager& c, CFTPActionCopy& copy,
 // Step 54: a move waits for its children, then removes the source folder.
 void WaitForChildren(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (copy.PendingChildren() > 0) {
-        CFTPManager& manager = *c.GetManager();
-        auto self = manager.RemoveHead(&c, false);
-        manager.PushBack(&c, std::move(self));
+        c.GetManager()->RequeueHead(&c);
         c.m_pAction = nullptr;
         // The children run first, or elsewhere: look again shortly rather
         // than spin.
@@ -674,7 +672,7 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
             c.m_pAction = nullptr;
         } else if (kind == K::COPY_SITE_TO_SITE) {
             c.SetStep(copy, STEP_COPY_FOLDER_STANDBY);
-            if (!c.GetManager()->HandOver(&c, copy.m_pDest->m_pOwner)) {
+            if (!c.GetManager()->HandOver(&c, copy.m_pDest->m_nConnection)) {
                 c.Fail(K::RESULT_FAILED, 0, Why("The destination site is no longer connected."));
             }
         } else {
@@ -697,7 +695,7 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
             CopyChildren(c, copy, ReadLocalFolder(*copy.m_pSource));
         } else if (kind == K::COPY_SITE_TO_SITE) {
             c.SetStep(copy, STEP_COPY_DEST_READY);
-            if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_pOwner)) {
+            if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_nConnection)) {
                 c.Fail(K::RESULT_FAILED, 0, Why("The source site is no longer connected."));
             }
         } else {

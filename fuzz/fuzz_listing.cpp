@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view listing(reinterpret_cast<const char*>(data + 1), size - 1);
     const qb::ListingContext context{"/home/u", "pub", 1733400000}; // 5 December 2024
 
-    qb::CFTPFolderContent content(qb::CFTPFile("pub", nullptr, false));
+    qb::CFTPFolderContent content(qb::CFTPFile("pub", qb::SiteRef{}, false));
     std::uint64_t last = 0;
     const auto result =
         qb::ParseListingText(serverType, listing, context, content, [&](std::uint64_t bytes) {
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckEntries(content.GetFolders(), false);
 
     // The line parsers on their own, with whatever bytes the line holds.
-    qb::CFTPFolderContent single(qb::CFTPFile("", nullptr, false));
+    qb::CFTPFolderContent single(qb::CFTPFile("", qb::SiteRef{}, false));
     qb::ParseUnixLine(listing, context, single);
     qb::ParseMacLine(listing, context, single);
     qb::ParseNtLine(listing, context, single);

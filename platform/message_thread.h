@@ -5,6 +5,8 @@
 // thread; it fails only once the loop has ended.
 #pragma once
 
+#include "platform/types.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,9 +18,6 @@
 #include <vector>
 
 namespace qb {
-
-// Window and thread message numbers keep their historical values.
-inline constexpr std::uint32_t WM_USER = 0x0400;
 
 struct Message {
     std::uint32_t id = 0;

@@ -1,5 +1,4 @@
 #include "dispatch/actions.h"
-#include "engine/remote_manager.h"
 #include "engine/steps.h"
 #include "platform/local_file.h"
 #include "tests/support/recorders.h"
@@ -12,13 +11,17 @@
 namespace qb {
 namespace {
 
+// A connection as items see it: an id of its own and a host name.
 class Site {
 public:
-    explicit Site(const std::string& host)
-        : connection(nullptr, FrontEnd{}, nullptr, HandlerTable{}) {
-        connection.SetHostName(host);
+    explicit Site(const std::string& host) : connection{NextId(), host} {}
+    SiteRef connection;
+
+private:
+    static ConnectionId NextId() {
+        static ConnectionId last = kNoConnection;
+        return ++last;
     }
-    CFTPRemoteManager connection;
 };
 
 std::string Text(const CFTPAction& action) {
@@ -29,10 +32,10 @@ std::string Text(const CFTPAction& action) {
 
 TEST(Action, FailureTexts) {
     Site site("h");
-    CFTPFile pub("pub", &site.connection, false);
-    CFTPFile empty("", nullptr, false);
-    CFTPFile local("/tmp/a", nullptr, true);
-    CFTPFile remote("a", &site.connection, true);
+    CFTPFile pub("pub", site.connection, false);
+    CFTPFile empty("", {}, false);
+    CFTPFile local("/tmp/a", {}, true);
+    CFTPFile remote("a", site.connection, true);
 
     struct Case {
         std::unique_ptr<CFTPAction> action;
@@ -75,7 +78,7 @@ TEST(Action, FailureTexts) {
 
 TEST(Action, FailedExploreWithFailedFolderChangeJoinsBothTexts) {
     Site site("ftp.example.org");
-    CFTPFile pub("pub", &site.connection, false);
+    CFTPFile pub("pub", site.connection, false);
     CFTPActionDir explore(7, nullptr, &pub);
     explore.m_pSubAction = std::make_unique<CFTPActionCd>(7, nullptr, &pub, true, false);
     explore.m_pSubAction->SetResult(CFTPConstants::RESULT_FAILED, {"550 pub: No such directory."});
@@ -107,7 +110,7 @@ TEST(Action, SetResultTakesTheSubActionsCodeOnlyForCode3) {
 }
 
 TEST(Action, LinkExploreIsSilent) {
-    CFTPFile link("pub/latest", nullptr, false);
+    CFTPFile link("pub/latest", {}, false);
     link.m_strLink = "/pub/releases/2.0";
     CFTPActionDir explore(1, nullptr, &link);
     EXPECT_FALSE(explore.ShouldReportFailure());
@@ -176,8 +179,8 @@ TEST(Action, LinkedChildrenCountDownUnlessCancelled) {
 
 TEST(Action, StepTexts) {
     test::RecordingFrontEnd fe;
-    CFTPFile source("pub/big.iso", nullptr, true);
-    CFTPFile dest("/home/u/big.iso", nullptr, true);
+    CFTPFile source("pub/big.iso", {}, true);
+    CFTPFile dest("/home/u/big.iso", {}, true);
     CFTPActionCopy copy(1, nullptr, &source, &dest, 2);
     copy.SetStep(fe, 1, STEP_COPY_RECV_RETR);
     copy.SetStep(fe, 2, STEP_COPY_SEND_STOR);
@@ -201,17 +204,17 @@ TEST(Action, StepTexts) {
 TEST(Action, ChildDestinationAndDestinationConnection) {
     Site a("a");
     Site b("b");
-    CFTPFile source("pub", &a.connection, false);
-    CFTPFile dest("incoming/pub", &b.connection, false);
+    CFTPFile source("pub", a.connection, false);
+    CFTPFile dest("incoming/pub", b.connection, false);
     CFTPActionCopy copy(1, nullptr, &source, &dest, 8);
-    CFTPFile child("pub/readme", &a.connection, true);
+    CFTPFile child("pub/readme", a.connection, true);
     auto childDest = copy.MakeChildDestination(child);
     EXPECT_EQ(childDest->GetPath(), "incoming/pub/readme");
-    EXPECT_EQ(childDest->m_pOwner, &b.connection);
+    EXPECT_EQ(childDest->m_nConnection, b.connection.id);
     EXPECT_TRUE(childDest->m_bFile);
-    EXPECT_TRUE(copy.IsDestinationConnection(&b.connection));
-    EXPECT_FALSE(copy.IsDestinationConnection(&a.connection));
-    EXPECT_FALSE(copy.IsDestinationConnection(nullptr));
+    EXPECT_TRUE(copy.IsDestinationConnection(b.connection.id));
+    EXPECT_FALSE(copy.IsDestinationConnection(a.connection.id));
+    EXPECT_FALSE(copy.IsDestinationConnection(kNoConnection));
 }
 
 TEST(Action, CopyEndsItsFiles) {
@@ -228,8 +231,8 @@ TEST(Action, CopyEndsItsFiles) {
         std::ofstream(path) << c.content;
         std::string tempPath = MakeTempFile("test");
         {
-            CFTPFile source("pub/a.txt", nullptr, true);
-            CFTPFile dest(path, nullptr, true);
+            CFTPFile source("pub/a.txt", {}, true);
+            CFTPFile dest(path, {}, true);
             CFTPActionCopy copy(1, nullptr, &source, &dest, 2);
             copy.SetOpenWhenDone(&fe);
             copy.m_pTempFile = std::make_unique<LocalFile>();

@@ -1,5 +1,5 @@
 // The application services: name rules, text helpers, busy code and flags,
-// temporary files and the notifications to the windows.
+// and the temporary files.
 #include "app/app.h"
 #include "app/names.h"
 #include "engine/ftp_file.h"
@@ -113,121 +113,10 @@ TEST(TextHelpers, TrimSpacesSwapNibblesToSlashPath) {
     EXPECT_EQ(path, "/home/me/a b");
 }
 
-// Every window at once, recording each call as one line.
-class RecordingWindows : public IMainFrameWindow,
-                         public IFolderTreeWindow,
-                         public IFolderContentWindow,
-                         public IStatusBarWindow,
-                         public ILogWindow {
-public:
-    void OnOperationFinished() override { Add("OperationFinished"); }
-    void EndWaitCursor() override { Add("EndWaitCursor"); }
-    void OpenFile(std::string path) override { Add("Open " + path); }
-    void OnLocalFileDeleted(std::string path) override { Add("LocalFileDeleted " + path); }
-    void OnLocalFolderDeleted(std::string path) override { Add("LocalFolderDeleted " + path); }
-    void OnRemoteFileDeleted(CFTPFile item) override { Add("RemoteFileDeleted " + item.GetPath()); }
-    void OnRemoteFolderDeleted(CFTPFile item) override {
-        Add("RemoteFolderDeleted " + item.GetPath());
-    }
-    void OnLocalFileCreated(std::string path) override { Add("LocalFileCreated " + path); }
-    void OnLocalFolderCreated(std::string path) override { Add("LocalFolderCreated " + path); }
-    void OnRemoteFileCreated(CFTPFile item) override { Add("RemoteFileCreated " + item.GetPath()); }
-    void OnRemoteFolderCreated(CFTPFile item) override {
-        Add("RemoteFolderCreated " + item.GetPath());
-    }
-    void OnRepaintTree(std::uintptr_t node) override { Add("RepaintTree " + std::to_string(node)); }
-    void OnConnectionEnded(const CFTPRemoteManager*) override { Add("ConnectionEnded"); }
-    void OnRenameFinished(std::string oldName, std::string newName, std::uintptr_t node) override {
-        Add("RenameFinished " + oldName + " " + newName + " " + std::to_string(node));
-    }
-    void OnRefillContent() override { Add("RefillContent"); }
-    void OnIdle() override { Add("Idle"); }
-    void OnStatusChanged() override { Add("StatusChanged"); }
-    void OnLogLine(LogLineClass lineClass, std::string text) override {
-        Add("Log" + std::to_string(lineClass) + " " + text);
-    }
-
-    void RegisterWith(CFTPApp& app) {
-        app.RegisterMainFrame(this);
-        app.RegisterFolderTree(this);
-        app.RegisterFolderContent(this);
-        app.RegisterStatusBar(this);
-        app.RegisterLogView(this);
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return std::exchange(m_events, {});
-    }
-
-private:
-    void Add(std::string event) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_events.push_back(std::move(event));
-    }
-    std::mutex m_lock;
-    std::vector<std::string> m_events;
-};
-
-TEST(AppNotifications, DeliveredToTheirWindowUnlessExitingOrRefreshPending) {
-    const CFTPFile remote("dir/file", nullptr, true);
-    struct Case {
-        std::function<void(CFTPApp&)> call;
-        std::string event;
-        bool localFile; // dropped while a refresh is pending
-    };
-    const Case cases[] = {
-        {[](CFTPApp& a) { a.NotifyOperationFinished(); }, "OperationFinished", false},
-        {[](CFTPApp& a) { a.NotifyLocalFileDeleted("/l/f"); }, "LocalFileDeleted /l/f", true},
-        {[](CFTPApp& a) { a.NotifyLocalFolderDeleted("/l/d"); }, "LocalFolderDeleted /l/d", false},
-        {[&](CFTPApp& a) { a.NotifyRemoteFileDeleted(remote); }, "RemoteFileDeleted dir/file",
-         false},
-        {[&](CFTPApp& a) { a.NotifyRemoteFolderDeleted(remote); }, "RemoteFolderDeleted dir/file",
-         false},
-        {[](CFTPApp& a) { a.NotifyLocalFileCreated("/l/f"); }, "LocalFileCreated /l/f", true},
-        {[](CFTPApp& a) { a.NotifyLocalFolderCreated("/l/d"); }, "LocalFolderCreated /l/d", false},
-        {[&](CFTPApp& a) { a.NotifyRemoteFileCreated(remote); }, "RemoteFileCreated dir/file",
-         false},
-        {[&](CFTPApp& a) { a.NotifyRemoteFolderCreated(remote); }, "RemoteFolderCreated dir/file",
-         false},
-        {[](CFTPApp& a) { a.NotifyRepaintTree(7); }, "RepaintTree 7", false},
-        {[](CFTPApp& a) { a.NotifyConnectionEnded(nullptr); }, "ConnectionEnded", false},
-        {[](CFTPApp& a) { a.NotifyRenameFinished("old", "new", 9); }, "RenameFinished old new 9",
-         false},
-        {[](CFTPApp& a) { a.NotifyRefillContent(); }, "RefillContent", false},
-        {[](CFTPApp& a) { a.NotifyIdle(); }, "Idle", false},
-        {[](CFTPApp& a) { a.NotifyStatusChanged(); }, "StatusChanged", false},
-        {[](CFTPApp& a) { a.LogCommandLine("USER x"); }, "Log0 USER x", false},
-        {[](CFTPApp& a) { a.LogReplyLine("331 ok"); }, "Log1 331 ok", false},
-        {[](CFTPApp& a) { a.LogNoteLine("note"); }, "Log2 note", false},
-        {[](CFTPApp& a) { a.OpenFile("/tmp/v.txt"); }, "Open /tmp/v.txt", false},
-    };
-    enum class State { Normal, RefreshPending, Unregistered, Exiting };
-    for (State state :
-         {State::Normal, State::RefreshPending, State::Unregistered, State::Exiting}) {
-        CFTPApp app;
-        RecordingWindows windows;
-        if (state != State::Unregistered) {
-            windows.RegisterWith(app);
-        }
-        app.SetRefreshPending(state == State::RefreshPending);
-        if (state == State::Exiting) {
-            app.SetExiting();
-        }
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.event + " in state " + std::to_string(static_cast<int>(state)));
-            c.call(app);
-            bool delivered =
-                state == State::Normal || (state == State::RefreshPending && !c.localFile);
-            EXPECT_EQ(windows.Take(),
-                      delivered ? std::vector<std::string>{c.event} : std::vector<std::string>{});
-        }
-    }
-}
-
 TEST(AppState, BusyCodeFlagsAndOperationEnd) {
     CFTPApp app;
-    RecordingWindows windows;
-    windows.RegisterWith(app);
+    std::vector<std::string> opened;
+    app.SetFileOpener([&](const std::string& path) { opened.push_back(path); });
     EXPECT_EQ(app.GetBusyCode(), BUSY_STARTING);
 
     struct Case {
@@ -248,11 +137,13 @@ TEST(AppState, BusyCodeFlagsAndOperationEnd) {
     engineView.OperationEnded();
     EXPECT_FALSE(app.IsStopRequested());
     EXPECT_EQ(engineView.GetBusyCode(), BUSY_IDLE);
-    EXPECT_EQ(windows.Take(), std::vector<std::string>{"EndWaitCursor"});
 
+    engineView.OpenFile("/tmp/v.txt");
     EXPECT_FALSE(engineView.IsExiting());
     app.SetExiting();
     EXPECT_TRUE(engineView.IsExiting());
+    engineView.OpenFile("/tmp/w.txt");
+    EXPECT_EQ(opened, std::vector<std::string>{"/tmp/v.txt"}) << "nothing is opened while exiting";
     app.SetLocalOperation(true);
     EXPECT_TRUE(app.IsLocalOperation());
 }
@@ -276,48 +167,6 @@ TEST(AppState, TemporaryFilesAreDeletedAtExit) {
     for (const auto& path : paths) {
         EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
     }
-}
-
-// A window may be destroyed as soon as it has unregistered: unregistering
-// waits for a call to it that is under way.
-TEST(AppNotifications, UnregisterWaitsForACallInProgress) {
-    class SlowContent : public IFolderContentWindow {
-    public:
-        void OnRefillContent() override {
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                entered = true;
-            }
-            changed.notify_all();
-            std::unique_lock<std::mutex> guard(lock);
-            // Unregistering must not finish while this call runs.
-            changed.wait_for(guard, std::chrono::milliseconds(200), [&] { return unregistered; });
-            unregisteredDuringCall = unregistered;
-        }
-        std::mutex lock;
-        std::condition_variable changed;
-        bool entered = false;
-        bool unregistered = false;
-        bool unregisteredDuringCall = false;
-    };
-    CFTPApp app;
-    SlowContent window;
-    app.RegisterFolderContent(&window);
-    std::thread notifier([&] { app.NotifyRefillContent(); });
-    {
-        std::unique_lock<std::mutex> guard(window.lock);
-        ASSERT_TRUE(window.changed.wait_for(guard, std::chrono::seconds(10),
-                                            [&] { return window.entered; }));
-    }
-    app.RegisterFolderContent(nullptr);
-    {
-        std::lock_guard<std::mutex> guard(window.lock);
-        window.unregistered = true;
-    }
-    window.changed.notify_all();
-    notifier.join();
-    EXPECT_FALSE(window.unregisteredDuringCall);
-    app.NotifyRefillContent(); // no window: nothing happens
 }
 
 } // namespace

@@ -127,8 +127,6 @@ class CoreTest : public ::testing::Test {
 protected:
     FrontEnd Wired() {
         FrontEnd fe;
-        fe.notifier = &app;
-        fe.log = &app;
         fe.questions = &questions;
         return fe; // fe.app stays null: the core puts the application in
     }
@@ -374,7 +372,7 @@ TEST_F(CoreTest, ExitDuringAConnectStopsItPromptlyThenSaves) {
     WriteProfile(path, "/old");
     CFTPCore core(Wired(), &app);
     ASSERT_TRUE(core.InitInstance({path}));
-    CFTPRemoteManager* connection = nullptr;
+    ConnectionId connection = kNoConnection;
     ASSERT_NE(core.GetManager()->Connect("127.0.0.1", "ftp", "me@example.com", "", server.Port(),
                                          nullptr, &connection),
               0u);

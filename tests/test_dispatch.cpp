@@ -161,8 +161,8 @@ protected:
     }
 
     // Connects to `host` and waits for the operation to end.
-    CFTPRemoteManager* ConnectTo(const std::string& host) {
-        CFTPRemoteManager* connection = nullptr;
+    ConnectionId ConnectTo(const std::string& host) {
+        ConnectionId connection = kNoConnection;
         std::size_t before = fe.Events().Count("Idle");
         OperationId id =
             manager->Connect(host, "", "", "", 21,
@@ -170,6 +170,20 @@ protected:
         EXPECT_NE(id, 0u);
         EXPECT_TRUE(fe.Events().WaitForCount("Idle", before + 1));
         return connection;
+    }
+
+    // Where items of a connection live (while it is connected).
+    SiteRef At(ConnectionId id) {
+        CFTPRemoteManager* connection = manager->FindConnection(id);
+        return connection ? connection->Ref() : SiteRef{id, "gone"};
+    }
+
+    // Waits until the connection object has been destroyed.
+    bool WaitReaped(std::size_t owned) {
+        for (int i = 0; i < 500 && manager->GetOwnedCount() > owned; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return manager->GetOwnedCount() == owned;
     }
 
     // Waits for the end of the n-th operation (its last report).
@@ -187,7 +201,7 @@ protected:
 
 TEST_F(Dispatch, IdsStartAtOneAndRefusalsGiveThemBack) {
     Start();
-    CFTPRemoteManager* c = nullptr;
+    ConnectionId c = kNoConnection;
     struct Refusal {
         const char* host;
         const char* user;
@@ -202,10 +216,10 @@ TEST_F(Dispatch, IdsStartAtOneAndRefusalsGiveThemBack) {
     CFTPFileArray empty;
     EXPECT_EQ(manager->Delete(&empty, nullptr), 0u);
     CFTPFileArray localOnly;
-    localOnly.Add(CFTPFile("/tmp/x", nullptr, true));
+    localOnly.Add(CFTPFile("/tmp/x", {}, true));
     EXPECT_EQ(manager->Delete(&localOnly, nullptr), 0u);
-    CFTPFile local("/tmp/x", nullptr, true);
-    CFTPFile localDir("/tmp", nullptr, false);
+    CFTPFile local("/tmp/x", {}, true);
+    CFTPFile localDir("/tmp", {}, false);
     EXPECT_EQ(manager->Copy(&local, &localDir, nullptr, false), 0u);
     EXPECT_EQ(manager->CopyItems(&localOnly, &localDir, nullptr, false), 0u);
     EXPECT_EQ(manager->CopyItems(&localOnly, nullptr, nullptr, false), 0u);
@@ -213,12 +227,12 @@ TEST_F(Dispatch, IdsStartAtOneAndRefusalsGiveThemBack) {
     EXPECT_EQ(manager->GetLastId(), 0u);
     EXPECT_EQ(manager->GetConnectionCount(), 0u);
 
-    CFTPRemoteManager* site = ConnectTo("ftp.one.test");
+    ConnectionId site = ConnectTo("ftp.one.test");
     EXPECT_EQ(manager->GetLastId(), 1u);
-    ASSERT_NE(site, nullptr);
+    ASSERT_NE(site, kNoConnection);
     EXPECT_TRUE(manager->IsConnected(site));
     EXPECT_EQ(manager->Rename(&local, "y", nullptr), 0u) << "a local item has no connection";
-    CFTPFile remote("pub/a", site, true);
+    CFTPFile remote("pub/a", At(site), true);
     EXPECT_EQ(manager->Rename(&remote, "", nullptr), 0u);
     EXPECT_EQ(manager->GetLastId(), 1u);
 }
@@ -236,13 +250,14 @@ TEST_F(Dispatch, ConnectReportsOnceInOrder) {
                                          "OperationEnded",
                                          "OperationFinished",
                                          "EndOperation",
+                                         "Report 1 ok running=0",
                                          "Idle"};
     EXPECT_EQ(events, expected);
 }
 
 TEST_F(Dispatch, FailedConnectIsShownThenTheConnectionEnds) {
     Start();
-    CFTPRemoteManager* c = nullptr;
+    ConnectionId c = kNoConnection;
     ASSERT_EQ(manager->Connect("refuses", "", "", "", 21, nullptr, &c), 1u);
     ASSERT_TRUE(WaitIdle(1));
     ASSERT_EQ(fe.Questions().size(), 1u);
@@ -266,10 +281,10 @@ TEST_F(Dispatch, ConnectRestartsAfterEarlyFailuresWithoutAMessage) {
 
 TEST_F(Dispatch, DeleteQueuesOneActionPerItemAndCompletesOnce) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("ftp.one.test");
+    ConnectionId site = ConnectTo("ftp.one.test");
     CFTPFileArray items;
     for (const char* name : {"a", "b", "c"}) {
-        items.Add(CFTPFile(std::string("pub/") + name, site, true));
+        items.Add(CFTPFile(std::string("pub/") + name, At(site), true));
     }
     ASSERT_EQ(manager->Delete(&items, nullptr), 2u);
     ASSERT_TRUE(WaitIdle(2));
@@ -289,15 +304,15 @@ TEST_F(Dispatch, DeleteQueuesOneActionPerItemAndCompletesOnce) {
 
 TEST_F(Dispatch, CopyKindsQueuesAndLanes) {
     Start();
-    CFTPRemoteManager* one = ConnectTo("one");
-    CFTPRemoteManager* two = ConnectTo("two");
-    CFTPFile remoteFile("pub/f", one, true);
-    CFTPFile remoteFolder("incoming", one, false);
-    CFTPFile otherFolder("drop/f", two, false);
-    CFTPFile localFile("/tmp/f", nullptr, true);
-    CFTPFile localDest("/tmp/g", nullptr, true);
-    CFTPFile sameSiteDest("incoming/f", one, true);
-    CFTPFile uploadDest("drop/up", two, true);
+    ConnectionId one = ConnectTo("one");
+    ConnectionId two = ConnectTo("two");
+    CFTPFile remoteFile("pub/f", At(one), true);
+    CFTPFile remoteFolder("incoming", At(one), false);
+    CFTPFile otherFolder("drop/f", At(two), false);
+    CFTPFile localFile("/tmp/f", {}, true);
+    CFTPFile localDest("/tmp/g", {}, true);
+    CFTPFile sameSiteDest("incoming/f", At(one), true);
+    CFTPFile uploadDest("drop/up", At(two), true);
     struct Case {
         const CFTPFile* source;
         const CFTPFile* dest;
@@ -318,18 +333,18 @@ TEST_F(Dispatch, CopyKindsQueuesAndLanes) {
         ASSERT_TRUE(WaitIdle(++finished)) << c.trace;
         EXPECT_EQ(fe.Events().Count(std::string("trace ") + c.trace), 1u) << c.trace;
     }
-    EXPECT_EQ(two->GetStatusLane(), 2)
+    EXPECT_EQ(manager->FindConnection(two)->GetStatusLane(), 2)
         << "the destination of a copy between sites reports in lane 2";
     EXPECT_EQ(fe.Events().Count("BeginOperation one two"), 1u);
 
     CFTPFileArray items;
-    items.Add(CFTPFile("pub/x", one, true));
-    items.Add(CFTPFile("pub/sub", one, false));
+    items.Add(CFTPFile("pub/x", At(one), true));
+    items.Add(CFTPFile("pub/sub", At(one), false));
     ASSERT_NE(manager->CopyItems(&items, &remoteFolder, nullptr, false), 0u);
     ASSERT_TRUE(WaitIdle(++finished));
     EXPECT_EQ(fe.Events().Count("trace copy kind 4 lane 1 on one to one : incoming/x"), 1u);
     EXPECT_EQ(fe.Events().Count("trace copy kind 4 lane 1 on one to one : incoming/sub"), 1u);
-    CFTPFile loginFolder("", two, false);
+    CFTPFile loginFolder("", At(two), false);
     ASSERT_NE(manager->MoveItems(&items, &loginFolder, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(++finished));
     EXPECT_EQ(fe.Events().Count("trace copy kind 24 lane 1 on one to two : x"), 1u);
@@ -337,13 +352,13 @@ TEST_F(Dispatch, CopyKindsQueuesAndLanes) {
 
 TEST_F(Dispatch, RenameBuildsTheNewItemAndOwnsItsCallerData) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile item("pub/old.txt", site, true);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile item("pub/old.txt", At(site), true);
     auto data = std::make_unique<CFTPActionCallerDataRen>("old.txt", "new.txt", 5);
     ASSERT_EQ(manager->Rename(&item, "new.txt", std::move(data)), 2u);
     ASSERT_TRUE(WaitIdle(2));
     EXPECT_EQ(fe.Events().Count("trace rename pub/old.txt -> pub/new.txt data new.txt"), 1u);
-    CFTPFile top("top", site, false);
+    CFTPFile top("top", At(site), false);
     ASSERT_EQ(manager->Rename(&top, "renamed", nullptr), 3u);
     ASSERT_TRUE(WaitIdle(3));
     EXPECT_EQ(fe.Events().Count("trace rename top -> renamed data none"), 1u);
@@ -351,12 +366,14 @@ TEST_F(Dispatch, RenameBuildsTheNewItemAndOwnsItsCallerData) {
 
 TEST_F(Dispatch, TwoQueuedRepliesAreHandledInOrder) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile folder("pub", site, false);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile folder("pub", At(site), false);
     // Change folder has no request of its own; queue it as a connection
     // thread's step machine would.
-    ASSERT_TRUE(manager->PushBack(site, std::make_unique<CFTPActionCd>(9, nullptr, &folder)));
-    site->Post(CFTPConstants::RMM_NEXT);
+    CFTPRemoteManager* connection = manager->FindConnection(site);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(manager->PushBack(connection, std::make_unique<CFTPActionCd>(9, nullptr, &folder)));
+    connection->Post(CFTPConstants::RMM_NEXT);
     ASSERT_TRUE(fe.Events().WaitForCount("trace cd reply 250 second", 1));
     auto events = fe.Events().Events();
     auto first = std::find(events.begin(), events.end(), "trace cd reply 200 first");
@@ -366,8 +383,8 @@ TEST_F(Dispatch, TwoQueuedRepliesAreHandledInOrder) {
 
 TEST_F(Dispatch, AKindWithoutHandlersFailsWithResult3) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile folder("new", site, false);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile folder("new", At(site), false);
     ASSERT_EQ(manager->MakeFolder(&folder, nullptr), 2u);
     ASSERT_TRUE(WaitIdle(2));
     ASSERT_EQ(fe.Questions().size(), 1u);
@@ -376,12 +393,12 @@ TEST_F(Dispatch, AKindWithoutHandlersFailsWithResult3) {
 
 TEST_F(Dispatch, ExtraNextMessagesDoNotRestartTheCurrentAction) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile folder("pub", site, false);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile folder("pub", At(site), false);
     ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
     for (int i = 0; i < 5; ++i) {
-        site->Post(CFTPConstants::RMM_NEXT);
+        manager->FindConnection(site)->Post(CFTPConstants::RMM_NEXT);
     }
     control.Send("226 Transfer complete\r\n");
     ASSERT_TRUE(WaitIdle(2));
@@ -391,8 +408,8 @@ TEST_F(Dispatch, ExtraNextMessagesDoNotRestartTheCurrentAction) {
 
 TEST_F(Dispatch, ALateReplyAfterACancelIsStillBookedThenTheActionEnds) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile folder("pub", site, false);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile folder("pub", At(site), false);
     ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
     manager->CancelAll(false);
@@ -406,8 +423,8 @@ TEST_F(Dispatch, ALateReplyAfterACancelIsStillBookedThenTheActionEnds) {
 
 TEST_F(Dispatch, ATransferStartAfterACancelIsAbortedAndAcknowledged) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile folder("pub", site, false);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile folder("pub", At(site), false);
     ASSERT_EQ(manager->Explore(&folder, nullptr), 2u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive folder content", 1));
     manager->CancelAll(false);
@@ -422,9 +439,9 @@ TEST_F(Dispatch, ATransferStartAfterACancelIsAbortedAndAcknowledged) {
 TEST_F(Dispatch, StopWithoutDisconnectEndsABlockedActionAndKeepsTheConnection) {
     Start();
     blockCopies = true;
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile source("pub/big", site, true);
-    CFTPFile dest("/tmp/big", nullptr, true);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile source("pub/big", At(site), true);
+    CFTPFile dest("/tmp/big", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
     manager->PostStop(false);
@@ -437,10 +454,10 @@ TEST_F(Dispatch, StopWithoutDisconnectEndsABlockedActionAndKeepsTheConnection) {
 TEST_F(Dispatch, StopWithDisconnectCompletesAtOnceAndEndsOnlyBusyConnections) {
     Start();
     blockCopies = true;
-    CFTPRemoteManager* busy = ConnectTo("busy");
-    CFTPRemoteManager* idle = ConnectTo("idle");
-    CFTPFile source("pub/big", busy, true);
-    CFTPFile dest("/tmp/big", nullptr, true);
+    ConnectionId busy = ConnectTo("busy");
+    ConnectionId idle = ConnectTo("idle");
+    CFTPFile source("pub/big", At(busy), true);
+    CFTPFile dest("/tmp/big", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
     manager->CancelAll(true);
@@ -448,10 +465,7 @@ TEST_F(Dispatch, StopWithDisconnectCompletesAtOnceAndEndsOnlyBusyConnections) {
     EXPECT_EQ(fe.Events().Count("ConnectionEnded"), 1u);
     EXPECT_FALSE(manager->IsConnected(busy));
     EXPECT_TRUE(manager->IsConnected(idle));
-    for (int i = 0; i < 500 && !busy->HasEnded(); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(busy->HasEnded());
+    EXPECT_TRUE(WaitReaped(1)) << "the ended connection is destroyed once its thread ends";
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(fe.Events().Count("OperationFinished"), 3u)
         << "the stopping connection reports nothing";
@@ -459,14 +473,10 @@ TEST_F(Dispatch, StopWithDisconnectCompletesAtOnceAndEndsOnlyBusyConnections) {
 
 TEST_F(Dispatch, DisconnectEndsAnIdleConnectionsThread) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
+    ConnectionId site = ConnectTo("one");
     EXPECT_TRUE(manager->Disconnect(site));
     EXPECT_FALSE(manager->Disconnect(site));
-    for (int i = 0; i < 500 && !site->HasEnded(); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(site->HasEnded());
-    // The next connect reaps it; the new connection works.
+    EXPECT_TRUE(WaitReaped(0)) << "reaped when its thread ends, not at the next connect";
     ConnectTo("two");
     EXPECT_EQ(manager->GetConnectionCount(), 1u);
 }
@@ -474,10 +484,10 @@ TEST_F(Dispatch, DisconnectEndsAnIdleConnectionsThread) {
 TEST_F(Dispatch, DestroyingTheManagerWithBusyConnectionsHangsNothing) {
     Start();
     blockCopies = true;
-    CFTPRemoteManager* site = ConnectTo("one");
+    ConnectionId site = ConnectTo("one");
     ConnectTo("two");
-    CFTPFile source("pub/big", site, true);
-    CFTPFile dest("/tmp/big", nullptr, true);
+    CFTPFile source("pub/big", At(site), true);
+    CFTPFile dest("/tmp/big", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
     manager.reset();
@@ -487,9 +497,9 @@ TEST_F(Dispatch, DestroyingTheManagerWithBusyConnectionsHangsNothing) {
 TEST_F(Dispatch, ShutdownReportsNothingMore) {
     Start();
     blockCopies = true;
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile source("pub/big", site, true);
-    CFTPFile dest("/tmp/big", nullptr, true);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile source("pub/big", At(site), true);
+    CFTPFile dest("/tmp/big", {}, true);
     ASSERT_NE(
         manager->Copy(&source, &dest, std::make_unique<CFTPActionCallerDataDir>(1, false), false),
         0u);
@@ -506,9 +516,9 @@ TEST_F(Dispatch, ShutdownReportsNothingMore) {
 
 TEST_F(Dispatch, OpenFileMarkerOpensTheDownloadedFile) {
     Start();
-    CFTPRemoteManager* site = ConnectTo("one");
-    CFTPFile source("pub/readme", site, true);
-    CFTPFile dest("/nonexistent/readme", nullptr, true);
+    ConnectionId site = ConnectTo("one");
+    CFTPFile source("pub/readme", At(site), true);
+    CFTPFile dest("/nonexistent/readme", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, CallerData::OpenFileMarker(), false), 0u);
     ASSERT_TRUE(WaitIdle(2));
     EXPECT_EQ(fe.Events().Count("TempFile /nonexistent/readme"), 1u);

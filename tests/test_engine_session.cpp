@@ -6,6 +6,7 @@
 #include "tests/support/script_server.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace qb {
 namespace {
@@ -51,16 +52,24 @@ protected:
 
     CFTPRemoteManager* Connect(const std::string& folder = "", const FirewallSettings& fw = {},
                                const std::string& host = "127.0.0.1") {
-        CFTPRemoteManager* c = nullptr;
+        ConnectionId cId = kNoConnection;
         const std::size_t before = fe.Events().Count("Idle");
         EXPECT_NE(manager->Connect(host, "u", "p", folder, server.ListenPort(),
-                                   std::make_unique<CFTPActionCallerDataConnect>(1, true), &c, fw),
+                                   std::make_unique<CFTPActionCallerDataConnect>(1, true), &cId,
+                                   fw),
                   0u);
         EXPECT_TRUE(fe.Events().WaitForCount("Idle", before + 1));
-        return c;
+        return manager->FindConnection(cId);
     }
 
     bool WaitIdle(std::size_t n) { return fe.Events().WaitForCount("Idle", n); }
+    // For actions queued without a request (no operation reports their end).
+    bool WaitQueueEmpty(CFTPRemoteManager* c) {
+        for (int i = 0; i < 1000 && !manager->IsQueueEmpty(c); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return manager->IsQueueEmpty(c);
+    }
 
     // Commands after the login's "PWD".
     Commands AfterLogin() {
@@ -127,7 +136,7 @@ TEST_P(DataModes, ExploreChangesFolderOnceAndReportsListingErrors) {
     server.On("LIST", "550 No files found");
     server.Start();
     CFTPRemoteManager* c = Connect("", Mode());
-    CFTPFile pub("pub", c, false);
+    CFTPFile pub("pub", c->Ref(), false);
     for (int i = 0; i < 3; ++i) {
         ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
         ASSERT_TRUE(WaitIdle(2 + i));
@@ -193,11 +202,13 @@ TEST_F(Session, LoginVariants) {
         s.On("PWD", "257 \"/\"");
         s.On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
-        CFTPRemoteManager* conn = nullptr;
+        ConnectionId connId = kNoConnection;
         ASSERT_NE(
-            caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr, &conn),
+            caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr, &connId),
             0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = caseManager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
         EXPECT_EQ(s.Mismatch(), "");
         EXPECT_EQ(caseFe.Questions(), c.questions);
         EXPECT_EQ(caseFe.Events().Count("ConnectDone result=0 ok content"), 1u);
@@ -246,9 +257,11 @@ TEST_F(Session, ProxyLogins) {
         fw.proxyPort = s.ListenPort();
         fw.proxyUser = "pu";
         fw.proxyPassword = "pp";
-        CFTPRemoteManager* conn = nullptr;
-        ASSERT_NE(caseManager.Connect("ftp.real.test", "u", "p", "", 21, nullptr, &conn, fw), 0u);
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(caseManager.Connect("ftp.real.test", "u", "p", "", 21, nullptr, &connId, fw), 0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = caseManager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
         EXPECT_EQ(s.Mismatch(), "");
         Commands got = s.Commands();
         ASSERT_GE(got.size(), c.expected.size());
@@ -270,8 +283,8 @@ TEST_F(Session, ARefusedConnectionFailsWithItsReason) {
     std::uint16_t port = 0;
     net::LocalEndpoint(probe.Fd(), address, port);
     probe.Close();
-    CFTPRemoteManager* c = nullptr;
-    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", port, nullptr, &c), 0u);
+    ConnectionId cId = kNoConnection;
+    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", port, nullptr, &cId), 0u);
     ASSERT_TRUE(WaitIdle(1)) << ::testing::PrintToString(fe.Events().Events());
     ASSERT_EQ(fe.Questions().size(), 1u);
     EXPECT_EQ(fe.Questions()[0].rfind("Failed to connect!\n", 0), 0u);
@@ -282,8 +295,8 @@ TEST_F(Session, ARefusedConnectionFailsWithItsReason) {
 TEST_F(Session, ABusyServerIsRetriedWithAPauseUntilStopped) {
     server.Greet("421 Too many users, try later").CloseAfterLast();
     server.Start(50);
-    CFTPRemoteManager* c = nullptr;
-    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", server.ListenPort(), nullptr, &c), 0u);
+    ConnectionId cId = kNoConnection;
+    ASSERT_NE(manager->Connect("127.0.0.1", "", "", "", server.ListenPort(), nullptr, &cId), 0u);
     for (int i = 0; i < 500 && server.ConnectionsServed() < 4; ++i) {
         std::this_thread::sleep_for(10ms);
     }
@@ -301,11 +314,11 @@ TEST_F(Session, AServerThatHangsUpFailsTheStepAndEndsTheConnection) {
     server.On("CWD /home/u/pub", "421 Timeout").CloseAfterLast();
     server.Start();
     CFTPRemoteManager* c = Connect();
-    CFTPFile pub("pub", c, false);
+    CFTPFile pub("pub", c->Ref(), false);
     ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(2));
     ASSERT_TRUE(fe.Events().WaitForCount("ConnectionEnded", 1));
-    EXPECT_FALSE(manager->IsConnected(c));
+    EXPECT_FALSE(manager->IsConnected(c->GetId()));
     ASSERT_EQ(fe.Questions().size(), 1u);
     EXPECT_NE(fe.Questions()[0].find("421 Timeout"), std::string::npos);
 }
@@ -319,7 +332,7 @@ TEST_F(Session, AHangUpWhileWaitingIsShownAsAFailure) {
     server.Add(hangUp);
     server.Start();
     CFTPRemoteManager* c = Connect();
-    CFTPFile pub("pub", c, false);
+    CFTPFile pub("pub", c->Ref(), false);
     ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(2));
     ASSERT_EQ(fe.Questions().size(), 1u);
@@ -340,10 +353,10 @@ TEST_F(Session, EnsuringANestedFolderBuildsItsAncestorsInOrder) {
         .On("MKD /home/u/a/b/c", "257 \"/home/u/a/b/c\" created");
     server.Start();
     CFTPRemoteManager* c = Connect();
-    CFTPFile target("a/b/c", c, false);
+    CFTPFile target("a/b/c", c->Ref(), false);
     ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionMdCd>(99, nullptr, &target)));
     c->Post(CFTPConstants::RMM_NEXT);
-    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_TRUE(WaitQueueEmpty(c));
     EXPECT_EQ(server.Mismatch(), "");
     EXPECT_EQ(AfterLogin().size(), 9u);
     EXPECT_TRUE(fe.Questions().empty());
@@ -381,13 +394,13 @@ TEST_F(Session, RepliesOutsideTheRulesFail) {
         .On("CWD /home/u/latest", "550 Not a folder");
     server.Start();
     CFTPRemoteManager* c = Connect();
-    CFTPFile pub("pub", c, false);
+    CFTPFile pub("pub", c->Ref(), false);
     ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(2));
-    CFTPFile created("new", c, false);
+    CFTPFile created("new", c->Ref(), false);
     ASSERT_NE(manager->MakeFolder(&created, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(3));
-    CFTPFile link("latest", c, false);
+    CFTPFile link("latest", c->Ref(), false);
     link.m_strLink = "/home/u/releases/2";
     ASSERT_NE(manager->Explore(&link, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(4));
@@ -408,13 +421,13 @@ TEST_F(Session, EnsuringATopLevelFolderThatCannotBeMadeFails) {
     server.On("MKD /home/u/top", "550 Denied").On("CWD /home/u/top", "550 No");
     server.Start();
     CFTPRemoteManager* c = Connect();
-    CFTPFile top("top", c, false);
+    CFTPFile top("top", c->Ref(), false);
     ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionCdMd>(90, nullptr, &top)));
     c->Post(CFTPConstants::RMM_NEXT);
-    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_TRUE(WaitQueueEmpty(c));
     ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionMdCd>(91, nullptr, &top)));
     c->Post(CFTPConstants::RMM_NEXT);
-    ASSERT_TRUE(WaitIdle(3));
+    ASSERT_TRUE(WaitQueueEmpty(c));
     EXPECT_EQ(server.Mismatch(), "");
     ASSERT_EQ(fe.Questions().size(), 2u);
     EXPECT_EQ(fe.Questions()[0].rfind(
@@ -433,7 +446,7 @@ TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
     CFTPRemoteManager* c = Connect();
     ASSERT_TRUE(manager->PushBack(c, std::make_unique<CFTPActionDir>(80, nullptr, nullptr)));
     c->Post(CFTPConstants::RMM_NEXT);
-    ASSERT_TRUE(WaitIdle(2));
+    ASSERT_TRUE(fe.Events().WaitForCount("ExploreDone result=0 content again.txt:3", 1));
     EXPECT_EQ(server.Mismatch(), "");
     EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content again.txt:3"), 1u);
 }
@@ -473,11 +486,14 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         FirewallSettings fw;
         fw.enabled = true;
         fw.type = 5;
-        CFTPRemoteManager* conn = nullptr;
+        ConnectionId connId = kNoConnection;
         ASSERT_NE(
-            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &conn, fw), 0u);
+            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+            0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
-        CFTPFile big("big", conn, false);
+        CFTPRemoteManager* conn = caseManager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
+        CFTPFile big("big", conn->Ref(), false);
         ASSERT_NE(caseManager.Explore(&big, nullptr), 0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("reply 150 Here it comes, slowly", 1));
         caseManager.PostStop(false);
@@ -485,7 +501,7 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         EXPECT_EQ(s.Mismatch(), "");
         EXPECT_EQ(caseFe.Events().Count("cmd ABOR"), 1u);
         EXPECT_TRUE(caseFe.Questions().empty());
-        EXPECT_TRUE(caseManager.IsConnected(conn));
+        EXPECT_TRUE(caseManager.IsConnected(connId));
     }
 }
 
@@ -516,8 +532,8 @@ TEST_F(Session, RepliesInPiecesAndManyLines) {
 TEST_F(Session, AWrongPasswordFailsAndIsShown) {
     server.Greet().On("USER u", "331 Password required").On("PASS p", "530 Login incorrect.");
     server.Start();
-    CFTPRemoteManager* c = nullptr;
-    ASSERT_NE(manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &c), 0u);
+    ConnectionId cId = kNoConnection;
+    ASSERT_NE(manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &cId), 0u);
     ASSERT_TRUE(WaitIdle(1));
     EXPECT_EQ(fe.Questions(),
               std::vector<std::string>{"Failed to connect!\n530 Login incorrect.\n"});

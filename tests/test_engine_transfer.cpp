@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
-using Q = IOverwriteQuestion;
+using Q = Question;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -63,11 +63,12 @@ protected:
         FirewallSettings fw;
         fw.enabled = passive;
         fw.type = 5;
-        CFTPRemoteManager* c = nullptr;
-        EXPECT_NE(manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &c, fw),
-                  0u);
+        ConnectionId cId = kNoConnection;
+        EXPECT_NE(
+            manager->Connect("127.0.0.1", "u", "p", "", server.ListenPort(), nullptr, &cId, fw),
+            0u);
         EXPECT_TRUE(WaitOps(1));
-        return c;
+        return manager->FindConnection(cId);
     }
     bool WaitOps(std::size_t n) { return fe.Events().WaitForCount("Idle", n); }
     Commands AfterLogin() {
@@ -108,8 +109,8 @@ TEST_P(TransferModes, DownloadAndUpload) {
     passive ? server.Pasv() : server.Port();
     server.ReceiveData("STOR /in/empty");
     CFTPRemoteManager* c = Connect(passive);
-    CFTPFile source("pub/big.bin", c, true);
-    CFTPFile dest(local + "/big.bin", nullptr, true);
+    CFTPFile source("pub/big.bin", c->Ref(), true);
+    CFTPFile dest(local + "/big.bin", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(ReadFile(local + "/big.bin"), payload);
@@ -117,12 +118,12 @@ TEST_P(TransferModes, DownloadAndUpload) {
 
     WriteFile(local + "/up.bin", "upload me\n");
     WriteFile(local + "/empty", "");
-    CFTPFile up(local + "/up.bin", nullptr, true);
-    CFTPFile upDest("in/up.bin", c, true);
+    CFTPFile up(local + "/up.bin", {}, true);
+    CFTPFile upDest("in/up.bin", c->Ref(), true);
     ASSERT_NE(manager->Copy(&up, &upDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
-    CFTPFile empty(local + "/empty", nullptr, true);
-    CFTPFile emptyDest("in/empty", c, true);
+    CFTPFile empty(local + "/empty", {}, true);
+    CFTPFile emptyDest("in/empty", c->Ref(), true);
     ASSERT_NE(manager->Copy(&empty, &emptyDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(4));
     EXPECT_EQ(server.Mismatch(), "");
@@ -150,9 +151,9 @@ TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     WriteFile(local + "/b", "old");
     fe.ScriptOverwrite({Q::RESUME_ALL, Q::OVERWRITE});
     CFTPFileArray items;
-    items.Add(CFTPFile("a", c, true));
-    items.Add(CFTPFile("b", c, true));
-    CFTPFile folder(local, nullptr, false);
+    items.Add(CFTPFile("a", c->Ref(), true));
+    items.Add(CFTPFile("b", c->Ref(), true));
+    CFTPFile folder(local, {}, false);
     ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(ReadFile(local + "/a"), "start-more");
@@ -175,12 +176,12 @@ TEST_F(Transfer, SkipAndRefusedResume) {
     WriteFile(local + "/s", "keep");
     WriteFile(local + "/r", "part");
     fe.ScriptOverwrite({Q::SKIP, Q::RESUME});
-    CFTPFile s("s", c, true);
-    CFTPFile sDest(local + "/s", nullptr, true);
+    CFTPFile s("s", c->Ref(), true);
+    CFTPFile sDest(local + "/s", {}, true);
     ASSERT_NE(manager->Copy(&s, &sDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
-    CFTPFile r("r", c, true);
-    CFTPFile rDest(local + "/r", nullptr, true);
+    CFTPFile r("r", c->Ref(), true);
+    CFTPFile rDest(local + "/r", {}, true);
     ASSERT_NE(manager->Copy(&r, &rDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(server.Mismatch(), "");
@@ -197,14 +198,14 @@ TEST_F(Transfer, TextModeConvertsLineEndsAndNeverResumes) {
     CFTPRemoteManager* c = Connect();
     WriteFile(local + "/t.txt", "one\n");
     fe.ScriptOverwrite({Q::RESUME});
-    CFTPFile t("t.txt", c, true);
-    CFTPFile tDest(local + "/t.txt", nullptr, true);
+    CFTPFile t("t.txt", c->Ref(), true);
+    CFTPFile tDest(local + "/t.txt", {}, true);
     ASSERT_NE(manager->Copy(&t, &tDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(ReadFile(local + "/t.txt"), "one\ntwo\n\nthree\r");
     WriteFile(local + "/u.txt", "a\nb\r\nc");
-    CFTPFile u(local + "/u.txt", nullptr, true);
-    CFTPFile uDest("u.txt", c, true);
+    CFTPFile u(local + "/u.txt", {}, true);
+    CFTPFile uDest("u.txt", c->Ref(), true);
     ASSERT_NE(manager->Copy(&u, &uDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(server.ReceivedData(), "a\r\nb\r\nc");
@@ -217,8 +218,8 @@ TEST_F(Transfer, MoveWithinASiteGoesThroughATemporaryFile) {
     server.On("TYPE I", "200 OK").Port().ReceiveData("STOR /b/f");
     server.On("DELE /a/f", "250 Deleted");
     CFTPRemoteManager* c = Connect();
-    CFTPFile source("a/f", c, true);
-    CFTPFile dest("b/f", c, true);
+    CFTPFile source("a/f", c->Ref(), true);
+    CFTPFile dest("b/f", c->Ref(), true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, true), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(server.Mismatch(), "");
@@ -240,8 +241,8 @@ TEST_F(Transfer, AFolderDownloadsWithItsContent) {
     server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/one", "1");
     CFTPRemoteManager* c = Connect();
     CFTPFileArray items;
-    items.Add(CFTPFile("pub", c, false));
-    CFTPFile folder(local, nullptr, false);
+    items.Add(CFTPFile("pub", c->Ref(), false));
+    CFTPFile folder(local, {}, false);
     ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(server.Mismatch(), "");
@@ -258,13 +259,13 @@ TEST_F(Transfer, DownloadsNeverWriteThroughLinksOrOutsideTheFolder) {
     WriteFile(outside, "untouched");
     ASSERT_EQ(::symlink(outside.c_str(), (local + "/planted").c_str()), 0);
     fe.ScriptOverwrite({Q::OVERWRITE});
-    CFTPFile source("planted", c, true);
-    CFTPFile dest(local + "/planted", nullptr, true);
+    CFTPFile source("planted", c->Ref(), true);
+    CFTPFile dest(local + "/planted", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     CFTPFileArray items;
-    items.Add(CFTPFile("..", c, true));
-    CFTPFile folder(local + "/sub", nullptr, false);
+    items.Add(CFTPFile("..", c->Ref(), true));
+    CFTPFile folder(local + "/sub", {}, false);
     ASSERT_NE(manager->CopyItems(&items, &folder, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(ReadFile(outside), "untouched");
@@ -286,8 +287,8 @@ TEST_F(Transfer, AFullDiskFailsTheDownload) {
     server.On("ABOR", std::vector<std::string>{"225 No transfer to abort"});
     CFTPRemoteManager* c = Connect();
     fe.ScriptOverwrite({Q::OVERWRITE});
-    CFTPFile source("big", c, true);
-    CFTPFile dest("/dev/full", nullptr, true);
+    CFTPFile source("big", c->Ref(), true);
+    CFTPFile dest("/dev/full", {}, true);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
     auto ev = fe.Events().Events();
@@ -309,7 +310,7 @@ TEST_F(Transfer, DeleteAFolderTreeInOrder) {
     server.On("CDUP", "250 OK").On("RMD /d", "250 OK");
     CFTPRemoteManager* c = Connect();
     CFTPFileArray items;
-    items.Add(CFTPFile("d", c, false));
+    items.Add(CFTPFile("d", c->Ref(), false));
     ASSERT_NE(manager->Delete(&items, nullptr), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(server.Mismatch(), "");
@@ -324,12 +325,12 @@ TEST_F(Transfer, RenameNeedsBothReplies) {
     server.On("RNFR /a/old", "350 Ready").On("RNTO /a/new", "250 Renamed");
     server.On("RNFR /a/x", "250 Odd");
     CFTPRemoteManager* c = Connect();
-    CFTPFile old("a/old", c, true);
+    CFTPFile old("a/old", c->Ref(), true);
     ASSERT_NE(
         manager->Rename(&old, "new", std::make_unique<CFTPActionCallerDataRen>("old", "new", 42)),
         0u);
     ASSERT_TRUE(WaitOps(2));
-    CFTPFile x("a/x", c, true);
+    CFTPFile x("a/x", c->Ref(), true);
     ASSERT_NE(manager->Rename(&x, "y", nullptr), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(server.Mismatch(), "");
@@ -355,11 +356,14 @@ TEST_F(Transfer, AFileMovesBetweenTwoSites) {
     server.On("TYPE I", "200 OK").Port().SendData("RETR /out/f", "between");
     server.On("DELE /out/f", "250 Deleted");
     CFTPRemoteManager* source = Connect();
-    CFTPRemoteManager* dest = nullptr;
-    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &dest), 0u);
+    ConnectionId destId = kNoConnection;
+    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &destId),
+              0u);
     ASSERT_TRUE(WaitOps(2));
-    CFTPFile from("out/f", source, true);
-    CFTPFile to("in/f", dest, true);
+    CFTPRemoteManager* dest = manager->FindConnection(destId);
+    ASSERT_NE(dest, nullptr);
+    CFTPFile from("out/f", source->Ref(), true);
+    CFTPFile to("in/f", dest->Ref(), true);
     ASSERT_NE(manager->Copy(&from, &to, nullptr, true), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(server.Mismatch(), "");
@@ -426,14 +430,16 @@ TEST_F(Transfer, EveryOverwriteAnswer) {
         WriteFile(local + "/a", "old-a");
         WriteFile(local + "/b", "old-b");
         caseFe.ScriptOverwrite({c.answer, Q::SKIP});
-        CFTPRemoteManager* conn = nullptr;
-        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &conn),
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId),
                   0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = caseManager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
         CFTPFileArray items;
-        items.Add(CFTPFile("a", conn, true));
-        items.Add(CFTPFile("b", conn, true));
-        CFTPFile folder(local, nullptr, false);
+        items.Add(CFTPFile("a", conn->Ref(), true));
+        items.Add(CFTPFile("b", conn->Ref(), true));
+        CFTPFile folder(local, {}, false);
         ASSERT_NE(caseManager.CopyItems(&items, &folder, nullptr, false), 0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 2));
         EXPECT_EQ(s.Mismatch(), "");
@@ -451,8 +457,8 @@ TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
     server.On("TYPE I", "200 OK").Pasv().On("STOR /up", "150 Ok to send data");
     server.On("ABOR", std::vector<std::string>{"426 Transfer aborted", "226 ABOR successful"});
     CFTPRemoteManager* c = Connect(true);
-    CFTPFile slow("slow", c, true);
-    CFTPFile dest(local + "/slow", nullptr, true);
+    CFTPFile slow("slow", c->Ref(), true);
+    CFTPFile dest(local + "/slow", {}, true);
     ASSERT_NE(manager->Copy(&slow, &dest, nullptr, false), 0u);
     ASSERT_TRUE(fe.Events().WaitForCount("reply 150 Opening (1000000 bytes)", 1));
     manager->PostStop(false);
@@ -465,8 +471,8 @@ TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
             big << chunk;
         }
     }
-    CFTPFile up(local + "/up", nullptr, true);
-    CFTPFile upDest("up", c, true);
+    CFTPFile up(local + "/up", {}, true);
+    CFTPFile upDest("up", c->Ref(), true);
     ASSERT_NE(manager->Copy(&up, &upDest, nullptr, false), 0u);
     ASSERT_TRUE(fe.Events().WaitForCount("reply 150 Ok to send data", 1))
         << ::testing::PrintToString(server.Commands()) << server.Mismatch();
@@ -476,7 +482,7 @@ TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
     EXPECT_EQ(server.Mismatch(), "");
     EXPECT_EQ(fe.Events().Count("cmd ABOR"), 2u);
     EXPECT_TRUE(fe.Questions().empty()) << "a stop shows nothing";
-    EXPECT_TRUE(manager->IsConnected(c));
+    EXPECT_TRUE(manager->IsConnected(c->GetId()));
 }
 
 TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
@@ -487,8 +493,8 @@ TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
     server.On("TYPE I", "200 OK").Port().SendData("RETR /d/f2", "2").On("DELE /d/f2", "250 OK");
     server.On("TYPE I", "200 OK").Port().On("RETR /d/f1", "550 Permission denied");
     CFTPRemoteManager* c = Connect();
-    CFTPFile source("d", c, false);
-    CFTPFile dest(local + "/d", nullptr, false);
+    CFTPFile source("d", c->Ref(), false);
+    CFTPFile dest(local + "/d", {}, false);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, true), 0u);
     ASSERT_TRUE(WaitOps(2));
     EXPECT_EQ(server.Mismatch(), "");
@@ -511,8 +517,8 @@ TEST_F(Transfer, AHostileListingWritesNothingOutsideTheFolder) {
     server.SendData("LIST", std::string(kHostile, sizeof kHostile - 1));
     server.On("TYPE I", "200 OK").Port().SendData("RETR /h/ok", "fine");
     CFTPRemoteManager* c = Connect();
-    CFTPFile source("h", c, false);
-    CFTPFile dest(local + "/inner/h", nullptr, false);
+    CFTPFile source("h", c->Ref(), false);
+    CFTPFile dest(local + "/inner/h", {}, false);
     ::mkdir((local + "/inner").c_str(), 0700);
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
@@ -534,12 +540,12 @@ TEST_F(Transfer, ADataConnectionCutShortIsAFailureAndKeepsThePart) {
     server.On("TYPE I", "200 OK").Port();
     server.SendData("RETR /broken", std::string(70, 'b'), "150 Opening", "426 Connection lost");
     CFTPRemoteManager* c = Connect();
-    CFTPFile cut("cut", c, true);
-    CFTPFile cutDest(local + "/cut", nullptr, true);
+    CFTPFile cut("cut", c->Ref(), true);
+    CFTPFile cutDest(local + "/cut", {}, true);
     ASSERT_NE(manager->Copy(&cut, &cutDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(2));
-    CFTPFile broken("broken", c, true);
-    CFTPFile brokenDest(local + "/broken", nullptr, true);
+    CFTPFile broken("broken", c->Ref(), true);
+    CFTPFile brokenDest(local + "/broken", {}, true);
     ASSERT_NE(manager->Copy(&broken, &brokenDest, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
     ASSERT_EQ(fe.Questions().size(), 2u);

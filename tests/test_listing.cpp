@@ -31,7 +31,7 @@ std::string Format(const LocalTime& t) {
 }
 
 CFTPFolderContent NewContent() {
-    return CFTPFolderContent(CFTPFile("pub", nullptr, false));
+    return CFTPFolderContent(CFTPFile("pub", qb::SiteRef{}, false));
 }
 
 ListingContext Context(std::time_t now = kFifthOfDecember) {

@@ -1,5 +1,4 @@
 #include "engine/ftp_file.h"
-#include "engine/remote_manager.h"
 #include "platform/time_util.h"
 
 #include <gtest/gtest.h>
@@ -7,34 +6,37 @@
 namespace qb {
 namespace {
 
-// A connection without a manager: enough to give items a host name.
+// A connection as items see it: an id of its own and a host name.
 class Site {
 public:
-    explicit Site(const std::string& host)
-        : connection(nullptr, FrontEnd{}, nullptr, HandlerTable{}) {
-        connection.SetHostName(host);
+    explicit Site(const std::string& host) : connection{NextId(), host} {}
+    SiteRef connection;
+
+private:
+    static ConnectionId NextId() {
+        static ConnectionId last = kNoConnection;
+        return ++last;
     }
-    CFTPRemoteManager connection;
 };
 
 TEST(RemoteItem, PathAndDisplayForm) {
     Site site("ftp.example.org");
     Site nameless("");
-    CFTPFile pub("pub", &site.connection, false);
-    CFTPFile file(&pub, "a.txt", &site.connection, true);
+    CFTPFile pub("pub", site.connection, false);
+    CFTPFile file(&pub, "a.txt", site.connection, true);
     EXPECT_EQ(file.GetPath(), "pub/a.txt");
     EXPECT_EQ(file.GetPath(true), "ftp.example.org : pub/a.txt");
 
-    CFTPFile pubNoHost("pub", &nameless.connection, false);
-    CFTPFile fileNoHost(&pubNoHost, "a.txt", &nameless.connection, true);
+    CFTPFile pubNoHost("pub", nameless.connection, false);
+    CFTPFile fileNoHost(&pubNoHost, "a.txt", nameless.connection, true);
     EXPECT_EQ(fileNoHost.GetPath(true), "pub/a.txt");
 
-    CFTPFile login("", &site.connection, false);
-    CFTPFile top(&login, "top.txt", &site.connection, true);
+    CFTPFile login("", site.connection, false);
+    CFTPFile top(&login, "top.txt", site.connection, true);
     EXPECT_EQ(top.GetPath(), "top.txt");
     EXPECT_EQ(login.GetPath(true), "ftp.example.org : ");
 
-    CFTPFile local("/home/u/x.txt", nullptr, true);
+    CFTPFile local("/home/u/x.txt", {}, true);
     EXPECT_EQ(local.GetPath(true), "/home/u/x.txt");
 }
 
@@ -51,15 +53,15 @@ TEST(RemoteItem, NameAndParent) {
         {"a/", "", "a"},
     };
     for (const auto& c : cases) {
-        CFTPFile item(c.name, nullptr, true);
+        CFTPFile item(c.name, {}, true);
         EXPECT_EQ(item.GetName(), c.lastPart) << c.name;
         item.ToParent();
         EXPECT_EQ(item.m_strName, c.parent) << c.name;
         EXPECT_TRUE(item.m_bFile) << "ToParent leaves the file flag alone";
     }
 
-    CFTPFile src("pub/src", nullptr, false);
-    CFTPFile withParent(&src, "main.c", nullptr, true);
+    CFTPFile src("pub/src", {}, false);
+    CFTPFile withParent(&src, "main.c", {}, true);
     withParent.ToParent();
     EXPECT_EQ(withParent.m_strName, "pub/src");
     EXPECT_EQ(withParent.GetParent(), nullptr);
@@ -70,20 +72,20 @@ TEST(RemoteItem, NameAndParent) {
 TEST(RemoteItem, SameNeedsConnectionAndExactPath) {
     Site one("h1");
     Site two("h2");
-    CFTPFile a("pub/x", &one.connection, true);
-    CFTPFile sameOnOther("pub/x", &two.connection, true);
-    CFTPFile otherCase("Pub/x", &one.connection, true);
-    CFTPFile pub("pub", &one.connection, false);
-    CFTPFile viaParent(&pub, "x", &one.connection, true);
+    CFTPFile a("pub/x", one.connection, true);
+    CFTPFile sameOnOther("pub/x", two.connection, true);
+    CFTPFile otherCase("Pub/x", one.connection, true);
+    CFTPFile pub("pub", one.connection, false);
+    CFTPFile viaParent(&pub, "x", one.connection, true);
     EXPECT_FALSE(CFTPFile::IsSame(a, sameOnOther));
     EXPECT_FALSE(CFTPFile::IsSame(a, otherCase));
     EXPECT_TRUE(CFTPFile::IsSame(a, viaParent));
 }
 
 TEST(RemoteItem, CopiesShareNothingMutable) {
-    CFTPFile root("pub", nullptr, false);
-    CFTPFile src(&root, "src", nullptr, false);
-    auto original = std::make_unique<CFTPFile>(&src, "main.c", nullptr, true);
+    CFTPFile root("pub", {}, false);
+    CFTPFile src(&root, "src", {}, false);
+    auto original = std::make_unique<CFTPFile>(&src, "main.c", SiteRef{}, true);
     {
         CFTPFile copy(*original);
         copy.m_strName = "other.c";
@@ -98,7 +100,7 @@ TEST(RemoteItem, CopiesShareNothingMutable) {
 }
 
 TEST(RemoteItem, NewItemsStartAtTheYearsFirstDay) {
-    CFTPFile item("x", nullptr, true);
+    CFTPFile item("x", {}, true);
     LocalTime t = ToLocalTime(item.m_time);
     EXPECT_EQ(t.year, ToLocalTime(std::time(nullptr)).year);
     EXPECT_EQ(t.month, 1);
@@ -109,7 +111,7 @@ TEST(RemoteItem, NewItemsStartAtTheYearsFirstDay) {
 
 TEST(FolderContent, AddSortsByKindAndKeepsOrder) {
     Site site("h");
-    CFTPFile folder("pub", &site.connection, false);
+    CFTPFile folder("pub", site.connection, false);
     CFTPFolderContent content(folder);
     EXPECT_EQ(content.Add("a.txt", true, 1000, 5, ""), 0u);
     EXPECT_EQ(content.Add("docs", false, 2000, 0, ""), 0u);
@@ -121,7 +123,8 @@ TEST(FolderContent, AddSortsByKindAndKeepsOrder) {
     EXPECT_EQ(b->GetPath(), "pub/b.txt");
     EXPECT_EQ(b->m_nSize, 6000000000ULL);
     EXPECT_EQ(b->m_time, 3000);
-    EXPECT_EQ(b->m_pOwner, &site.connection);
+    EXPECT_EQ(b->m_nConnection, site.connection.id);
+    EXPECT_EQ(b->GetPath(true), "h : pub/b.txt") << "entries show their folder's host";
     EXPECT_EQ(content.GetFolders().GetAt(1)->m_strLink, "/pub/docs");
 
     // A copy of the content is independent of the original.

@@ -27,7 +27,7 @@ TEST(Secretary, HidesThePassword) {
 
 class SecretaryLog : public ::testing::Test {
 protected:
-    SecretaryLog() : connection(nullptr, FrontEnd{}, nullptr, HandlerTable{}) {
+    SecretaryLog() : connection(nullptr, 1, FrontEnd{}, nullptr, HandlerTable{}) {
         connection.SetHostName("ftp.example.org");
     }
     test::RecordingFrontEnd fe;
@@ -62,7 +62,7 @@ TEST_F(SecretaryLog, NothingAfterShutdownOrFromAStoppingConnection) {
     connection.Stop();
     secretary.LogReply(&connection, {"220 Ready"});
     secretary.LogCommand(&connection, "QUIT");
-    CFTPRemoteManager other(nullptr, FrontEnd{}, nullptr, HandlerTable{});
+    CFTPRemoteManager other(nullptr, 2, FrontEnd{}, nullptr, HandlerTable{});
     secretary.m_bShutdown = true;
     secretary.LogReply(&other, {"220 Ready"});
     secretary.LogCommand(&other, "QUIT");

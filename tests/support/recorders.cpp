@@ -59,7 +59,7 @@ RecordingFrontEnd::RecordingFrontEnd() {
     m_frontEnd.app = this;
     m_frontEnd.settings = this;
     m_frontEnd.questions = this;
-    m_frontEnd.overwrite = this;
+    m_frontEnd.questionSink = this;
     m_frontEnd.localFiles = this;
 }
 
@@ -70,7 +70,7 @@ void RecordingFrontEnd::ScriptOverwrite(std::vector<int> answers) {
 
 int RecordingFrontEnd::AskOverwrite(const std::string& existing, const std::string& incoming,
                                     bool canResume) {
-    int answer = SKIP;
+    int answer = Question::SKIP;
     {
         std::lock_guard<std::mutex> guard(m_questionLock);
         if (!m_overwriteAnswers.empty()) {
@@ -126,8 +126,39 @@ void RecordingFrontEnd::NotifyLocalFolderCreated(const std::string& path) {
 void RecordingFrontEnd::NotifyLocalFolderDeleted(const std::string& path) {
     m_events.Add("LocalFolderDeleted " + path);
 }
-void RecordingFrontEnd::NotifyConnectionEnded(const CFTPRemoteManager*) {
+void RecordingFrontEnd::NotifyConnectionEnded(ConnectionId) {
     m_events.Add("ConnectionEnded");
+}
+
+std::optional<int> RecordingFrontEnd::OnQuestion(const Question& question) {
+    if (onQuestion) {
+        onQuestion(question);
+    }
+    if (holdQuestions) {
+        {
+            std::lock_guard<std::mutex> guard(m_questionLock);
+            m_questions.push_back(question.kind == Question::Kind::Message ? question.text
+                                                                           : question.existing);
+        }
+        m_events.Add("Held " + std::to_string(question.id));
+        return std::nullopt;
+    }
+    if (question.kind == Question::Kind::Overwrite) {
+        return AskOverwrite(question.existing, question.incoming, question.canResume);
+    }
+    return MessageBox(question.text, question.style);
+}
+
+void RecordingFrontEnd::OnQuestionClosed(QuestionId id) {
+    m_events.Add("QuestionClosed " + std::to_string(id));
+}
+
+void RecordingFrontEnd::OnOperationEnded(const OperationReport& report) {
+    m_events.Add("Report " + std::to_string(report.id) +
+                 (report.succeeded   ? " ok"
+                  : report.cancelled ? " cancelled"
+                                     : " failed") +
+                 " running=" + std::to_string(report.stillRunning));
 }
 void RecordingFrontEnd::NotifyRenameFinished(const std::string& oldName, const std::string& newName,
                                              std::uintptr_t parent) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "engine/frontend.h"
+#include "engine/question_desk.h"
 #include "platform/questions.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -41,7 +43,7 @@ class RecordingFrontEnd : public INotifier,
                           public IApplication,
                           public ISettingsSource,
                           public IQuestions,
-                          public IOverwriteQuestion,
+                          public IQuestionSink,
                           public ILocalFiles {
 public:
     RecordingFrontEnd();
@@ -63,7 +65,7 @@ public:
     void NotifyLocalFileDeleted(const std::string& path) override;
     void NotifyLocalFolderCreated(const std::string& path) override;
     void NotifyLocalFolderDeleted(const std::string& path) override;
-    void NotifyConnectionEnded(const CFTPRemoteManager*) override;
+    void NotifyConnectionEnded(ConnectionId connection) override;
     void NotifyRenameFinished(const std::string& oldName, const std::string& newName,
                               std::uintptr_t parent) override;
     void NotifyRefillContent() override { m_events.Add("RefillContent"); }
@@ -83,6 +85,7 @@ public:
     void OnConnectDone(CFTPAction& action) override;
     void OnExploreDone(CFTPAction& action) override;
     void ClearWorkingMark(const CFTPActionCallerData&) override { m_events.Add("ClearMark"); }
+    void OnOperationEnded(const OperationReport& report) override;
 
     // IApplication
     void OperationEnded() override { m_events.Add("OperationEnded"); }
@@ -104,11 +107,20 @@ public:
     // IQuestions
     int MessageBox(const std::string& text, unsigned style) override;
 
-    // IOverwriteQuestion: answered from ScriptOverwrite, first to last; SKIP
-    // when none is left. Each question is recorded as an event.
+    // Overwrite questions: answered from ScriptOverwrite, first to last;
+    // SKIP when none is left. Each question is recorded as an event.
     void ScriptOverwrite(std::vector<int> answers);
-    int AskOverwrite(const std::string& existing, const std::string& incoming,
-                     bool canResume) override;
+    int AskOverwrite(const std::string& existing, const std::string& incoming, bool canResume);
+
+    // IQuestionSink: a connection thread's question is answered like the
+    // two above, at once, unless holdQuestions is set: it then stays
+    // unanswered (its id is recorded as "Held <id>").
+    std::optional<int> OnQuestion(const Question& question) override;
+    void OnQuestionClosed(QuestionId id) override;
+    std::atomic<bool> holdQuestions{false};
+    // Called on the asking thread when a question comes in (before it is
+    // answered or held).
+    std::function<void(const Question&)> onQuestion;
 
     // ILocalFiles: the real local services.
     bool EnsureLocalFolder(const std::string& path) override;

@@ -1,0 +1,40 @@
+// The settings of one connection and the engine's tunables, as front ends
+// give them.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qb {
+
+// Tunables of the engine that the front end or tests may change.
+struct EngineOptions {
+    // A connect that fails while waiting for the welcome or the reply to
+    // "USER" starts over after this pause, doubled each time up to the cap.
+    std::chrono::milliseconds restartFirstDelay{1000};
+    std::chrono::milliseconds restartMaxDelay{30000};
+    // How long a transfer that sent "ABOR" waits for the server's answer.
+    std::chrono::milliseconds abortWaitLimit{10000};
+    // How long the server may stay silent while an answer is awaited: a
+    // reply, the data of a transfer, or the completion of a connect. 0:
+    // for ever.
+    std::chrono::milliseconds replyTimeout{60000};
+    // A folder listing beyond either bound fails instead of exhausting
+    // memory.
+    std::size_t maxListingEntries = 2'000'000;
+    std::size_t maxListingBytes = std::size_t{512} << 20;
+};
+
+// Proxy and data connection settings of one connection.
+struct FirewallSettings {
+    bool enabled = false;
+    std::uint16_t type = 1; // 1 to 5; 5 = direct login, passive data
+    std::string proxyHost;
+    std::uint32_t proxyPort = 21;
+    std::string proxyUser;
+    std::string proxyPassword;
+};
+
+} // namespace qb
