@@ -69,7 +69,9 @@ void CFTPAction::SetResult(std::uint16_t code, const std::vector<std::string>& r
             m_astrMessages.push_back(line + "\n");
         }
     }
-    if (code == RESULT_FAILED && m_pSubAction) {
+    // The sub-action's code says more about a failure, but a sub-action
+    // that succeeded must not turn this failure into a success.
+    if (code == RESULT_FAILED && m_pSubAction && m_pSubAction->m_nResult != RESULT_OK) {
         m_nResult = m_pSubAction->m_nResult;
     }
     if (m_pSubAction && !m_pSubAction->m_astrMessages.empty()) {

@@ -215,6 +215,8 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
         return;
     }
     c.SetStep(connect, proxy ? STEP_PROXY_WELCOME : STEP_WELCOME);
+    // The welcome is due without a command.
+    c.AwaitReply();
 }
 
 void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,

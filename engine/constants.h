@@ -97,6 +97,8 @@ struct CFTPConstants {
     static constexpr std::uint32_t RMM_REPLY = WM_USER + 2;
     // A wait for the answer to "ABOR" has lasted long enough.
     static constexpr std::uint32_t RMM_ABORT_WAIT_OVER = WM_USER + 3;
+    // The server may have been silent for too long while a reply is awaited.
+    static constexpr std::uint32_t RMM_REPLY_TIMEOUT = WM_USER + 4;
 
     // Messages of the manager thread.
     static constexpr std::uint32_t MM_QUIT = WM_USER;

@@ -301,6 +301,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
                 c.Fail(K::RESULT_FAILED, code, {error});
                 return;
             }
+            if (!dir.m_strTransferError.empty() && !dir.m_bAbortSent) {
+                // Received, but refused on this side (too large a listing).
+                c.Fail(K::RESULT_FAILED, code, {dir.m_strTransferError});
+                return;
+            }
             if (!dir.m_bAbortSent) {
                 c.FinishAction();
             } else {

@@ -67,6 +67,9 @@ void CFTPRemoteManager::OnMessage(const Message& msg) {
             EndAbortWait();
         }
         break;
+    case RMM_REPLY_TIMEOUT:
+        OnReplyTimeout(msg.wParam);
+        break;
     default:
         break;
     }
@@ -95,6 +98,7 @@ bool CFTPRemoteManager::IsStopping() const {
 net::Interrupt CFTPRemoteManager::MakeInterrupt(bool stopOnly) const {
     net::Interrupt intr;
     intr.wake = &m_wake;
+    intr.idleLimit = m_options.replyTimeout;
     if (stopOnly) {
         intr.stop = [this] { return IsStopRequested(); };
     } else {
@@ -151,6 +155,9 @@ void CFTPRemoteManager::OnNext() {
             m_pAction->Cancel();
             FinishAction();
         }
+        return;
+    } else if (m_bResync) {
+        // The next action starts once the control connection is in step.
         return;
     } else if (m_pManager->IsQueueEmpty(this)) {
         return;
@@ -225,6 +232,22 @@ void CFTPRemoteManager::OnReplyQueued() {
 void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
     if (m_pSecretary) {
         m_pSecretary->LogReply(this, lines);
+    }
+    NoteActivity();
+    const bool final = code == 0 || code >= 200;
+    if (final) {
+        m_bAwaitingReply = false;
+    }
+    if (m_bResync) {
+        if (code == 200) {
+            m_bResync = false;
+            Post(RMM_NEXT);
+        } else {
+            // A late reply of the broken-off transfer: dropped. The time-out
+            // still runs for the answer to "NOOP".
+            m_bAwaitingReply = true;
+        }
+        return;
     }
     if (!m_pAction) {
         return;
@@ -320,6 +343,11 @@ void CFTPRemoteManager::FinishAction() {
         m_restartDue = {};
     }
     m_pAction->SetStep(m_frontEnd.Status(), IsStopping() ? 0 : GetStatusLane(), STEP_DONE);
+    if (m_pAction->m_bAbortSent) {
+        // Whatever the server still says about the broken-off transfer must
+        // not be taken for the next command's reply.
+        BeginResync();
+    }
     bool handedBack = false;
     if (!IsStopRequested()) {
         handedBack = m_pManager->ActionDone(this);
@@ -344,7 +372,69 @@ bool CFTPRemoteManager::SendLine(const std::string& line) {
     if (m_pSecretary) {
         m_pSecretary->LogCommand(this, line);
     }
+    if (sent) {
+        AwaitReply();
+    }
     return sent;
+}
+
+void CFTPRemoteManager::AwaitReply() {
+    NoteActivity();
+    if (m_options.replyTimeout.count() <= 0) {
+        return;
+    }
+    m_bAwaitingReply = true;
+    PostDelayed(m_options.replyTimeout, RMM_REPLY_TIMEOUT, ++m_replySerial);
+}
+
+void CFTPRemoteManager::OnReplyTimeout(std::uintptr_t serial) {
+    if (serial != m_replySerial || !m_bAwaitingReply) {
+        return;
+    }
+    const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - m_lastActivity);
+    if (silent < m_options.replyTimeout) {
+        // Data moved meanwhile: count again from then.
+        PostDelayed(m_options.replyTimeout - silent, RMM_REPLY_TIMEOUT, serial);
+        return;
+    }
+    m_bAwaitingReply = false;
+    const auto ms = m_options.replyTimeout.count();
+    GiveUpConnection(
+        "Timed out waiting for the server's reply (nothing for " +
+        (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") + ").");
+}
+
+void CFTPRemoteManager::BeginResync() {
+    if (m_bResync || !m_pCtrlSocket || !m_pCtrlSocket->IsOpen() || IsStopRequested()) {
+        return;
+    }
+    m_bResync = true;
+    if (!SendLine("NOOP")) {
+        m_bResync = false;
+    }
+}
+
+void CFTPRemoteManager::GiveUpConnection(const std::string& why) {
+    m_bResync = false;
+    if (m_pCtrlSocket) {
+        m_pCtrlSocket->Close();
+    }
+    if (IsStopRequested()) {
+        return;
+    }
+    if (m_pAction && m_pAction->m_nKind == KIND_CONNECT) {
+        // A connect in its first steps starts over; later it fails, and a
+        // failed connect ends its connection.
+        Fail(RESULT_FAILED, 0, {why});
+        return;
+    }
+    m_bLost = true;
+    PostNote(why);
+    if (m_pAction) {
+        Fail(RESULT_FAILED, 0, {why});
+    }
+    Post(RMM_NEXT);
 }
 
 bool CFTPRemoteManager::SendCommand(int code, const std::string& argument, bool splitName) {
@@ -393,22 +483,7 @@ void CFTPRemoteManager::OnControlClosed() {
     if (!m_pCtrlSocket || !m_pCtrlSocket->IsOpen()) {
         return;
     }
-    m_pCtrlSocket->Close();
-    if (IsStopRequested()) {
-        return;
-    }
-    if (m_pAction && m_pAction->m_nKind == KIND_CONNECT) {
-        // A connect waiting for the welcome or the login starts over; at
-        // any other step it fails, and a failed connect ends its connection.
-        Fail(RESULT_FAILED, 0, {kConnectionClosed});
-        return;
-    }
-    m_bLost = true;
-    PostNote(kConnectionClosed);
-    if (m_pAction) {
-        Fail(RESULT_FAILED, 0, {kConnectionClosed});
-    }
-    Post(RMM_NEXT);
+    GiveUpConnection(kConnectionClosed);
 }
 
 void CFTPRemoteManager::OnDataClosed() {
@@ -459,9 +534,16 @@ bool CFTPRemoteManager::ParseListing() {
     context.now = std::time(nullptr);
     const std::uint64_t size = dir.m_pListing.size();
     int lastPercent = -1;
-    ListingParse result = ParseListingText(
-        m_nServerType, dir.m_pListing, context, *dir.m_pContent, [&](std::uint64_t read) {
+    bool tooMany = false;
+    CFTPFolderContent& content = *dir.m_pContent;
+    ListingParse result =
+        ParseListingText(m_nServerType, dir.m_pListing, context, content, [&](std::uint64_t read) {
             if (IsStopping()) {
+                return false;
+            }
+            if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
+                m_options.maxListingEntries) {
+                tooMany = true;
                 return false;
             }
             const int percent = size ? static_cast<int>(read * 100 / size) : 0;
@@ -471,6 +553,12 @@ bool CFTPRemoteManager::ParseListing() {
             }
             return true;
         });
+    if (tooMany) {
+        dir.m_pContent.reset();
+        NoteTransferError("The folder holds more than " +
+                          std::to_string(m_options.maxListingEntries) +
+                          " entries; it was not listed.");
+    }
     if (result != ListingParse::Done) {
         return false;
     }

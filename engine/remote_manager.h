@@ -140,6 +140,14 @@ public:
     // The next start of the current head waits a little instead of coming
     // at once (a parent polling for children that run elsewhere).
     void DeferNext() { m_bDeferNext = true; }
+    // A reply is awaited from now on (a command went out, or the control
+    // connection opened and the welcome is due): a server that stays silent
+    // for the reply time-out ends the step.
+    void AwaitReply();
+    // Something arrived from the server (control or data): the silence
+    // counted by the reply time-out starts again.
+    void NoteActivity() { m_lastActivity = std::chrono::steady_clock::now(); }
+    const EngineOptions& GetOptions() const { return m_options; }
 
     // --- Fields ---------------------------------------------------------------
     CFTPManager* m_pManager;
@@ -171,6 +179,14 @@ private:
     const ActionHandlers* HandlersFor(const CFTPAction& action) const;
 
     void ScheduleRestart();
+    void OnReplyTimeout(std::uintptr_t serial);
+    // After "ABOR" the server may still send replies for the broken-off
+    // transfer: "NOOP" goes out and everything up to its "200" is read and
+    // dropped before the next action starts.
+    void BeginResync();
+    // The server is gone or useless: the current action fails with `why`,
+    // queued ones end quietly, and the connection ends.
+    void GiveUpConnection(const std::string& why);
     static bool IsAbortWaitStep(std::uint16_t step);
     bool IsWaitingForAbort() const {
         return m_pAction && m_pAction->m_bAbortSent && IsAbortWaitStep(m_pAction->m_nStep);
@@ -182,6 +198,10 @@ private:
     bool m_bLost = false;
     bool m_bDeferNext = false;
     std::uintptr_t m_abortWaitSerial = 0;
+    std::uintptr_t m_replySerial = 0;
+    bool m_bAwaitingReply = false;
+    bool m_bResync = false;
+    std::chrono::steady_clock::time_point m_lastActivity{};
     bool m_bLostReported = false;
     const EngineOptions m_options;
     std::chrono::milliseconds m_restartDelay{0};

@@ -162,7 +162,12 @@ bool CFTPCtrlSocket::ConnectTo(const std::string& host, std::uint32_t port, std:
     net::Result r = net::ConnectTcp(host, static_cast<std::uint16_t>(port), m_socket,
                                     m_pOwner->MakeInterrupt());
     if (!r.ok()) {
-        if (error) {
+        if (error && r.status == net::Status::TimedOut) {
+            const auto ms = m_pOwner->GetOptions().replyTimeout.count();
+            *error =
+                "Could not connect to " + host + ":" + std::to_string(port) + " within " +
+                (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s." : std::to_string(ms) + " ms.");
+        } else if (error) {
             *error = r.errorText;
         }
         m_socket.Close();
@@ -212,6 +217,7 @@ void CFTPCtrlSocket::OnReceive() {
         if (r.bytes == 0) {
             break;
         }
+        m_pOwner->NoteActivity();
         m_reader.Feed(buffer, r.bytes, replies);
     }
     for (auto& reply : replies) {
@@ -418,10 +424,11 @@ bool CFTPDataSocket::Flush() {
 bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
     if (m_pBuffer) {
         // A listing is held in memory: one without end is refused.
-        constexpr std::size_t kMaxListing = 256u << 20;
-        if (m_pBuffer->size() + size > kMaxListing) {
+        const std::size_t limit = m_pOwner->GetOptions().maxListingBytes;
+        if (m_pBuffer->size() + size > limit) {
             if (!m_bError) {
-                SetError("The folder listing is larger than 256 MiB; it was not read.");
+                SetError("The folder listing is larger than " + std::to_string(limit >> 20) +
+                         " MiB; it was not read.");
             }
             return false;
         }
@@ -482,6 +489,7 @@ void CFTPDataSocket::SetError(std::string text) {
 }
 
 void CFTPDataSocket::Report() {
+    m_pOwner->NoteActivity();
     m_pOwner->ReportBytes(m_nDone);
     if (m_nTotal != 0 && m_nTotal != kNoTransfer) {
         int percent = static_cast<int>(static_cast<long double>(m_nDone) * 100.0L /
@@ -546,6 +554,11 @@ void CFTPDataSocket::ReceiveAll() {
             Close();
             return;
         }
+        if (r.status == net::Status::TimedOut) {
+            SetError("The data connection stalled: " + r.errorText + ".");
+            Abort();
+            return;
+        }
         if (direct) {
             m_ioUsed += r.bytes;
         } else if (!Deliver(buffer.data(), r.bytes)) {
@@ -591,6 +604,11 @@ bool CFTPDataSocket::SendFile() {
             if (code == EAGAIN || code == EWOULDBLOCK) {
                 net::Result r = net::WaitFor(m_socket.Fd(), POLLOUT, m_pOwner->MakeInterrupt());
                 if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+                    Abort();
+                    return false;
+                }
+                if (r.status == net::Status::TimedOut) {
+                    SetError("The data connection stalled: " + r.errorText + ".");
                     Abort();
                     return false;
                 }
@@ -650,6 +668,11 @@ bool CFTPDataSocket::SendFile() {
         }
         net::Result r = net::SendAll(m_socket.Fd(), out, outSize, m_pOwner->MakeInterrupt());
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+            Abort();
+            return false;
+        }
+        if (r.status == net::Status::TimedOut) {
+            SetError("The data connection stalled: " + r.errorText + ".");
             Abort();
             return false;
         }

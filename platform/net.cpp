@@ -48,9 +48,20 @@ constexpr int kPollSliceMs = 50;
 // Polls `fds` (the last entry is the wake descriptor, if any) until one of the
 // real descriptors is ready. Returns Ok, Interrupted or Error.
 Result PollUntil(std::vector<pollfd>& fds, std::size_t realCount, const Interrupt& intr) {
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
         if (intr.Stopped()) {
             return Interrupted();
+        }
+        if (intr.idleLimit.count() > 0 &&
+            std::chrono::steady_clock::now() - start >= intr.idleLimit) {
+            Result r;
+            r.status = Status::TimedOut;
+            const auto ms = intr.idleLimit.count();
+            r.errorText =
+                "nothing happened within " +
+                (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
+            return r;
         }
         for (auto& p : fds) {
             p.revents = 0;
@@ -233,7 +244,7 @@ Result ConnectTcp(const std::string& host, std::uint16_t port, Socket& out, cons
                 continue;
             }
             Result waited = WaitFor(s.Fd(), POLLOUT, intr);
-            if (waited.status == Status::Interrupted) {
+            if (waited.status == Status::Interrupted || waited.status == Status::TimedOut) {
                 return waited;
             }
             if (!waited.ok()) {

@@ -6,6 +6,7 @@
 // whether the call gives up.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,10 +34,13 @@ private:
 // The caller's test, asked after every wake-up: true means give up.
 using StopTest = std::function<bool()>;
 
-// What a blocking call needs to be interruptible. Both parts may be empty.
+// What a blocking call needs to be interruptible. Every part may be empty.
 struct Interrupt {
     const WakeEvent* wake = nullptr;
     StopTest stop;
+    // A wait in which nothing becomes ready for this long gives up with
+    // TimedOut (0: waits for ever).
+    std::chrono::milliseconds idleLimit{0};
     bool Stopped() const { return stop && stop(); }
 };
 
@@ -45,6 +49,7 @@ enum class Status {
     Closed,      // the peer closed the connection (receive only)
     Error,       // a socket error; see errorCode / errorText
     Interrupted, // the stop test said so
+    TimedOut,    // nothing happened within the interrupt's idle limit
 };
 
 struct Result {

@@ -107,6 +107,16 @@ TEST(Action, SetResultTakesTheSubActionsCodeOnlyForCode3) {
     other.m_pSubAction->m_nResult = 6;
     other.SetResult(7, {});
     EXPECT_EQ(other.m_nResult, 7);
+
+    // An explore whose folder change went through but whose listing failed
+    // has failed: the sub-action's success does not hide that.
+    CFTPActionDir explore(1, nullptr, nullptr);
+    explore.m_pSubAction = std::make_unique<CFTPActionCd>(1, nullptr, nullptr, true, false);
+    explore.m_pSubAction->m_nStep = CFTPConstants::STEP_DONE;
+    explore.SetResult(3, {"550 No such file"});
+    explore.m_nStep = CFTPConstants::STEP_DONE;
+    EXPECT_EQ(explore.m_nResult, 3);
+    EXPECT_FALSE(explore.Succeeded());
 }
 
 TEST(Action, LinkExploreIsSilent) {

@@ -452,16 +452,23 @@ TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
 }
 
 // A transfer the user cancels: "ABOR" is sent and the server's answers end
-// the action quietly, whichever form they take.
-TEST_F(Session, ACancelledListingIsAbortedQuietly) {
+// the action quietly, whichever form they take. "NOOP" then brings the
+// control connection back in step: replies that come late (after the wait
+// for them gave up) are dropped instead of being taken for the answer to
+// the next command, which here is a second explore.
+TEST_F(Session, ACancelledListingIsAbortedQuietlyAndTheNextCommandGetsItsOwnReply) {
     struct Case {
         const char* name;
         std::vector<std::string> abortReplies;
+        int delayMs;
     };
     const Case cases[] = {
-        {"550 ends the wait", {"550 Transfer aborted"}},
-        {"426 then 226", {"426 Connection closed; transfer aborted.", "226 Abort successful"}},
-        {"a lone 226 (the wait ends by itself)", {"226 Closing data connection"}},
+        {"550 ends the wait", {"550 Transfer aborted"}, 0},
+        {"426 then 226", {"426 Connection closed; transfer aborted.", "226 Abort successful"}, 0},
+        {"a lone 226", {"226 Closing data connection"}, 0},
+        {"426 and 226 after the wait gave up",
+         {"426 Connection closed; transfer aborted.", "226 Abort successful"},
+         600},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -481,7 +488,14 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
         s.On("CWD /big", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.On("LIST", "150 Here it comes, slowly");
-        s.On("ABOR", c.abortReplies);
+        test::ScriptServer::Step abort;
+        abort.expect = "ABOR";
+        abort.replies = c.abortReplies;
+        abort.delayMs = c.delayMs;
+        s.Add(abort);
+        s.On("NOOP", "200 NOOP ok");
+        s.On("CWD /next", "250 OK").On("TYPE A", "200 OK").Pasv();
+        s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 n.txt\r\n");
         s.Start();
         FirewallSettings fw;
         fw.enabled = true;
@@ -498,10 +512,16 @@ TEST_F(Session, ACancelledListingIsAbortedQuietly) {
         ASSERT_TRUE(caseFe.Events().WaitForCount("reply 150 Here it comes, slowly", 1));
         caseManager.PostStop(false);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 2));
-        EXPECT_EQ(s.Mismatch(), "");
         EXPECT_EQ(caseFe.Events().Count("cmd ABOR"), 1u);
         EXPECT_TRUE(caseFe.Questions().empty());
         EXPECT_TRUE(caseManager.IsConnected(connId));
+
+        CFTPFile next("next", conn->Ref(), false);
+        ASSERT_NE(caseManager.Explore(&next, nullptr), 0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 3));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_EQ(caseFe.Events().Count("ExploreDone result=0 content n.txt:1"), 1u);
+        EXPECT_TRUE(caseFe.Questions().empty());
     }
 }
 
@@ -539,6 +559,76 @@ TEST_F(Session, AWrongPasswordFailsAndIsShown) {
               std::vector<std::string>{"Failed to connect!\n530 Login incorrect.\n"});
     EXPECT_EQ(fe.Events().Count("ConnectDone result=3 failed"), 1u);
     EXPECT_EQ(server.ConnectionsServed(), 1) << "a refused password is not tried again";
+}
+
+} // namespace
+} // namespace qb
+
+namespace qb {
+namespace {
+
+// A server that stops answering ends the step after the reply time-out: a
+// silent control connection ends the connection too, a stalled data
+// connection only breaks the transfer off.
+TEST(SilentServer, EndsTheStepAfterTheReplyTimeout) {
+    struct Case {
+        const char* name;
+        bool dataStalls;
+        const char* message;
+        bool connectionStays;
+    };
+    const Case cases[] = {
+        {"no reply to CWD", false, "Timed out waiting for the server's reply (nothing for 300 ms).",
+         false},
+        {"a listing that never comes", true,
+         "The data connection stalled: nothing happened within 300 ms.", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecordingFrontEnd fe;
+        CFTPSecretary secretary(fe.Get());
+        EngineOptions options;
+        options.replyTimeout = 300ms;
+        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+        manager.SetSecretary(&secretary);
+        test::ScriptServer s;
+        s.Greet().On("USER u", "230 In").On("TYPE I", "200 Binary").On("REST 100", "502 No");
+        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        if (c.dataStalls) {
+            s.On("CWD /quiet", "250 OK").On("TYPE A", "200 OK").Pasv();
+            s.On("LIST", "150 Here it comes, never");
+            s.On("ABOR", std::vector<std::string>{"426 Aborted", "226 Done"});
+            s.On("NOOP", "200 NOOP ok");
+        } else {
+            s.On("CWD /quiet", std::vector<std::string>{});
+        }
+        s.Start();
+        FirewallSettings fw;
+        fw.enabled = true;
+        fw.type = 5;
+        ConnectionId id = kNoConnection;
+        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &id, fw), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+        CFTPFile quiet("quiet", SiteRef{id, "127.0.0.1"}, false);
+        ASSERT_NE(manager.Explore(&quiet, nullptr), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+        ASSERT_EQ(fe.Questions().size(), 1u);
+        EXPECT_NE(fe.Questions()[0].find(c.message), std::string::npos) << fe.Questions()[0];
+        {
+            auto ev = fe.Events().Events();
+            EXPECT_EQ(fe.Events().Count("Report 2 failed"), 1u)
+                << ::testing::PrintToString(std::vector<std::string>(
+                       ev.end() - std::min<std::size_t>(ev.size(), 25), ev.end()));
+        }
+        if (c.connectionStays) {
+            EXPECT_TRUE(fe.Events().WaitForCount("cmd NOOP", 1));
+            EXPECT_TRUE(manager.IsConnected(id));
+        } else {
+            EXPECT_TRUE(fe.Events().WaitForCount("ConnectionEnded", 1));
+            EXPECT_FALSE(manager.IsConnected(id));
+        }
+    }
 }
 
 } // namespace

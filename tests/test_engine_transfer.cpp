@@ -285,6 +285,7 @@ TEST_F(Transfer, AFullDiskFailsTheDownload) {
     server.On("TYPE I", "200 OK").Port();
     server.SendData("RETR /big", std::string(1 << 20, 'z'), "150 Go", "226 Done");
     server.On("ABOR", std::vector<std::string>{"225 No transfer to abort"});
+    server.On("NOOP", "200 NOOP ok");
     CFTPRemoteManager* c = Connect();
     fe.ScriptOverwrite({Q::OVERWRITE});
     CFTPFile source("big", c->Ref(), true);
@@ -454,8 +455,10 @@ TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
     Login(true);
     server.On("TYPE I", "200 OK").Pasv().On("RETR /slow", "150 Opening (1000000 bytes)");
     server.On("ABOR", std::vector<std::string>{"426 Transfer aborted", "226 ABOR successful"});
+    server.On("NOOP", "200 NOOP ok");
     server.On("TYPE I", "200 OK").Pasv().On("STOR /up", "150 Ok to send data");
     server.On("ABOR", std::vector<std::string>{"426 Transfer aborted", "226 ABOR successful"});
+    server.On("NOOP", "200 NOOP ok");
     CFTPRemoteManager* c = Connect(true);
     CFTPFile slow("slow", c->Ref(), true);
     CFTPFile dest(local + "/slow", {}, true);
