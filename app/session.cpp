@@ -16,12 +16,22 @@ class SessionPorts : public INotifier,
                      public IQuestionSink,
                      public ILocalFiles {
 public:
-    explicit SessionPorts(EventQueue& events) : m_events(events) {}
+    SessionPorts(EventQueue& events, const CFTPApp& app) : m_events(events), m_app(app) {}
 
     // ---- INotifier ----
-    void NotifyLocalFileDeleted(const std::string& path) override { Local(path, true, false); }
+    // While a refresh is pending, the refill shows local files anyway: their
+    // single changes are not sent.
+    void NotifyLocalFileDeleted(const std::string& path) override {
+        if (!m_app.IsRefreshPending()) {
+            Local(path, true, false);
+        }
+    }
     void NotifyLocalFolderDeleted(const std::string& path) override { Local(path, false, false); }
-    void NotifyLocalFileCreated(const std::string& path) override { Local(path, true, true); }
+    void NotifyLocalFileCreated(const std::string& path) override {
+        if (!m_app.IsRefreshPending()) {
+            Local(path, true, true);
+        }
+    }
     void NotifyLocalFolderCreated(const std::string& path) override { Local(path, false, true); }
     void NotifyRemoteFileDeleted(const CFTPFile& item) override { Change(item, false); }
     void NotifyRemoteFolderDeleted(const CFTPFile& item) override { Change(item, false); }
@@ -105,6 +115,7 @@ private:
     }
 
     EventQueue& m_events;
+    const CFTPApp& m_app;
 };
 
 namespace {
@@ -120,7 +131,7 @@ CFTPFileArray ToArray(const std::vector<CFTPFile>& items) {
 } // namespace
 
 CFTPSession::CFTPSession(IQuestions* questions, EngineOptions options)
-    : m_ports(std::make_unique<SessionPorts>(m_events)), m_status(m_ports.get()) {
+    : m_ports(std::make_unique<SessionPorts>(m_events, m_app)), m_status(m_ports.get()) {
     FrontEnd frontEnd;
     frontEnd.notifier = m_ports.get();
     frontEnd.status = &m_status;

@@ -527,3 +527,267 @@ TEST_F(Dispatch, OpenFileMarkerOpensTheDownloadedFile) {
 
 } // namespace
 } // namespace qb
+
+namespace qb {
+namespace {
+
+// --- The seam between the core and a front end ------------------------------------
+
+// A front end that, whenever the core calls it, asks the manager something
+// from another thread and waits for the answer, the way a window waits for
+// its own thread: any call made while the manager's lock is held blocks.
+class ProbingFrontEnd : public test::RecordingFrontEnd {
+public:
+    std::function<void()> query;
+    std::atomic<int> probes{0};
+    std::atomic<int> blocked{0};
+
+    void Probe() {
+        if (!query) {
+            return;
+        }
+        ++probes;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread([q = query, done] {
+            q();
+            done->store(true);
+        }).detach();
+        for (int i = 0; i < 200 && !done->load(); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!done->load()) {
+            ++blocked;
+        }
+    }
+    void OnConnectDone(CFTPAction& a) override {
+        Probe();
+        RecordingFrontEnd::OnConnectDone(a);
+    }
+    void OnExploreDone(CFTPAction& a) override {
+        Probe();
+        RecordingFrontEnd::OnExploreDone(a);
+    }
+    void ClearWorkingMark(const CFTPActionCallerData& d) override {
+        Probe();
+        RecordingFrontEnd::ClearWorkingMark(d);
+    }
+    void OperationEnded() override {
+        Probe();
+        RecordingFrontEnd::OperationEnded();
+    }
+    void OpenFile(const std::string& path) override {
+        Probe();
+        RecordingFrontEnd::OpenFile(path);
+    }
+    void NotifyOperationFinished() override {
+        Probe();
+        RecordingFrontEnd::NotifyOperationFinished();
+    }
+    void NotifyConnectionEnded(ConnectionId id) override {
+        Probe();
+        RecordingFrontEnd::NotifyConnectionEnded(id);
+    }
+    void NotifyIdle() override {
+        Probe();
+        RecordingFrontEnd::NotifyIdle();
+    }
+};
+
+// The handlers of the dispatch tests, on a front end of the test's choice.
+class Seam : public Dispatch {
+protected:
+    void StartWith(test::RecordingFrontEnd& frontEnd) {
+        secretary = std::make_unique<CFTPSecretary>(frontEnd.Get());
+        manager = std::make_unique<CFTPManager>(frontEnd.Get(), Handlers());
+        manager->SetSecretary(secretary.get());
+    }
+};
+
+TEST_F(Seam, ARecordOfAnEndedConnectionNeverReachesAnotherOne) {
+    Start();
+    const ConnectionId a = ConnectTo("site.a");
+    const CFTPFile fromA("pub", At(a), false);
+    const CFTPFile fileOfA("pub/f", At(a), true);
+    ASSERT_TRUE(manager->Disconnect(a));
+    ASSERT_TRUE(WaitReaped(0));
+    const ConnectionId b = ConnectTo("site.b");
+    EXPECT_NE(a, b) << "ids are never reused";
+    const std::size_t before = fe.Events().Events().size();
+
+    std::string why;
+    EXPECT_EQ(manager->Explore(&fromA, nullptr, &why), 0u);
+    EXPECT_EQ(why, "The site is not connected (any more).");
+    CFTPFileArray items;
+    items.Add(fileOfA);
+    EXPECT_EQ(manager->Delete(&items, nullptr, &why), 0u);
+    EXPECT_EQ(manager->Rename(&fileOfA, "g", nullptr, &why), 0u);
+    const CFTPFile local("/tmp/f", {}, true);
+    EXPECT_EQ(manager->Copy(&fileOfA, &local, nullptr, false, &why), 0u);
+    EXPECT_EQ(manager->GetLastId(), 2u) << "refused requests give their ids back";
+    auto events = fe.Events().Events();
+    for (std::size_t i = before; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].rfind("trace", 0), std::string::npos)
+            << "nothing ran on site.b: " << events[i];
+    }
+}
+
+TEST_F(Seam, NoFrontEndCallHappensWhileTheManagerIsLocked) {
+    ProbingFrontEnd probing;
+    StartWith(probing);
+    probing.query = [this] { manager->GetConnectionCount(); };
+    CFTPRemoteManager* unused = nullptr;
+    (void)unused;
+    ConnectionId site = kNoConnection;
+    ASSERT_NE(manager->Connect("one", "", "", "", 21,
+                               std::make_unique<CFTPActionCallerDataConnect>(11, true), &site),
+              0u);
+    ASSERT_TRUE(probing.Events().WaitForCount("Idle", 1));
+    CFTPFile folder("pub", At(site), false);
+    ASSERT_NE(manager->Explore(&folder, std::make_unique<CFTPActionCallerDataDir>(12, true)), 0u);
+    control.Send("226 Transfer complete\r\n");
+    ASSERT_TRUE(probing.Events().WaitForCount("Idle", 2));
+    // The action's destructor opens a viewed file: outside the lock too.
+    CFTPFile source("pub/readme", At(site), true);
+    CFTPFile dest("/nonexistent/readme", {}, true);
+    ASSERT_NE(manager->Copy(&source, &dest, CallerData::OpenFileMarker(), false), 0u);
+    ASSERT_TRUE(probing.Events().WaitForCount("Idle", 3));
+    manager->CancelAll(true);
+    EXPECT_GT(probing.probes.load(), 10);
+    EXPECT_EQ(probing.blocked.load(), 0);
+}
+
+TEST_F(Seam, AQuestionNobodyAnswersIsWithdrawnByStopAndByShutDown) {
+    for (const bool shutDown : {false, true}) {
+        SCOPED_TRACE(shutDown ? "shut-down" : "stop");
+        test::RecordingFrontEnd holding;
+        holding.holdQuestions = true;
+        StartWith(holding);
+        ConnectionId site = kNoConnection;
+        ASSERT_NE(manager->Connect("refuses", "", "", "", 21, nullptr, &site), 0u);
+        // The failed connect's message box waits for an answer.
+        ASSERT_TRUE(holding.Events().WaitForCount("Held", 1));
+        EXPECT_EQ(manager->Questions().PendingCount(), 1u);
+        const auto start = std::chrono::steady_clock::now();
+        if (shutDown) {
+            manager->Shutdown();
+            manager.reset();
+        } else {
+            manager->CancelAll(false);
+            ASSERT_TRUE(holding.Events().WaitForCount("Idle", 1));
+            EXPECT_EQ(holding.Events().Count("QuestionClosed"), 1u);
+            EXPECT_EQ(manager->Questions().PendingCount(), 0u);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        manager.reset();
+    }
+}
+
+TEST_F(Seam, AQuestionIsAnsweredByIdAndTheAnswerCounts) {
+    test::RecordingFrontEnd holding;
+    holding.holdQuestions = true;
+    std::atomic<QuestionId> asked{0};
+    holding.onQuestion = [&](const Question& q) { asked = q.id; };
+    StartWith(holding);
+    ConnectionId site = kNoConnection;
+    ASSERT_NE(manager->Connect("refuses", "", "", "", 21, nullptr, &site), 0u);
+    ASSERT_TRUE(holding.Events().WaitForCount("Held", 1));
+    EXPECT_FALSE(manager->AnswerQuestion(asked + 1, IDOK)) << "no such question";
+    EXPECT_TRUE(manager->AnswerQuestion(asked, IDOK));
+    EXPECT_FALSE(manager->AnswerQuestion(asked, IDOK)) << "answered once";
+    ASSERT_TRUE(holding.Events().WaitForCount("Idle", 1));
+    EXPECT_EQ(holding.Events().Count("Report 1 failed"), 1u);
+}
+
+TEST_F(Seam, EachOperationEndsOnceWhateverTheOthersDo) {
+    Start();
+    blockCopies = true;
+    const ConnectionId a = ConnectTo("busy.a");
+    const ConnectionId b = ConnectTo("idle.b");
+    CFTPFile source("pub/big", At(a), true);
+    CFTPFile dest("/tmp/big", {}, true);
+    const OperationId copy = manager->Copy(&source, &dest, nullptr, false);
+    ASSERT_NE(copy, 0u);
+    ASSERT_TRUE(fe.Events().WaitForCount("step1 receive file big", 1));
+
+    // An explore of site B ends while site A is still busy: B's report
+    // comes, its caller data is released, and its working mark cleared.
+    CFTPFile folder("pub", At(b), false);
+    const OperationId explore =
+        manager->Explore(&folder, std::make_unique<CFTPActionCallerDataDir>(7, false));
+    ASSERT_NE(explore, 0u);
+    control.Send("226 Transfer complete\r\n");
+    ASSERT_TRUE(fe.Events().WaitForCount("Report " + std::to_string(explore) + " ok running=1", 1));
+    EXPECT_FALSE(manager->HasOperation(explore));
+    EXPECT_EQ(fe.Events().Count("ClearMark"), 3u) << "two connects and the explore";
+    EXPECT_EQ(fe.Events().Count("OperationEnded"), 2u)
+        << "the application goes idle only when nothing runs";
+
+    // Site A is disconnected in the middle of its copy: the copy ends, as
+    // cancelled, and the application is idle again.
+    ASSERT_TRUE(manager->Disconnect(a));
+    ASSERT_TRUE(
+        fe.Events().WaitForCount("Report " + std::to_string(copy) + " cancelled running=0", 1));
+    EXPECT_EQ(fe.Events().Count("OperationEnded"), 3u);
+    EXPECT_EQ(manager->GetRunningCount(), 0u);
+}
+
+TEST_F(Seam, RequestsForItemsOfTwoSitesAreRefused) {
+    Start();
+    const ConnectionId a = ConnectTo("a");
+    const ConnectionId b = ConnectTo("b");
+    CFTPFileArray mixed;
+    mixed.Add(CFTPFile("pub/one", At(a), true));
+    mixed.Add(CFTPFile("pub/two", At(b), true));
+    const CFTPFile localFolder("/tmp", {}, false);
+    const CFTPFile remoteFolder("in", At(a), false);
+    std::string why;
+    EXPECT_EQ(manager->Delete(&mixed, nullptr, &why), 0u);
+    EXPECT_NE(why.find("different sites"), std::string::npos) << why;
+    why.clear();
+    EXPECT_EQ(manager->CopyItems(&mixed, &localFolder, nullptr, false, &why), 0u);
+    EXPECT_NE(why.find("different sites"), std::string::npos) << why;
+    EXPECT_EQ(manager->MoveItems(&mixed, &remoteFolder, nullptr), 0u);
+    EXPECT_EQ(fe.Events().Count("trace delete"), 0u);
+    EXPECT_EQ(fe.Events().Count("trace copy"), 0u);
+    EXPECT_EQ(manager->GetLastId(), 2u);
+}
+
+// Run under ThreadSanitizer: connections finish their work on their own
+// threads while another thread keeps asking the manager about them.
+TEST_F(Seam, ConnectionsFinishingWhileAnotherThreadQueries) {
+    Start();
+    std::vector<ConnectionId> sites;
+    for (const char* host : {"s1", "s2", "s3", "s4"}) {
+        sites.push_back(ConnectTo(host));
+    }
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            for (ConnectionId id : sites) {
+                manager->IsConnected(id);
+            }
+            manager->GetConnectionCount();
+            manager->GetRunningCount();
+            manager->HasOperation(manager->GetLastId());
+        }
+    });
+    std::size_t finished = sites.size();
+    for (int round = 0; round < 5; ++round) {
+        for (ConnectionId id : sites) {
+            CFTPFileArray items;
+            items.Add(CFTPFile("pub/x" + std::to_string(round), At(id), true));
+            ASSERT_NE(manager->Delete(&items, nullptr), 0u);
+        }
+        finished += sites.size();
+        ASSERT_TRUE(WaitIdle(finished));
+    }
+    for (ConnectionId id : sites) {
+        manager->Disconnect(id);
+    }
+    EXPECT_TRUE(WaitReaped(0));
+    stop = true;
+    reader.join();
+}
+
+} // namespace
+} // namespace qb
