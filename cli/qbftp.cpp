@@ -396,8 +396,13 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     const char* type = f.m_bFile ? "file" : (f.m_strLink.empty() ? "folder" : "link");
     if (json) {
-        out << "{\"name\":" << JsonString(f.GetName()) << ",\"type\":\"" << type
-            << "\",\"size\":" << f.m_nSize << ",\"time\":\"" << IsoLocalTime(f.m_time) << "\"";
+        out << "{\"name\":" << JsonString(f.GetName()) << ",\"type\":\"" << type << "\",\"size\":";
+        if (f.m_nSize == kUnknownSize) {
+            out << "null";
+        } else {
+            out << f.m_nSize;
+        }
+        out << ",\"time\":\"" << IsoLocalTime(f.m_time) << "\"";
         if (!f.m_strLink.empty()) {
             out << ",\"link\":" << JsonString(f.m_strLink);
         }
@@ -405,7 +410,13 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
         return;
     }
     const char letter = f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
-    out << letter << ' ' << f.m_nSize << ' ' << IsoLocalTime(f.m_time) << ' ' << f.GetName();
+    out << letter << ' ';
+    if (f.m_nSize == kUnknownSize) {
+        out << '-';
+    } else {
+        out << f.m_nSize;
+    }
+    out << ' ' << IsoLocalTime(f.m_time) << ' ' << f.GetName();
     if (!f.m_strLink.empty()) {
         out << " -> " << f.m_strLink;
     }

@@ -290,6 +290,18 @@ CFTPActionCopy::~CFTPActionCopy() {
     }
     m_pSourceFile.reset();
     m_pDestFile.reset();
+    if (!m_strPartPath.empty() && m_pDest) {
+        // The download did not complete. What arrived is kept for a resume
+        // only where nothing stood before; an existing file stays as it was.
+        struct stat st {};
+        const bool anything = ::stat(m_strPartPath.c_str(), &st) == 0 && st.st_size > 0;
+        if (anything && !m_bDestExisted &&
+            ::rename(m_strPartPath.c_str(), m_pDest->GetPath(false).c_str()) == 0) {
+            m_strPartPath.clear();
+        } else {
+            ::unlink(m_strPartPath.c_str());
+        }
+    }
     if (m_pTempFile) {
         std::string tempPath = m_pTempFile->Path();
         m_pTempFile.reset();

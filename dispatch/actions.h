@@ -180,6 +180,11 @@ public:
                      std::uint16_t firstStep, const CFTPFile* folder, bool subAction,
                      bool reportFailure);
     std::unique_ptr<CFTPFile> m_pFile;
+    // Explore and change folder: also learn the folder's real path ("PWD"
+    // after "CWD"), into m_strRealPath, so that a link is seen for where it
+    // leads.
+    bool m_bLearnRealPath = false;
+    std::string m_strRealPath;
 };
 
 class CFTPActionDir : public CFTPFolderAction {
@@ -270,6 +275,20 @@ public:
     std::uint8_t m_nReplace = REPLACE_NONE;
     FileSize m_nResumeOffset = 0;
     char m_cTransferType = 'I'; // of the file now moving: 'A' converts line ends
+    // A fresh download goes into this hidden file beside the target and takes
+    // the target's place only once it has arrived whole; empty when there is
+    // none (not begun, resumed, or in place).
+    std::string m_strPartPath;
+    bool m_bDestExisted = false; // the local target was there before
+    // The source file's size as the listing or "SIZE" gave it.
+    FileSize m_nRemoteSize = kUnknownSize;
+    // Bytes the last transfer moved over the data connection, and the size
+    // the server's 125/150 reply announced for it (0: none).
+    FileSize m_nMoved = 0;
+    FileSize m_nAnnounced = 0;
+    // Real paths of the remote folders this copy is inside (a folder copy
+    // never enters one of them again: a link loop).
+    std::vector<std::string> m_arrAncestorPaths;
 
 private:
     IApplication* m_pOpener = nullptr;

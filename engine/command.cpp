@@ -9,8 +9,9 @@ namespace qb {
 namespace {
 
 constexpr const char* kVerbs[CFTPConstants::CMD_COUNT] = {
-    "USER", "PASS", "PWD", "CWD", "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR", "RNTO",
-    "ABOR", "DELE", "RMD", "MKD", "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST", "PASV",
+    "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR",
+    "STOR", "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN",
+    "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE", "NOOP",
 };
 
 bool TakesPath(int code) {
@@ -23,6 +24,7 @@ bool TakesPath(int code) {
     case CFTPConstants::CMD_DELE:
     case CFTPConstants::CMD_RMD:
     case CFTPConstants::CMD_MKD:
+    case CFTPConstants::CMD_SIZE:
         return true;
     default:
         return false;
@@ -43,7 +45,7 @@ std::string VmsRule(int code, const std::string& argument, bool splitName,
     std::string fileName;
     const bool split =
         code == CFTPConstants::CMD_RETR || code == CFTPConstants::CMD_STOR ||
-        code == CFTPConstants::CMD_DELE ||
+        code == CFTPConstants::CMD_DELE || code == CFTPConstants::CMD_SIZE ||
         ((code == CFTPConstants::CMD_RNFR || code == CFTPConstants::CMD_RNTO) && splitName);
     if (split) {
         auto slash = folder.rfind('/');
@@ -95,10 +97,11 @@ std::string BuildCommandLine(int code, std::string argument, bool splitName, int
             argument = SlashRule(code, argument, homePath);
         }
     }
-    // A line end inside an argument would smuggle in a second command.
-    argument.erase(std::remove_if(argument.begin(), argument.end(),
-                                  [](char c) { return c == '\r' || c == '\n'; }),
-                   argument.end());
+    // A line end inside an argument would smuggle in a second command, and
+    // taking it out would name another item: such a line is not sent.
+    if (argument.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        return {};
+    }
     std::string line = kVerbs[code];
     if (!argument.empty()) {
         line += ' ';

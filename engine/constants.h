@@ -33,7 +33,9 @@ struct CFTPConstants {
         CMD_REST = 20,
         CMD_SYST = 21,
         CMD_PASV = 22,
-        CMD_COUNT = 23,
+        CMD_SIZE = 23,
+        CMD_NOOP = 24,
+        CMD_COUNT = 25,
     };
 
     // Server types learned from "SYST" at login.

@@ -86,6 +86,7 @@ void ReplyDel(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
     auto& del = static_cast<CFTPActionDel&>(action);
     if (del.m_nStep == STEP_DEL_CDUP && code == 250) {
         c.m_pWorkFolder->ToParent();
+        c.m_strWorkRealPath.clear();
         c.SendCommand(K::CMD_RMD, del.m_pFile->GetPath());
         c.SetStep(del, STEP_DEL_SEND);
         return;
@@ -105,6 +106,7 @@ void LateDel(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines&, unsign
     }
     if (del.m_nStep == STEP_DEL_CDUP && c.m_pWorkFolder) {
         c.m_pWorkFolder->ToParent();
+        c.m_strWorkRealPath.clear();
     } else if (del.m_nStep == STEP_DEL_SEND) {
         NotifyDeleted(c, del);
     }

@@ -42,7 +42,9 @@ void StartCd(CFTPRemoteManager& c, CFTPAction& action) {
         FailPlain(c);
         return;
     }
-    if (c.m_pWorkFolder && CFTPFile::IsSame(*c.m_pWorkFolder, *cd.m_pFile)) {
+    if (c.m_pWorkFolder && CFTPFile::IsSame(*c.m_pWorkFolder, *cd.m_pFile) &&
+        (!cd.m_bLearnRealPath || !c.m_strWorkRealPath.empty())) {
+        cd.m_strRealPath = c.m_strWorkRealPath;
         c.FinishAction();
         return;
     }
@@ -54,6 +56,21 @@ void ReplyCd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, 
     auto& cd = static_cast<CFTPActionCd&>(action);
     if (cd.m_nStep == STEP_CD_CWD && code == 250) {
         c.m_pWorkFolder = std::make_unique<CFTPFile>(*cd.m_pFile);
+        c.m_strWorkRealPath.clear();
+        if (cd.m_bLearnRealPath) {
+            c.SendCommand(K::CMD_PWD, std::string());
+            c.SetStep(cd, STEP_CD_PWD);
+            return;
+        }
+        c.FinishAction();
+        return;
+    }
+    if (cd.m_nStep == STEP_CD_PWD) {
+        // Without an answer the folder is taken for what it is named.
+        if (code != 257 || lines.empty() || !ParsePwdReply(lines[0], cd.m_strRealPath)) {
+            cd.m_strRealPath.clear();
+        }
+        c.m_strWorkRealPath = cd.m_strRealPath;
         c.FinishAction();
         return;
     }
@@ -64,6 +81,7 @@ void LateCd(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines&, unsigne
     auto& cd = static_cast<CFTPActionCd&>(action);
     if (cd.m_nStep == STEP_CD_CWD && code == 250 && cd.m_pFile) {
         c.m_pWorkFolder = std::make_unique<CFTPFile>(*cd.m_pFile);
+        c.m_strWorkRealPath.clear();
     }
 }
 
@@ -243,12 +261,14 @@ void StartDir(CFTPRemoteManager& c, CFTPAction& action) {
             return;
         }
         auto cd = std::make_unique<CFTPActionCd>(dir.m_nID, dir.m_pCallerData, folder, true, false);
+        cd->m_bLearnRealPath = dir.m_bLearnRealPath;
         if (QueueSub(c, dir, std::move(cd))) {
             c.SetStep(dir, STEP_DIR_CWD);
         }
         return;
     }
     if (dir.m_nStep == STEP_DIR_CWD && SubSucceeded(dir, K::KIND_CD)) {
+        dir.m_strRealPath = static_cast<const CFTPFolderAction&>(*dir.m_pSubAction).m_strRealPath;
         c.SendCommand(K::CMD_TYPE, std::string("A"));
         c.SetStep(dir, STEP_DIR_TYPE);
         return;

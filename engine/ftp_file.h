@@ -67,7 +67,8 @@ public:
     std::string m_strHost;
     bool m_bFile = true;
     std::time_t m_time = 0;
-    FileSize m_nSize = 0;
+    // kUnknownSize until a listing (or the local disk) tells.
+    FileSize m_nSize = kUnknownSize;
 };
 
 // An owning array of remote items.

@@ -14,6 +14,67 @@ namespace qb {
 
 namespace {
 const char* const kConnectionClosed = "Connection closed by server.";
+
+// The remote items an action names.
+std::vector<const CFTPFile*> RemoteItemsOf(const CFTPAction& action) {
+    std::vector<const CFTPFile*> items;
+    switch (action.m_nKind) {
+    case CFTPConstants::KIND_DIR:
+    case CFTPConstants::KIND_CD:
+    case CFTPConstants::KIND_MD:
+    case CFTPConstants::KIND_CDMD:
+    case CFTPConstants::KIND_MDCD:
+        items.push_back(static_cast<const CFTPFolderAction&>(action).m_pFile.get());
+        break;
+    case CFTPConstants::KIND_DEL:
+        items.push_back(static_cast<const CFTPActionDel&>(action).m_pFile.get());
+        break;
+    case CFTPConstants::KIND_REN:
+        items.push_back(static_cast<const CFTPActionRen&>(action).m_pFile.get());
+        items.push_back(static_cast<const CFTPActionRen&>(action).m_pNewFile.get());
+        break;
+    case CFTPConstants::KIND_COPY:
+        items.push_back(static_cast<const CFTPActionCopy&>(action).m_pSource.get());
+        items.push_back(static_cast<const CFTPActionCopy&>(action).m_pDest.get());
+        break;
+    default:
+        break;
+    }
+    return items;
+}
+
+// A remote name with a line break (or NUL) cannot be sent as it is, and
+// sending it cut would name another item: the path, or "".
+std::string UnsendablePath(const CFTPAction& action) {
+    for (const CFTPFile* item : RemoteItemsOf(action)) {
+        if (!item || !item->IsRemote()) {
+            continue;
+        }
+        const std::string path = item->GetPath();
+        if (path.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+            return path;
+        }
+    }
+    return {};
+}
+
+// Control characters shown as \xNN, so that a message shows the name as
+// it is without breaking its lines.
+std::string Visible(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
 } // namespace
 
 CFTPRemoteManager::CFTPRemoteManager(CFTPManager* manager, ConnectionId id,
@@ -182,6 +243,14 @@ void CFTPRemoteManager::OnNext() {
         return;
     }
     m_pAction->m_bStarted = true;
+    const std::string unsendable = UnsendablePath(*m_pAction);
+    if (!unsendable.empty()) {
+        Fail(RESULT_FAILED, 0,
+             {"The name \"" + Visible(unsendable) +
+              "\" holds a line break or a NUL byte; it cannot be sent to the server as it is."});
+        Post(RMM_NEXT);
+        return;
+    }
     const ActionHandlers* handlers = HandlersFor(*m_pAction);
     if (handlers && handlers->start) {
         handlers->start(*this, *m_pAction);

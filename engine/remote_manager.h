@@ -109,7 +109,8 @@ public:
     net::Interrupt MakeInterrupt(bool stopOnly = false) const;
     // Sends one command line (CR LF appended) and logs it.
     bool SendLine(const std::string& line);
-    // Builds, sends and logs one command; codes above 22 send nothing.
+    // Builds, sends and logs one command; codes without a verb, and
+    // arguments with a line break, send nothing.
     bool SendCommand(int code, const std::string& argument, bool splitName = true);
     bool SendCommand(int code, std::uint64_t number);
     // Adds a note to the activity log.
@@ -162,6 +163,8 @@ public:
     CFTPAction* m_pAction = nullptr; // the current action; not owned
     std::unique_ptr<CFTPFile> m_pHomeFolder;
     std::unique_ptr<CFTPFile> m_pWorkFolder;
+    // The work folder's real path as "PWD" gave it ("" when not asked).
+    std::string m_strWorkRealPath;
     FirewallSettings m_firewall; // set by the manager before the first action
     bool m_bResume = false;
     int m_nServerType = SERVER_UNIX;

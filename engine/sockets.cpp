@@ -240,7 +240,17 @@ bool CFTPCtrlSocket::SendLine(const std::string& line) {
     if (!m_socket.IsOpen()) {
         return false;
     }
-    std::string wire = line + "\r\n";
+    // A 0xFF byte is the Telnet escape: it goes twice, so that the server
+    // reads it as itself.
+    std::string wire;
+    wire.reserve(line.size() + 2);
+    for (char ch : line) {
+        wire += ch;
+        if (static_cast<unsigned char>(ch) == 0xFF) {
+            wire += ch;
+        }
+    }
+    wire += "\r\n";
     return net::SendAll(m_socket.Fd(), wire.data(), wire.size(), m_pOwner->MakeInterrupt(true))
         .ok();
 }
@@ -381,11 +391,16 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
         m_nTotal = kNoTransfer;
         return false;
     }
+    m_bStream = false;
     if (send) {
+        m_bStream = !file->IsRegular();
         FileSize length = 0;
-        file->Length(length);
+        if (!m_bStream) {
+            file->Length(length);
+            file->Seek(0);
+        }
+        // A stream's length is known only at its end: 0 means unknown.
         m_nTotal = length;
-        file->Seek(0);
     } else {
         m_nTotal = 0;
         file->Seek(offset);
@@ -578,7 +593,7 @@ bool CFTPDataSocket::SendFile() {
     if (!m_pLocalFile || !m_socket.IsOpen()) {
         return false;
     }
-    if (!m_bTextMode) {
+    if (!m_bTextMode && !m_bStream) {
         // Bytes as they are go from the file to the socket in the kernel
         // (sendfile), without a copy through this process. A file it refuses
         // before anything has moved is read and sent below instead.
@@ -640,13 +655,19 @@ bool CFTPDataSocket::SendFile() {
     std::vector<char> in(kDataChunk);
     std::string converted;
     bool lastWasCr = false;
-    while (m_nDone < m_nTotal) {
+    while (m_bStream || m_nDone < m_nTotal) {
         const std::size_t want =
-            static_cast<std::size_t>(std::min<FileSize>(in.size(), m_nTotal - m_nDone));
-        long long got = m_pLocalFile->Read(in.data(), want);
-        if (got <= 0) {
-            SetError(got < 0 ? std::string("Failed to read the local file: ") + std::strerror(errno)
-                             : std::string("The local file became shorter while it was sent."));
+            m_bStream ? in.size()
+                      : static_cast<std::size_t>(std::min<FileSize>(in.size(), m_nTotal - m_nDone));
+        const long long got = ReadPiece(in.data(), want);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            if (m_bStream) {
+                break; // the writer has closed its end
+            }
+            SetError("The local file became shorter while it was sent.");
             Abort();
             return false;
         }
@@ -684,6 +705,46 @@ bool CFTPDataSocket::SendFile() {
         Report();
     }
     return true;
+}
+
+long long CFTPDataSocket::ReadPiece(char* into, std::size_t size) {
+    if (!m_bStream) {
+        const long long got = m_pLocalFile->Read(into, size);
+        if (got < 0) {
+            SetError(std::string("Failed to read the local file: ") + std::strerror(errno));
+            Abort();
+        }
+        return got;
+    }
+    // A pipe or FIFO: wait (interruptibly) until its writer has written or
+    // closed; a FIFO nobody has opened for writing yet keeps the wait going
+    // (poll reports nothing for it, where read would say "end").
+    for (;;) {
+        net::Result r = net::WaitFor(m_pLocalFile->Fd(), POLLIN, m_pOwner->MakeInterrupt());
+        if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
+            Abort();
+            return -1;
+        }
+        if (r.status == net::Status::TimedOut) {
+            SetError("Nothing came from " + m_pLocalFile->Path() + ": " + r.errorText + ".");
+            Abort();
+            return -1;
+        }
+        if (!r.ok()) {
+            SetError("Failed to read the local file: " + r.errorText);
+            Abort();
+            return -1;
+        }
+        const ssize_t n = ::read(m_pLocalFile->Fd(), into, size);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            SetError(std::string("Failed to read the local file: ") + std::strerror(errno));
+            Abort();
+            return -1;
+        }
+    }
 }
 
 void CFTPDataSocket::Close() {

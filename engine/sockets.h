@@ -135,7 +135,8 @@ public:
     void ReceiveAll();
     // Data has arrived (the thread's loop saw the descriptor readable).
     void OnReceive() { ReceiveAll(); }
-    // Sends the whole file; false on failure or a stop.
+    // Sends the whole file (a pipe or FIFO up to its end); false on failure
+    // or a stop.
     bool SendFile();
     virtual void Close();
 
@@ -160,6 +161,9 @@ private:
     void SetError(std::string text);
     void Abort();
     void Watch();
+    // Reads the next piece of the file into `into` (at most `size`): the
+    // byte count, 0 at the end, -1 on failure or a stop (handled).
+    long long ReadPiece(char* into, std::size_t size);
 
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
@@ -171,6 +175,7 @@ private:
     FileSize m_nLastDone = 0;
     FileSize m_nLastTotal = 0;
     bool m_bTextMode = false;
+    bool m_bStream = false; // sending from a pipe or FIFO: until its end, not a size
     bool m_bPendingCr = false;
     bool m_bError = false;
     std::string m_strError;

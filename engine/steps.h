@@ -89,6 +89,11 @@ enum Step : std::uint16_t {
     STEP_COPY_SEND_ABORT_WAIT = 68,
     STEP_COPY_MOVED_STANDBY = 70,
     STEP_COPY_DELETE_MOVED = 71,
+    STEP_COPY_RECV_SIZE = 72,
+    STEP_COPY_RECV_VERIFY = 73,
+    STEP_COPY_SEND_VERIFY = 74,
+    STEP_COPY_SEND_VERIFY_LIST = 75,
+    STEP_CD_PWD = 76,
     // every machine
     STEP_DONE = 100,
 };
@@ -161,6 +166,11 @@ inline constexpr StepInfo kStepTable[] = {
     {STEP_COPY_SEND_ABORT_WAIT, "wait for server abort acknowledgment"},
     {STEP_COPY_MOVED_STANDBY, "standby"},
     {STEP_COPY_DELETE_MOVED, "delete moved file"},
+    {STEP_COPY_RECV_SIZE, "check the size of the remote file"},
+    {STEP_COPY_RECV_VERIFY, "check the received file"},
+    {STEP_COPY_SEND_VERIFY, "check the sent file"},
+    {STEP_COPY_SEND_VERIFY_LIST, "check the sent file"},
+    {STEP_CD_PWD, "get the real path of the working folder"},
 };
 
 // The string resource number of a step's text.

@@ -7,9 +7,11 @@
 #include "engine/steps.h"
 #include "platform/questions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <sys/stat.h>
 
 namespace qb {
@@ -70,6 +72,33 @@ void SendType(CFTPRemoteManager& c, CFTPActionCopy& copy, const CFTPFile& named,
     c.SetStep(copy, step);
 }
 
+// The size in a reply to "SIZE" ("213 1234"); kUnknownSize otherwise.
+FileSize ParseSizeReply(const ReplyLines& lines, unsigned code) {
+    if (code != 213 || lines.empty()) {
+        return kUnknownSize;
+    }
+    const std::string& line = lines.back();
+    std::size_t at = 3;
+    while (at < line.size() && line[at] == ' ') {
+        ++at;
+    }
+    FileSize value = 0;
+    bool any = false;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        const FileSize digit = static_cast<FileSize>(line[at] - '0');
+        if (value > (kUnknownSize - 1 - digit) / 10) {
+            return kUnknownSize;
+        }
+        value = value * 10 + digit;
+        any = true;
+    }
+    return any ? value : kUnknownSize;
+}
+
+std::string Bytes(FileSize n) {
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
 // Reply to "TYPE" (57/64): "PASV" or "PORT" next.
 void ReplyType(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines, unsigned code,
                std::uint16_t next) {
@@ -113,9 +142,12 @@ void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file) {
     c.SetStep(copy, STEP_COPY_SEND_STOR);
 }
 
-// 125/150 while receiving: the expected size, then the data.
-void ReceiveStarted(CFTPRemoteManager& c, const ReplyLines& lines) {
-    c.m_pDataSocket->m_nTotal = ParseByteCount(lines);
+// 125/150 while receiving: the expected size, then the data. The size is
+// kept with the action too: the data may all have arrived (and the data
+// connection closed) before this reply is read.
+void ReceiveStarted(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines) {
+    copy.m_nAnnounced = ParseByteCount(lines);
+    c.m_pDataSocket->m_nTotal = copy.m_nAnnounced;
     if (c.m_pDataSocket->IsOpen()) {
         c.m_pDataSocket->ReceiveAll();
     }
@@ -163,12 +195,12 @@ bool ReceiveFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         // (a byte count in text mode counts other line ends, and a resumed
         // file's count may be its whole length).
         const CFTPDataSocket& data = *c.m_pDataSocket;
-        if (copy.m_cTransferType != 'A' && copy.m_nResumeOffset == 0 && data.GetLastTotal() != 0 &&
-            data.GetLastTotal() != CFTPDataSocket::kNoTransfer &&
-            data.GetLastDone() < data.GetLastTotal()) {
+        copy.m_nMoved = data.GetLastDone();
+        if (copy.m_cTransferType != 'A' && copy.m_nResumeOffset == 0 && copy.m_nAnnounced != 0 &&
+            data.GetLastDone() < copy.m_nAnnounced) {
             c.Fail(K::RESULT_FAILED, code,
                    Why("The data connection ended after " + std::to_string(data.GetLastDone()) +
-                       " of " + std::to_string(data.GetLastTotal()) + " bytes."));
+                       " of " + std::to_string(copy.m_nAnnounced) + " bytes."));
             return false;
         }
         return true;
@@ -193,6 +225,7 @@ bool SendFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& 
             c.Fail(K::RESULT_FAILED, code, Why(copy.m_strTransferError));
             return false;
         }
+        copy.m_nMoved = c.m_pDataSocket->GetLastDone();
         return true;
     }
     ReplyLines shown = lines;
@@ -231,11 +264,24 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         copy.m_nReplace = K::REPLACE_NONE;
+        copy.m_bDestExisted = false;
         return true;
     }
+    copy.m_bDestExisted = true;
     if (S_ISLNK(st.st_mode)) {
         c.Fail(K::RESULT_FAILED, 0,
                Why(path + " is a symbolic link; nothing is written through it."));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        c.Fail(K::RESULT_FAILED, 0, Why(path + " is a folder; the file cannot take its place."));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A device, FIFO or socket is never replaced by a download.
+        c.Fail(K::RESULT_FAILED, 0,
+               Why(path + " is not a regular file (a device, FIFO or socket); nothing is "
+                          "written to it."));
         return false;
     }
     CFTPManager& manager = *c.GetManager();
@@ -281,19 +327,128 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
     return true;
 }
 
-// Creates (or truncates) the local destination and receives into it.
+// A fresh download: the data goes to a new hidden file beside the target,
+// which takes the target's place only once it has arrived whole.
 void RetrieveFresh(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     const std::string path = copy.m_pDest->GetPath();
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = copy.m_pDest->GetName();
     copy.m_nResumeOffset = 0;
+    // The stem keeps the name when it fits, so that a left-over part file
+    // says what it was.
+    copy.m_strPartPath =
+        MakeSiblingFile(folder, (name.size() <= 200 ? name : std::string()) + ".qbpart");
     copy.m_pDestFile = std::make_unique<LocalFile>();
-    if (!copy.m_pDestFile->Open(path, LocalFile::Mode::CreateWrite, true)) {
-        const std::string why = SystemError("Cannot create", path);
+    if (copy.m_strPartPath.empty() ||
+        !copy.m_pDestFile->Open(copy.m_strPartPath, LocalFile::Mode::ReadWrite, true)) {
+        const std::string why = SystemError("Cannot create a file in", folder);
         copy.m_pDestFile.reset();
         c.Fail(K::RESULT_FAILED, 0, Why(why));
         return;
     }
-    c.GetFrontEnd().Notifier().NotifyLocalFileCreated(path);
     Retrieve(c, copy, copy.m_pDestFile.get(), 0);
+}
+
+// The received part file takes the target's place; false (failed) when it
+// cannot.
+bool CommitDownload(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.m_strPartPath.empty()) {
+        return true; // resumed in place
+    }
+    const std::string path = copy.m_pDest->GetPath();
+    if (::rename(copy.m_strPartPath.c_str(), path.c_str()) != 0) {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why(SystemError("Cannot put the received file in place at", path)));
+        return false;
+    }
+    copy.m_strPartPath.clear();
+    c.GetFrontEnd().Notifier().NotifyLocalFileCreated(path);
+    return true;
+}
+
+// The received file is whole: in place, then the move's delete.
+void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (!CommitDownload(c, copy)) {
+        return;
+    }
+    if (copy.IsMove()) {
+        DeleteRemoteSource(c, copy, false);
+    } else {
+        c.FinishAction();
+    }
+}
+
+// Compares what arrived with the size the server gave; false (failed) on a
+// difference. A resume that went wrong leaves the local file as it was.
+bool DownloadHasItsSize(CFTPRemoteManager& c, CFTPActionCopy& copy, FileSize expected) {
+    const FileSize local = copy.m_nResumeOffset + copy.m_nMoved;
+    if (expected == kUnknownSize || local == expected) {
+        return true;
+    }
+    std::string why = "The file arrived with " + Bytes(local) + "; the server gives its size as " +
+                      Bytes(expected) + ".";
+    if (copy.m_nResumeOffset > 0) {
+        const std::string path = copy.m_pDest->GetPath();
+        LocalFile file;
+        if (file.Open(path, LocalFile::Mode::ReadWrite, true) &&
+            file.Truncate(copy.m_nResumeOffset)) {
+            why += " The server did not resume where the local file ended; the local file is "
+                   "left as it was.";
+        }
+    }
+    c.Fail(K::RESULT_FAILED, 0, Why(why));
+    return false;
+}
+
+// After a whole-looking transfer: its size checked against the 150 reply,
+// the listing, or "SIZE" (asked now when neither told).
+void VerifyDownload(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.m_cTransferType == 'A') {
+        // Line ends change the count: nothing to compare.
+        DownloadDone(c, copy);
+        return;
+    }
+    FileSize expected = copy.m_nRemoteSize;
+    if (copy.m_nResumeOffset == 0 && copy.m_nAnnounced != 0) {
+        expected = copy.m_nAnnounced;
+    }
+    if (expected == kUnknownSize) {
+        c.SendCommand(K::CMD_SIZE, copy.m_pSource->GetPath());
+        c.SetStep(copy, STEP_COPY_RECV_VERIFY);
+        return;
+    }
+    if (DownloadHasItsSize(c, copy, expected)) {
+        DownloadDone(c, copy);
+    }
+}
+
+// Whether a resume makes sense for the sizes known; false when the action
+// has ended (failed, or nothing left to get).
+bool CheckResume(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    const FileSize remote = copy.m_nRemoteSize;
+    if (remote == kUnknownSize || copy.m_nResumeOffset < remote) {
+        return true;
+    }
+    const std::string path = copy.m_pDest->GetPath();
+    if (copy.m_nResumeOffset > remote) {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why("The local file " + path + " (" + Bytes(copy.m_nResumeOffset) +
+                   ") is longer than the remote one (" + Bytes(remote) + "); it was not resumed."));
+        return false;
+    }
+    c.PostNote(path + " is complete already; nothing is left to receive.");
+    if (copy.IsMove()) {
+        DeleteRemoteSource(c, copy, false);
+    } else {
+        c.FinishAction();
+    }
+    return false;
+}
+
+void BeginReceive(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    c.SendCommand(K::CMD_TYPE, std::string(1, copy.m_cTransferType));
+    c.SetStep(copy, STEP_COPY_RECV_TYPE);
 }
 
 void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
@@ -314,7 +469,8 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (!DecideReplace(c, copy, copy.m_pDest->GetPath())) {
         return;
     }
-    SendType(c, copy, *copy.m_pSource, STEP_COPY_RECV_TYPE);
+    copy.m_cTransferType = c.TransferTypeFor(*copy.m_pSource);
+    copy.m_nRemoteSize = copy.m_pSource->m_nSize;
     if (copy.m_nReplace == K::REPLACE_RESUME && copy.m_cTransferType == 'A') {
         // Line ends differ between the two sides: a text file starts over.
         c.PostNote("Text mode: " + copy.m_pSource->GetName() +
@@ -322,13 +478,32 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         copy.m_nReplace = K::REPLACE_OVERWRITE;
         copy.m_nResumeOffset = 0;
     }
+    if (copy.m_nReplace == K::REPLACE_RESUME && copy.m_nRemoteSize != kUnknownSize &&
+        !CheckResume(c, copy)) {
+        return;
+    }
+    BeginReceive(c, copy);
 }
 
 void ReplyDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines,
                        unsigned code) {
     switch (copy.m_nStep) {
     case STEP_COPY_RECV_TYPE:
+        if (code == 200 && copy.m_nReplace == K::REPLACE_RESUME &&
+            copy.m_nRemoteSize == kUnknownSize) {
+            // The remote size decides whether there is anything to resume;
+            // asked in binary mode, where it counts the bytes that travel.
+            c.SendCommand(K::CMD_SIZE, copy.m_pSource->GetPath());
+            c.SetStep(copy, STEP_COPY_RECV_SIZE);
+            return;
+        }
         ReplyType(c, copy, lines, code, STEP_COPY_RECV_DATA);
+        return;
+    case STEP_COPY_RECV_SIZE:
+        copy.m_nRemoteSize = ParseSizeReply(lines, code);
+        if (CheckResume(c, copy) && SendDataCommand(c)) {
+            c.SetStep(copy, STEP_COPY_RECV_DATA);
+        }
         return;
     case STEP_COPY_RECV_DATA:
         if (!ReplyDataCommand(c, lines, code)) {
@@ -343,9 +518,13 @@ void ReplyDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLi
         return;
     case STEP_COPY_RECV_REST: {
         if (code != 350) {
+            // No resume here: the whole file comes again, and replaces the
+            // local one only once it is whole.
             RetrieveFresh(c, copy);
             return;
         }
+        // The server has taken the restart: the local file is opened (not
+        // truncated) and receives from where it ends.
         const std::string path = copy.m_pDest->GetPath();
         copy.m_pDestFile = std::make_unique<LocalFile>();
         if (!copy.m_pDestFile->Open(path, LocalFile::Mode::ReadWrite, true)) {
@@ -354,33 +533,134 @@ void ReplyDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLi
             c.Fail(K::RESULT_FAILED, 0, Why(why));
             return;
         }
-        c.GetFrontEnd().Notifier().NotifyLocalFileCreated(path);
         Retrieve(c, copy, copy.m_pDestFile.get(), copy.m_nResumeOffset);
         return;
     }
     case STEP_COPY_RECV_RETR:
         if (code == 125 || code == 150) {
-            ReceiveStarted(c, lines);
+            ReceiveStarted(c, copy, lines);
             return;
         }
         if (!ReceiveFinished(c, copy, lines, code, STEP_COPY_RECV_ABORT_WAIT)) {
             return;
         }
-        if (copy.IsMove()) {
-            DeleteRemoteSource(c, copy, false);
-        } else {
-            c.FinishAction();
+        VerifyDownload(c, copy);
+        return;
+    case STEP_COPY_RECV_VERIFY: {
+        const FileSize size = ParseSizeReply(lines, code);
+        if (size == kUnknownSize) {
+            // The server does not tell: the transfer's own end is taken.
+            DownloadDone(c, copy);
+        } else if (DownloadHasItsSize(c, copy, size)) {
+            DownloadDone(c, copy);
         }
         return;
+    }
     default:
         c.Fail(K::RESULT_FAILED, code, lines);
         return;
     }
 }
 
+// --- Checking what a server kept ---------------------------------------------------
+
+// After "226": the server's size of the stored file is compared with what
+// was sent ("SIZE", or the folder's listing when a move depends on it and
+// "SIZE" is refused). Text mode changes line ends: nothing to compare.
+void VerifySent(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::function<void()>& whenKept) {
+    if (copy.m_cTransferType == 'A') {
+        whenKept();
+        return;
+    }
+    c.SendCommand(K::CMD_SIZE, copy.m_pDest->GetPath());
+    c.SetStep(copy, STEP_COPY_SEND_VERIFY);
+}
+
+// The reply to that "SIZE"; true when the size is right or cannot be known.
+// False when the action failed or a listing was asked for.
+bool SentSizeReply(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines,
+                   unsigned code) {
+    const FileSize size = ParseSizeReply(lines, code);
+    if (size == kUnknownSize) {
+        if (!copy.IsMove()) {
+            return true;
+        }
+        // The source goes only once the copy is known to be whole.
+        CFTPFile folder(*copy.m_pDest);
+        folder.ToParent();
+        folder.m_bFile = false;
+        c.SetStep(copy, STEP_COPY_SEND_VERIFY_LIST);
+        RunSub(
+            c, copy,
+            std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, &folder, true, false));
+        return false;
+    }
+    if (size != copy.m_nMoved) {
+        c.Fail(
+            K::RESULT_FAILED, code,
+            Why("The server kept " + Bytes(size) + " of the " + Bytes(copy.m_nMoved) + " sent."));
+        return false;
+    }
+    return true;
+}
+
+// The listing asked for by SentSizeReply; true when the file is there with
+// the size sent (or a size the listing does not give).
+bool SentListedSize(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    const CFTPFolderContent* content = SubSucceeded(copy) ? copy.GetFolderContent() : nullptr;
+    const FileSize sent = copy.m_nMoved;
+    const std::string name = copy.m_pDest->GetName();
+    if (!content) {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why("The server's folder could not be listed to check the sent file; the source "
+                   "is kept."));
+        return false;
+    }
+    for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
+        const CFTPFile* f = content->GetFiles().GetAt(i);
+        if (f->GetName() != name) {
+            continue;
+        }
+        if (f->m_nSize != kUnknownSize && f->m_nSize != sent) {
+            c.Fail(
+                K::RESULT_FAILED, 0,
+                Why("The server kept " + Bytes(f->m_nSize) + " of the " + Bytes(sent) + " sent."));
+            return false;
+        }
+        copy.DeleteSubAction();
+        return true;
+    }
+    c.Fail(K::RESULT_FAILED, 0,
+           Why("The sent file is not in the server's folder; the source is kept."));
+    return false;
+}
+
 // --- Upload a file -----------------------------------------------------------------
 
+// The upload is on the server whole: a move now deletes its source.
+void UploadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (!copy.IsMove()) {
+        c.FinishAction();
+        return;
+    }
+    c.SetStep(copy, STEP_COPY_DELETE_MOVED);
+    copy.m_pSourceFile.reset();
+    if (c.GetFrontEnd().localFiles &&
+        c.GetFrontEnd().localFiles->DeleteLocalFile(copy.m_pSource->GetPath())) {
+        c.FinishAction();
+    } else {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why(SystemError("Cannot delete the moved file", copy.m_pSource->GetPath())));
+    }
+}
+
 void StartUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.m_nStep == STEP_COPY_SEND_VERIFY_LIST) {
+        if (SentListedSize(c, copy)) {
+            UploadDone(c, copy);
+        }
+        return;
+    }
     if (copy.m_nStep != STEP_COPY_FIRST) {
         c.Fail(K::RESULT_FAILED, 0, {});
         return;
@@ -406,6 +686,12 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
             c.Fail(K::RESULT_FAILED, 0, Why(why));
             return;
         }
+        struct stat st {};
+        if (::fstat(copy.m_pSourceFile->Fd(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            copy.m_pSourceFile.reset();
+            c.Fail(K::RESULT_FAILED, 0, Why(path + " is a folder, not a file; nothing was sent."));
+            return;
+        }
         Store(c, copy, copy.m_pSourceFile.get());
         return;
     }
@@ -416,18 +702,12 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         if (!SendFinished(c, copy, lines, code)) {
             return;
         }
-        if (!copy.IsMove()) {
-            c.FinishAction();
-            return;
-        }
-        c.SetStep(copy, STEP_COPY_DELETE_MOVED);
         copy.m_pSourceFile.reset();
-        if (c.GetFrontEnd().localFiles &&
-            c.GetFrontEnd().localFiles->DeleteLocalFile(copy.m_pSource->GetPath())) {
-            c.FinishAction();
-        } else {
-            c.Fail(K::RESULT_FAILED, 0,
-                   Why(SystemError("Cannot delete the moved file", copy.m_pSource->GetPath())));
+        VerifySent(c, copy, [&] { UploadDone(c, copy); });
+        return;
+    case STEP_COPY_SEND_VERIFY:
+        if (SentSizeReply(c, copy, lines, code)) {
+            UploadDone(c, copy);
         }
         return;
     default:
@@ -438,9 +718,31 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
 
 // --- Copy a file within one site, or between two -------------------------------------
 
+// The copy is on the destination whole: the temporary file goes, and a
+// move deletes its source (on the source's own connection).
+void RemoteFileSent(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    DropTempFile(copy);
+    if (!copy.IsMove()) {
+        c.FinishAction();
+    } else if (BaseKind(copy) == K::COPY_SITE_TO_SITE) {
+        c.SetStep(copy, STEP_COPY_MOVED_STANDBY);
+        if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_nConnection)) {
+            c.Fail(K::RESULT_FAILED, 0, Why("The source site is no longer connected."));
+        }
+    } else {
+        DeleteRemoteSource(c, copy, false);
+    }
+}
+
 void StartRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     const bool betweenSites = BaseKind(copy) == K::COPY_SITE_TO_SITE;
     const bool onDestination = betweenSites && copy.IsDestinationConnection(c.GetId());
+    if (copy.m_nStep == STEP_COPY_SEND_VERIFY_LIST && (onDestination || !betweenSites)) {
+        if (SentListedSize(c, copy)) {
+            RemoteFileSent(c, copy);
+        }
+        return;
+    }
     if (onDestination) {
         if (copy.m_nStep != STEP_COPY_FILE_STANDBY) {
             c.Fail(K::RESULT_FAILED, 0, {});
@@ -485,7 +787,7 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         return;
     case STEP_COPY_RECV_RETR:
         if (code == 125 || code == 150) {
-            ReceiveStarted(c, lines);
+            ReceiveStarted(c, copy, lines);
             return;
         }
         if (!ReceiveFinished(c, copy, lines, code,
@@ -522,16 +824,11 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         if (!SendFinished(c, copy, lines, code)) {
             return;
         }
-        DropTempFile(copy);
-        if (!copy.IsMove()) {
-            c.FinishAction();
-        } else if (betweenSites) {
-            c.SetStep(copy, STEP_COPY_MOVED_STANDBY);
-            if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_nConnection)) {
-                c.Fail(K::RESULT_FAILED, 0, Why("The source site is no longer connected."));
-            }
-        } else {
-            DeleteRemoteSource(c, copy, false);
+        VerifySent(c, copy, [&] { RemoteFileSent(c, copy); });
+        return;
+    case STEP_COPY_SEND_VERIFY:
+        if (SentSizeReply(c, copy, lines, code)) {
+            RemoteFileSent(c, copy);
         }
         return;
     default:
@@ -542,23 +839,42 @@ void ReplyRemoteFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
 
 // --- Folders -----------------------------------------------------------------------------
 
-// The content of a local folder, read for an upload. Links are listed as
-// files, so that a link to a folder cannot lead the copy round in circles.
-std::unique_ptr<CFTPFolderContent> ReadLocalFolder(const CFTPFile& folder) {
+// The content of a local folder, read for an upload; null with the reason
+// in `error` when it cannot be read. Links are not followed into folders
+// (that could lead the copy round in circles): a link to a folder, or one
+// that leads nowhere, is left out with a note; a link to a file is sent as
+// the file.
+std::unique_ptr<CFTPFolderContent> ReadLocalFolder(CFTPRemoteManager& c, const CFTPFile& folder,
+                                                   std::string& error) {
     auto content = std::make_unique<CFTPFolderContent>(folder);
     const std::string path = folder.GetPath();
     DIR* dir = ::opendir(path.c_str());
     if (!dir) {
-        return content;
+        error = SystemError("Cannot read the folder", path);
+        return nullptr;
     }
+    errno = 0;
     while (dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") {
             continue;
         }
+        const std::string full = path + "/" + name;
         struct stat st {};
-        if (::lstat((path + "/" + name).c_str(), &st) != 0) {
+        if (::lstat(full.c_str(), &st) != 0) {
             continue;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target {};
+            if (::stat(full.c_str(), &target) != 0) {
+                c.PostNote(full + " is a link that leads nowhere; it is left out.");
+                continue;
+            }
+            if (S_ISDIR(target.st_mode)) {
+                c.PostNote(full + " is a link to a folder; it is not followed.");
+                continue;
+            }
+            st = target;
         }
         content->Add(name, !S_ISDIR(st.st_mode), st.st_mtime, static_cast<FileSize>(st.st_size),
                      std::string());
@@ -572,9 +888,36 @@ std::unique_ptr<CFTPAction> MakeEnsureDestination(const CFTPActionCopy& copy) {
                                             true, false);
 }
 
+// The listing of a remote source folder, which also learns where the folder
+// really is (a link may lead back into the copy).
 std::unique_ptr<CFTPAction> MakeListSource(const CFTPActionCopy& copy) {
-    return std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, copy.m_pSource.get(),
-                                           true, false);
+    auto dir = std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, copy.m_pSource.get(),
+                                               true, false);
+    dir->m_bLearnRealPath = true;
+    return dir;
+}
+
+// The real path of the listed source folder; "" when not known.
+std::string ListedRealPath(const CFTPActionCopy& copy) {
+    if (!copy.m_pSubAction || copy.m_pSubAction->m_nKind != K::KIND_DIR) {
+        return {};
+    }
+    return static_cast<const CFTPActionDir&>(*copy.m_pSubAction).m_strRealPath;
+}
+
+// A remote folder whose real path is one the copy is inside already (a link
+// to an ancestor): true (and the action has ended) when it is skipped.
+bool SkipsALoop(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    const std::string real = ListedRealPath(copy);
+    if (real.empty() || std::find(copy.m_arrAncestorPaths.begin(), copy.m_arrAncestorPaths.end(),
+                                  real) == copy.m_arrAncestorPaths.end()) {
+        return false;
+    }
+    c.PostNote(copy.m_pSource->GetPath(true) + " leads back to " + real +
+               ", which this copy is in already; it is skipped.");
+    copy.DeleteSubAction();
+    c.FinishAction();
+    return true;
 }
 
 // Step 52: one child copy per listed entry.
@@ -588,11 +931,17 @@ void CopyChildren(CFTPRemoteManager& c, CFTPActionCopy& copy,
         c.Fail(K::RESULT_FAILED, 0, {});
         return;
     }
+    std::vector<std::string> ancestors = copy.m_arrAncestorPaths;
+    const std::string real = ListedRealPath(copy);
+    if (!real.empty()) {
+        ancestors.push_back(real);
+    }
     c.SetStep(copy, STEP_COPY_CHILDREN);
     auto make = [&](const CFTPFile& item) {
         auto destination = copy.MakeChildDestination(item);
         auto child = std::make_unique<CFTPActionCopy>(copy.m_nID, copy.m_pCallerData, &item,
                                                       destination.get(), copy.m_nCopyKind);
+        child->m_arrAncestorPaths = ancestors;
         if (copy.IsMove()) {
             copy.LinkChild(*child);
             c.GetManager()->PushFront(&c, std::move(child));
@@ -613,6 +962,32 @@ void CopyChildren(CFTPRemoteManager& c, CFTPActionCopy& copy,
     }
     c.SetStep(copy, STEP_COPY_WAIT_CHILDREN);
     c.m_pAction = nullptr;
+}
+
+// The local folder of a download, made once the remote one has been listed
+// (nothing is made for a folder that turns out not to be there); false when
+// the action has failed.
+bool MakeLocalFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    const std::string path = copy.m_pDest->GetPath();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            c.Fail(K::RESULT_FAILED, 0,
+                   Why(path + " is a symbolic link; nothing is written through it."));
+            return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            c.Fail(K::RESULT_FAILED, 0,
+                   Why("A file named " + path + " stands where the folder should go."));
+            return false;
+        }
+        return true;
+    }
+    if (!c.GetFrontEnd().localFiles || !c.GetFrontEnd().localFiles->EnsureLocalFolder(path)) {
+        c.Fail(K::RESULT_FAILED, 0, Why(SystemError("Cannot create the folder", path)));
+        return false;
+    }
+    return true;
 }
 
 // Step 54: a move waits for its children, then removes the source folder.
@@ -648,9 +1023,6 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     switch (copy.m_nStep) {
     case STEP_COPY_FIRST:
         if (kind == K::COPY_DOWNLOAD) {
-            c.SetStep(copy, STEP_COPY_MAKE_DEST);
-            const std::string path = copy.m_pDest->GetPath();
-            struct stat st {};
             if (!IsSafeLocalName(copy.m_pSource->GetName()) ||
                 !IsSafeLocalName(copy.m_pDest->GetName())) {
                 c.Fail(K::RESULT_FAILED, 0,
@@ -658,18 +1030,10 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
                            "\" cannot be used for a local folder; it was not copied."));
                 return;
             }
-            if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-                c.Fail(K::RESULT_FAILED, 0,
-                       Why(path + " is a symbolic link; nothing is written through it."));
-                return;
-            }
-            if (!c.GetFrontEnd().localFiles ||
-                !c.GetFrontEnd().localFiles->EnsureLocalFolder(path)) {
-                c.Fail(K::RESULT_FAILED, 0, Why(SystemError("Cannot create the folder", path)));
-                return;
-            }
-            c.SetStep(copy, STEP_COPY_DEST_READY);
-            c.m_pAction = nullptr;
+            // The remote folder is listed first: the local one is made only
+            // for a folder that is there.
+            c.SetStep(copy, STEP_COPY_LIST_SOURCE);
+            RunSub(c, copy, MakeListSource(copy));
         } else if (kind == K::COPY_SITE_TO_SITE) {
             c.SetStep(copy, STEP_COPY_FOLDER_STANDBY);
             if (!c.GetManager()->HandOver(&c, copy.m_pDest->m_nConnection)) {
@@ -692,7 +1056,13 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         copy.DeleteSubAction();
         if (kind == K::COPY_UPLOAD) {
             c.SetStep(copy, STEP_COPY_LIST_SOURCE);
-            CopyChildren(c, copy, ReadLocalFolder(*copy.m_pSource));
+            std::string error;
+            auto local = ReadLocalFolder(c, *copy.m_pSource, error);
+            if (!local) {
+                c.Fail(K::RESULT_FAILED, 0, Why(error));
+                return;
+            }
+            CopyChildren(c, copy, std::move(local));
         } else if (kind == K::COPY_SITE_TO_SITE) {
             c.SetStep(copy, STEP_COPY_DEST_READY);
             if (!c.GetManager()->HandOver(&c, copy.m_pSource->m_nConnection)) {
@@ -708,6 +1078,12 @@ void StartFolder(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         RunSub(c, copy, MakeListSource(copy));
         return;
     case STEP_COPY_LIST_SOURCE:
+        if (SubSucceeded(copy) && SkipsALoop(c, copy)) {
+            return;
+        }
+        if (kind == K::COPY_DOWNLOAD && SubSucceeded(copy) && !MakeLocalFolder(c, copy)) {
+            return;
+        }
         CopyChildren(c, copy, nullptr);
         return;
     case STEP_COPY_WAIT_CHILDREN:

@@ -1,6 +1,7 @@
 #include "platform/local_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +15,8 @@ bool LocalFile::Open(const std::string& path, Mode mode, bool noFollow) {
     int flags = O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
     switch (mode) {
     case Mode::Read:
-        flags |= O_RDONLY;
+        // A FIFO would make open() wait for its writer.
+        flags |= O_RDONLY | O_NONBLOCK;
         break;
     case Mode::CreateWrite:
         flags |= O_WRONLY | O_CREAT | O_TRUNC;
@@ -34,6 +36,15 @@ bool LocalFile::Open(const std::string& path, Mode mode, bool noFollow) {
     m_fd = fd;
     m_path = path;
     return true;
+}
+
+bool LocalFile::IsRegular() const {
+    struct stat st {};
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool LocalFile::Truncate(FileSize length) {
+    return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(length)) == 0;
 }
 
 void LocalFile::Close() {
@@ -121,6 +132,39 @@ std::string MakeTempFile(const std::string& prefix) {
     }
     ::close(fd);
     return std::string(buffer.data());
+}
+
+namespace {
+
+// The process's umask, read without changing it.
+mode_t CurrentUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    mode_t mask = 022;
+    if (status) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        }
+        std::fclose(status);
+    }
+    return mask;
+}
+
+} // namespace
+
+std::string MakeSiblingFile(const std::string& folder, const std::string& stem) {
+    std::string path = folder + "/." + stem + "-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    ::fchmod(fd, 0666 & ~CurrentUmask());
+    ::close(fd);
+    return path;
 }
 
 } // namespace qb

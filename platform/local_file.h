@@ -11,7 +11,7 @@ namespace qb {
 class LocalFile {
 public:
     enum class Mode {
-        Read,           // existing file, read only
+        Read,           // existing file, read only; never waits to open (a FIFO)
         CreateWrite,    // create or truncate, write only
         ReadWrite,      // existing file, read and write (resume)
         CreateExclusive // new file that must not exist yet (mode 0600)
@@ -35,6 +35,9 @@ public:
     bool WriteAll(const void* data, std::size_t size);
     bool Seek(FileSize offset);
     bool Length(FileSize& out) const;
+    // A regular file (not a pipe, a FIFO or a device).
+    bool IsRegular() const;
+    bool Truncate(FileSize length);
 
 private:
     int m_fd = -1;
@@ -48,5 +51,10 @@ std::string PrivateTempFolder();
 // Creates a new empty file with a unique name in the private temporary
 // folder, exclusively and with mode 0600; returns its path, or "" on failure.
 std::string MakeTempFile(const std::string& prefix);
+
+// Creates a new empty file with a unique hidden name in `folder` that starts
+// with `stem`, exclusively, with the permissions a new file gets (0666 less
+// the umask); returns its path, or "" (errno set) on failure.
+std::string MakeSiblingFile(const std::string& folder, const std::string& stem);
 
 } // namespace qb

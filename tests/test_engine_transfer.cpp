@@ -5,9 +5,11 @@
 #include "tests/support/recorders.h"
 #include "tests/support/script_server.h"
 
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,10 +106,10 @@ TEST_P(TransferModes, DownloadAndUpload) {
     server.SendData("RETR /pub/big.bin", payload, "150 Opening (300000 bytes)");
     server.On("TYPE I", "200 OK");
     passive ? server.Pasv() : server.Port();
-    server.ReceiveData("STOR /in/up.bin");
+    server.ReceiveData("STOR /in/up.bin").On("SIZE /in/up.bin", "213 10");
     server.On("TYPE I", "200 OK");
     passive ? server.Pasv() : server.Port();
-    server.ReceiveData("STOR /in/empty");
+    server.ReceiveData("STOR /in/empty").On("SIZE /in/empty", "213 0");
     CFTPRemoteManager* c = Connect(passive);
     CFTPFile source("pub/big.bin", c->Ref(), true);
     CFTPFile dest(local + "/big.bin", {}, true);
@@ -141,11 +143,13 @@ TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     Login();
     // Two files of one operation onto existing local files, then another
     // operation: "Resume All" holds for the first operation only.
-    server.On("TYPE I", "200 OK").Port().On("REST 5", "350 Restarting");
+    // Resumes ask for the remote size first (the items come without one);
+    // a fresh download without a size in its 150 reply asks after it.
+    server.On("TYPE I", "200 OK").On("SIZE /a", "213 10").Port().On("REST 5", "350 Restarting");
     server.SendData("RETR /a", "-more");
-    server.On("TYPE I", "200 OK").Port().On("REST 3", "350 Restarting");
+    server.On("TYPE I", "200 OK").On("SIZE /b", "213 8").Port().On("REST 3", "350 Restarting");
     server.SendData("RETR /b", "-rest");
-    server.On("TYPE I", "200 OK").Port().SendData("RETR /a", "fresh");
+    server.On("TYPE I", "200 OK").Port().SendData("RETR /a", "fresh").On("SIZE /a", "213 5");
     CFTPRemoteManager* c = Connect();
     WriteFile(local + "/a", "start");
     WriteFile(local + "/b", "old");
@@ -160,9 +164,8 @@ TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     EXPECT_EQ(ReadFile(local + "/b"), "old-rest");
     EXPECT_EQ(fe.Events().Count("AskOverwrite"), 1u);
     EXPECT_EQ(fe.Events().Count("AskOverwrite " + local + "/a <- 127.0.0.1 : a resumable"), 1u);
-    ASSERT_NE(manager->Copy(items.GetAt(0), items.GetAt(0) == nullptr ? nullptr : &folder, nullptr,
-                            false),
-              0u);
+    CFTPFile again(local + "/a", {}, true);
+    ASSERT_NE(manager->Copy(items.GetAt(0), &again, nullptr, false), 0u);
     ASSERT_TRUE(WaitOps(3));
     EXPECT_EQ(fe.Events().Count("AskOverwrite"), 2u) << "the next operation asks again";
     EXPECT_EQ(server.Mismatch(), "");
@@ -170,7 +173,8 @@ TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
 
 TEST_F(Transfer, SkipAndRefusedResume) {
     Login();
-    server.On("TYPE I", "200 OK").Port().On("REST 4", "502 REST not implemented");
+    server.On("TYPE I", "200 OK").On("SIZE /r", "213 10");
+    server.Port().On("REST 4", "502 REST not implemented");
     server.SendData("RETR /r", "whole file");
     CFTPRemoteManager* c = Connect();
     WriteFile(local + "/s", "keep");
@@ -216,7 +220,7 @@ TEST_F(Transfer, MoveWithinASiteGoesThroughATemporaryFile) {
     Login();
     server.On("TYPE I", "200 OK").Port().SendData("RETR /a/f", "content");
     server.On("TYPE I", "200 OK").Port().ReceiveData("STOR /b/f");
-    server.On("DELE /a/f", "250 Deleted");
+    server.On("SIZE /b/f", "213 7").On("DELE /a/f", "250 Deleted");
     CFTPRemoteManager* c = Connect();
     CFTPFile source("a/f", c->Ref(), true);
     CFTPFile dest("b/f", c->Ref(), true);
@@ -230,11 +234,12 @@ TEST_F(Transfer, MoveWithinASiteGoesThroughATemporaryFile) {
 
 TEST_F(Transfer, AFolderDownloadsWithItsContent) {
     Login();
-    server.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Port();
+    server.On("CWD /pub", "250 OK").On("PWD", "257 \"/pub\"").On("TYPE A", "200 OK").Port();
     server.SendData("LIST", "drwxr-xr-x 2 u g 0 Jan 1 2020 sub\r\n"
                             "-rw-r--r-- 1 u g 1 Jan 1 2020 one\r\n"
                             "-rw-r--r-- 1 u g 1 Jan 1 2020 two\r\n");
-    server.On("CWD /pub/sub", "250 OK").On("TYPE A", "200 OK").Port();
+    server.On("CWD /pub/sub", "250 OK").On("PWD", "257 \"/pub/sub\"");
+    server.On("TYPE A", "200 OK").Port();
     server.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 1 2020 deep\r\n");
     server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/sub/deep", "d");
     server.On("TYPE I", "200 OK").Port().SendData("RETR /pub/two", "2");
@@ -275,28 +280,46 @@ TEST_F(Transfer, DownloadsNeverWriteThroughLinksOrOutsideTheFolder) {
     EXPECT_EQ(AfterLogin(), Commands{}) << "nothing was asked of the server";
 }
 
-TEST_F(Transfer, AFullDiskFailsTheDownload) {
+// A local write that fails (a full disk; here a file size limit) fails the
+// download with the reason. Devices are never written to: /dev/full is
+// refused before anything is asked of the server.
+TEST_F(Transfer, AFullDiskFailsTheDownloadAndDevicesAreNotReplaced) {
     Login();
-    struct stat st {};
-    if (::stat("/dev/full", &st) != 0) {
-        GTEST_SKIP() << "no /dev/full";
-    }
-    test::ScriptServer::Step retr;
     server.On("TYPE I", "200 OK").Port();
     server.SendData("RETR /big", std::string(1 << 20, 'z'), "150 Go", "226 Done");
     server.On("ABOR", std::vector<std::string>{"225 No transfer to abort"});
     server.On("NOOP", "200 NOOP ok");
     CFTPRemoteManager* c = Connect();
-    fe.ScriptOverwrite({Q::OVERWRITE});
     CFTPFile source("big", c->Ref(), true);
-    CFTPFile dest("/dev/full", {}, true);
+    struct stat st {};
+    if (::stat("/dev/full", &st) == 0) {
+        fe.ScriptOverwrite({Q::OVERWRITE});
+        CFTPFile device("/dev/full", {}, true);
+        ASSERT_NE(manager->Copy(&source, &device, nullptr, false), 0u);
+        ASSERT_TRUE(WaitOps(2));
+        ASSERT_EQ(fe.Questions().size(), 1u);
+        EXPECT_NE(fe.Questions()[0].find("is not a regular file"), std::string::npos);
+        ASSERT_EQ(::stat("/dev/full", &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device is still there";
+    }
+    const std::size_t before = fe.Questions().size();
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    CFTPFile dest(local + "/big", {}, true);
+    const std::size_t ops = fe.Events().Count("Idle");
     ASSERT_NE(manager->Copy(&source, &dest, nullptr, false), 0u);
-    ASSERT_TRUE(WaitOps(2));
-    auto ev = fe.Events().Events();
-    ASSERT_EQ(fe.Questions().size(), 1u)
-        << ::testing::PrintToString(std::vector<std::string>(ev.end() - 20, ev.end()));
-    EXPECT_NE(fe.Questions()[0].find("Failed to write the local file"), std::string::npos)
-        << fe.Questions()[0];
+    const bool ended = WaitOps(ops + 1);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(fe.Questions().size(), before + 1);
+    EXPECT_NE(fe.Questions().back().find("Failed to write the local file"), std::string::npos)
+        << fe.Questions().back();
+    EXPECT_EQ(server.Mismatch(), "");
 }
 
 TEST_F(Transfer, DeleteAFolderTreeInOrder) {
@@ -353,6 +376,7 @@ TEST_F(Transfer, AFileMovesBetweenTwoSites) {
         .On("SYST", "215 UNIX");
     other.On("PWD", "257 \"/home/v\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
     other.On("TYPE I", "200 OK").Port().ReceiveData("STOR /home/v/in/f");
+    other.On("SIZE /home/v/in/f", "213 7");
     other.Start();
     server.On("TYPE I", "200 OK").Port().SendData("RETR /out/f", "between");
     server.On("DELE /out/f", "250 Deleted");
@@ -413,19 +437,26 @@ TEST_F(Transfer, EveryOverwriteAnswer) {
         const bool resumeFirst = c.answer == Q::RESUME || c.answer == Q::RESUME_ALL;
         const bool takeFirst = c.answer != Q::SKIP && c.answer != Q::SKIP_ALL;
         const bool takeSecond = c.answer == Q::OVERWRITE_ALL || c.answer == Q::RESUME_ALL;
-        if (takeFirst) {
-            s.On("TYPE I", "200 OK").Port();
+        // A resume asks for the remote size first, a fresh download after.
+        auto take = [&](const std::string& name) {
+            s.On("TYPE I", "200 OK");
+            if (resumeFirst) {
+                s.On("SIZE /" + name, "213 10");
+            }
+            s.Port();
             if (resumeFirst) {
                 s.On("REST 5", "350 OK");
             }
-            s.SendData("RETR /a", "new-a");
+            s.SendData("RETR /" + name, "new-" + name);
+            if (!resumeFirst) {
+                s.On("SIZE /" + name, "213 5");
+            }
+        };
+        if (takeFirst) {
+            take("a");
         }
         if (takeSecond) {
-            s.On("TYPE I", "200 OK").Port();
-            if (resumeFirst) {
-                s.On("REST 5", "350 OK");
-            }
-            s.SendData("RETR /b", "new-b");
+            take("b");
         }
         s.Start();
         WriteFile(local + "/a", "old-a");
@@ -490,7 +521,7 @@ TEST_F(Transfer, StoppedTransfersAreAbortedAndAcknowledged) {
 
 TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
     Login();
-    server.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Port();
+    server.On("CWD /d", "250 OK").On("PWD", "257 \"/d\"").On("TYPE A", "200 OK").Port();
     server.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 1 2020 f1\r\n"
                             "-rw-r--r-- 1 u g 1 Jan 1 2020 f2\r\n");
     server.On("TYPE I", "200 OK").Port().SendData("RETR /d/f2", "2").On("DELE /d/f2", "250 OK");
@@ -510,13 +541,13 @@ TEST_F(Transfer, AMovedFolderWithAFailedChildStays) {
 
 TEST_F(Transfer, AHostileListingWritesNothingOutsideTheFolder) {
     Login();
-    server.On("CWD /h", "250 OK").On("TYPE A", "200 OK").Port();
+    server.On("CWD /h", "250 OK").On("PWD", "257 \"/h\"").On("TYPE A", "200 OK").Port();
     static const char kHostile[] = "-rw-r--r-- 1 u g 1 Jan 1 2020 ../x\r\n"
                                    "-rw-r--r-- 1 u g 1 Jan 1 2020 a/b\r\n"
                                    "drwxr-xr-x 1 u g 1 Jan 1 2020 .\r\n"
                                    "lrwxrwxrwx 1 u g 1 Jan 1 2020 .. -> /etc\r\n"
                                    "-rw-r--r-- 1 u g 1 Jan 1 2020 nul\0name\r\n"
-                                   "-rw-r--r-- 1 u g 1 Jan 1 2020 ok\r\n";
+                                   "-rw-r--r-- 1 u g 4 Jan 1 2020 ok\r\n";
     server.SendData("LIST", std::string(kHostile, sizeof kHostile - 1));
     server.On("TYPE I", "200 OK").Port().SendData("RETR /h/ok", "fine");
     CFTPRemoteManager* c = Connect();
@@ -532,7 +563,9 @@ TEST_F(Transfer, AHostileListingWritesNothingOutsideTheFolder) {
     EXPECT_NE(::lstat((local + "/x").c_str(), &st), 0);
     EXPECT_NE(::lstat((local + "/inner/h/a").c_str(), &st), 0);
     for (const auto& q : fe.Questions()) {
-        EXPECT_NE(q.find("cannot be used for a local file"), std::string::npos) << q;
+        EXPECT_TRUE(q.find("cannot be used for a local file") != std::string::npos ||
+                    q.find("cannot be sent to the server") != std::string::npos)
+            << q;
     }
 }
 

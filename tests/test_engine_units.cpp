@@ -111,15 +111,20 @@ TEST(CommandLine, PathRules) {
         {K::CMD_RNFR, "pub/old", false, 8, "D:[S]", false, "RNFR D:[S.pub.old]"},
         {K::CMD_RNFR, "pub/old", true, 8, "D:[S]", false, "RNFR D:[S.pub]old"},
         {K::CMD_DELE, "a.txt", true, 8, "D:[S]", false, "DELE D:[S]a.txt"},
-        // A line end in a name cannot start a second command.
-        {K::CMD_DELE, "a\r\nDELE b", true, 0, "", false, "DELE /aDELE b"},
+        {K::CMD_SIZE, "pub/a", true, 0, "/home/u", false, "SIZE /home/u/pub/a"},
+        {K::CMD_SIZE, "pub/a", true, 8, "D:[S]", false, "SIZE D:[S.pub]a"},
+        {K::CMD_NOOP, "", true, 0, "/x", false, "NOOP"},
+        // A line end in a name cannot start a second command, nor cut the
+        // name: nothing is sent.
+        {K::CMD_DELE, "a\r\nDELE b", true, 0, "", false, ""},
+        {K::CMD_RETR, "a\rb", true, 0, "", false, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(BuildCommandLine(c.code, c.argument, c.split, c.server, c.home, c.asGiven),
                   c.line)
             << c.line;
     }
-    EXPECT_EQ(BuildCommandLine(23, "x", true, 0, "", false), "");
+    EXPECT_EQ(BuildCommandLine(K::CMD_COUNT, "x", true, 0, "", false), "");
     EXPECT_EQ(BuildCommandLine(-1, "x", true, 0, "", false), "");
 }
 

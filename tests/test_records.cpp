@@ -106,7 +106,7 @@ TEST(RemoteItem, NewItemsStartAtTheYearsFirstDay) {
     EXPECT_EQ(t.month, 1);
     EXPECT_EQ(t.day, 1);
     EXPECT_EQ(t.hour, 0);
-    EXPECT_EQ(item.m_nSize, 0u);
+    EXPECT_EQ(item.m_nSize, kUnknownSize) << "a size comes only from a listing or the disk";
 }
 
 TEST(FolderContent, AddSortsByKindAndKeepsOrder) {

@@ -426,7 +426,11 @@ class Transfers(unittest.TestCase):
                         rc, _, err = run(mode, "--resume", "--log", "get", url + "/blob.bin",
                                          local)
                         self.assertEqual(rc, 0, err)
-                        self.assertIn(f"\nREST {cut}\n", err)
+                        if cut == len(self.payload) and "complete already" in err:
+                            # A server that tells the size: nothing is asked for.
+                            self.assertNotIn("\nRETR ", err)
+                        else:
+                            self.assertIn(f"\nREST {cut}\n", err)
                         self.assertEqual(sha256(local), hashlib.sha256(self.payload).hexdigest())
 
     def test_text_mode_download_restarts_instead_of_resuming(self):
