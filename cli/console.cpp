@@ -1,5 +1,6 @@
 #include "console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <type_traits>
@@ -18,12 +19,31 @@ std::string WithoutTrailingBreaks(std::string text) {
 
 } // namespace
 
+std::string TerminalSafe(const std::string& text) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if ((byte < 0x20 && ch != '\n' && ch != '\t') || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+namespace {} // namespace
+
 Console::Console(std::ostream& err, bool logDialogue)
     : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()) {}
 
 void Console::Print(const std::string& text) {
     EndProgress();
-    m_err << text << '\n';
+    m_err << TerminalSafe(text) << '\n';
     m_err.flush();
 }
 
@@ -83,6 +103,15 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
                 if (e.report.id == id) {
                     if (!e.report.succeeded) {
                         m_outcome.failed = true;
+                    }
+                    // A failure that asked nothing (a listing at login that
+                    // failed) is still told.
+                    for (const std::string& message : e.report.messages) {
+                        if (std::find(m_outcome.messages.begin(), m_outcome.messages.end(),
+                                      message) == m_outcome.messages.end()) {
+                            m_outcome.messages.push_back(message);
+                            Print("qbftp: " + WithoutTrailingBreaks(message));
+                        }
                     }
                     done = true;
                 }

@@ -16,6 +16,10 @@
 
 namespace qb::cli {
 
+// Control characters (other than line breaks and tabs) shown as \xNN, so
+// that what a server sends never reaches the terminal raw.
+std::string TerminalSafe(const std::string& text);
+
 class Console : public IQuestions {
 public:
     Console(std::ostream& err, bool logDialogue);

@@ -51,8 +51,10 @@ const char* const kUsage =
     "  --passive       passive data connections (the default)\n"
     "  --active        active data connections (the server connects back)\n"
     "  --log           print the FTP dialogue on stderr (the password hidden)\n"
-    "  --timeout SECS  give up after SECS seconds without activity (0: never;\n"
-    "                  default 60)\n"
+    "  --timeout SECS  give up when the server is silent for SECS seconds (0:\n"
+    "                  never; default 60)\n"
+    "  --retries N     try a connect the server turns away N more times\n"
+    "                  (default 3)\n"
     "  --json          ls: one JSON object per entry\n"
     "  -r, --recursive get, put, cp, mv, rm: whole folders\n"
     "  --overwrite     replace existing local files without asking\n"
@@ -80,6 +82,7 @@ struct Options {
     int transferMode = -1; // a profile transfer mode, or -1 for the profile's own
     std::string profile;   // the profile file; empty: the default one
     long timeout = 60;
+    long retries = 3; // a connect the server turns away is tried this often again
     std::string command;
     std::vector<std::string> args;
 };
@@ -131,6 +134,18 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                     return false;
                 }
                 o.profile = argv[++i];
+            } else if (a == "--retries") {
+                if (i + 1 >= argv.size()) {
+                    err << "qbftp: --retries needs a number\n";
+                    return false;
+                }
+                char* end = nullptr;
+                const std::string& v = argv[++i];
+                o.retries = std::strtol(v.c_str(), &end, 10);
+                if (v.empty() || *end != '\0' || o.retries < 0 || o.retries > 1000) {
+                    err << "qbftp: bad --retries value: " << v << "\n";
+                    return false;
+                }
             } else if (a == "--timeout") {
                 if (i + 1 >= argv.size()) {
                     err << "qbftp: --timeout needs a number of seconds\n";
@@ -416,9 +431,10 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     } else {
         out << f.m_nSize;
     }
-    out << ' ' << IsoLocalTime(f.m_time) << ' ' << f.GetName();
+    // Names come from the server: no control character reaches a terminal.
+    out << ' ' << IsoLocalTime(f.m_time) << ' ' << TerminalSafe(f.GetName());
     if (!f.m_strLink.empty()) {
-        out << " -> " << f.m_strLink;
+        out << " -> " << TerminalSafe(f.m_strLink);
     }
     out << '\n';
 }
@@ -759,6 +775,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     Console console(err, options.log);
     EngineOptions engine;
     engine.replyTimeout = std::chrono::seconds(options.timeout);
+    engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
     CFTPSession session(&console, engine);
     // qbftp reads the profile and never writes it.
     session.SetSaveProfileAtExit(false);

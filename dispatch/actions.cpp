@@ -130,9 +130,14 @@ bool CFTPAction::ChildrenOK() const {
     return m_children ? m_children->ok.load() : true;
 }
 
+bool CFTPAction::CanRestartConnect() const {
+    return m_nKind == KIND_CONNECT && !IsCancelled() &&
+           !static_cast<const CFTPActionConnect*>(this)->m_bNoRestart &&
+           (m_nStep == STEP_TRY_CONNECT || m_nStep == STEP_WELCOME || m_nStep == STEP_USER);
+}
+
 bool CFTPAction::RestartConnect() {
-    if (m_nKind != KIND_CONNECT || IsCancelled() ||
-        (m_nStep != STEP_TRY_CONNECT && m_nStep != STEP_WELCOME && m_nStep != STEP_USER)) {
+    if (!CanRestartConnect()) {
         return false;
     }
     m_nStep = STEP_TRY_CONNECT;

@@ -119,6 +119,8 @@ public:
     bool ChildrenOK() const;
     // A connect at step 1, 7 or 8 that is not cancelled starts over.
     bool RestartConnect();
+    // Whether RestartConnect would start this action over.
+    bool CanRestartConnect() const;
 
     bool IsCancelled() const { return m_bCancelled.load(std::memory_order_acquire); }
     void Cancel() { m_bCancelled.store(true, std::memory_order_release); }
@@ -171,6 +173,7 @@ public:
     std::uint32_t m_nPort;
     ConnectionId m_nConnection = kNoConnection; // the connection, recorded by the manager
     bool m_bProbeTypeSent = false;              // "TYPE I" went before the "REST" probe
+    bool m_bNoRestart = false; // the server is no FTP server: trying again is pointless
 };
 
 // The folder actions share one shape: an optional folder and two flags.

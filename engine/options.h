@@ -15,6 +15,9 @@ struct EngineOptions {
     // "USER" starts over after this pause, doubled each time up to the cap.
     std::chrono::milliseconds restartFirstDelay{1000};
     std::chrono::milliseconds restartMaxDelay{30000};
+    // How many times a connect is tried in all before it fails (0: until it
+    // gets through or is stopped).
+    unsigned maxConnectAttempts = 0;
     // How long a transfer that sent "ABOR" waits for the server's answer.
     std::chrono::milliseconds abortWaitLimit{10000};
     // How long the server may stay silent while an answer is awaited: a

@@ -334,7 +334,11 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
         return;
     }
     if (code == 0) {
-        // Not a reply any step accepts (one too long to be read).
+        // Not a reply any step accepts (one too long to be read, or no FTP
+        // at all): a connect does not try again.
+        if (m_pAction->m_nKind == KIND_CONNECT) {
+            static_cast<CFTPActionConnect&>(*m_pAction).m_bNoRestart = true;
+        }
         Fail(RESULT_FAILED, 0, lines.empty() ? ReplyLines{} : ReplyLines{lines.back()});
         return;
     }
@@ -372,15 +376,27 @@ void CFTPRemoteManager::EndAbortWait() {
 
 void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,
                              const ReplyLines& replyLines) {
-    if (m_pAction && m_pAction->RestartConnect()) {
-        m_pAction = nullptr;
-        ScheduleRestart();
-        return;
-    }
     if (!m_pAction) {
         return;
     }
-    m_pAction->SetResult(result, replyLines);
+    ReplyLines shown = replyLines;
+    if (m_pAction->CanRestartConnect()) {
+        ++m_nConnectFailures;
+        std::string why;
+        for (const auto& line : replyLines) {
+            why += (why.empty() ? "" : " ") + line;
+        }
+        const unsigned limit = m_options.maxConnectAttempts;
+        if (limit == 0 || m_nConnectFailures < limit) {
+            m_pAction->RestartConnect();
+            m_pAction = nullptr;
+            ScheduleRestart(why);
+            return;
+        }
+        shown.push_back("Gave up after " + std::to_string(m_nConnectFailures) +
+                        (m_nConnectFailures == 1 ? " attempt." : " attempts."));
+    }
+    m_pAction->SetResult(result, shown);
     if (m_pAction->ShouldReportFailure() && !m_pAction->IsCancelled() && !IsStopRequested()) {
         // The action ends only after the user has closed the message (or a
         // stop has closed it).
@@ -389,7 +405,7 @@ void CFTPRemoteManager::Fail(std::uint16_t result, unsigned /*replyCode*/,
     FinishAction();
 }
 
-void CFTPRemoteManager::ScheduleRestart() {
+void CFTPRemoteManager::ScheduleRestart(const std::string& why) {
     if (m_pCtrlSocket) {
         m_pCtrlSocket->Close();
     }
@@ -398,7 +414,8 @@ void CFTPRemoteManager::ScheduleRestart() {
                          : std::min(m_restartDelay * 2, m_options.restartMaxDelay);
     m_restartDue = std::chrono::steady_clock::now() + m_restartDelay;
     const auto ms = m_restartDelay.count();
-    PostNote("Connection failed; trying again in " +
+    PostNote("Connection failed" + (why.empty() ? std::string() : " (" + why + ")") +
+             "; trying again in " +
              (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s." : std::to_string(ms) + " ms."));
     PostDelayed(m_restartDelay, RMM_NEXT);
 }
@@ -410,6 +427,7 @@ void CFTPRemoteManager::FinishAction() {
     if (m_pAction->m_nKind == KIND_CONNECT) {
         m_restartDelay = std::chrono::milliseconds(0);
         m_restartDue = {};
+        m_nConnectFailures = 0;
     }
     m_pAction->SetStep(m_frontEnd.Status(), IsStopping() ? 0 : GetStatusLane(), STEP_DONE);
     if (m_pAction->m_bAbortSent) {

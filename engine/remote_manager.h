@@ -181,7 +181,8 @@ private:
     void OnReply(const ReplyLines& lines, unsigned code);
     const ActionHandlers* HandlersFor(const CFTPAction& action) const;
 
-    void ScheduleRestart();
+    // `why` is what went wrong, for the note that tells of the next try.
+    void ScheduleRestart(const std::string& why);
     void OnReplyTimeout(std::uintptr_t serial);
     // After "ABOR" the server may still send replies for the broken-off
     // transfer: "NOOP" goes out and everything up to its "200" is read and
@@ -208,6 +209,7 @@ private:
     bool m_bLostReported = false;
     const EngineOptions m_options;
     std::chrono::milliseconds m_restartDelay{0};
+    unsigned m_nConnectFailures = 0; // of the connect under way
     std::chrono::steady_clock::time_point m_restartDue{};
     std::atomic<int> m_nStatusLane{1};
     const FrontEnd m_frontEnd;

@@ -79,6 +79,7 @@ void CReplyReader::Reset() {
     m_lineTruncated = false;
     m_replyTooLong = false;
     m_afterLf = false;
+    m_bAnyLine = false;
 }
 
 void CReplyReader::EndLine(std::vector<Reply>& out) {
@@ -86,6 +87,19 @@ void CReplyReader::EndLine(std::vector<Reply>& out) {
         return;
     }
     const unsigned code = LineCode(m_strLine);
+    const bool first = !m_bAnyLine;
+    m_bAnyLine = true;
+    if (first && code == 0) {
+        // An FTP server's first words are a reply; this one speaks another
+        // protocol (an SSH banner, a web server).
+        Reply reply;
+        reply.lines.push_back(std::move(m_strLine));
+        reply.notFtp = true;
+        out.push_back(std::move(reply));
+        m_strLine.clear();
+        m_lineTruncated = false;
+        return;
+    }
     const bool final = code != 0 && (m_strLine.size() == 3 || m_strLine[3] == ' ');
     // Keep the first lines of an overlong reply and always its final line.
     if (m_lineTruncated) {
@@ -221,7 +235,13 @@ void CFTPCtrlSocket::OnReceive() {
         m_reader.Feed(buffer, r.bytes, replies);
     }
     for (auto& reply : replies) {
-        if (reply.tooLong) {
+        if (reply.notFtp) {
+            const std::string said = reply.lines.empty() ? std::string() : reply.lines.front();
+            reply.lines.push_back("The server at " + m_strHost +
+                                  " is not an FTP server; it greeted with \"" + said.substr(0, 80) +
+                                  "\".");
+            reply.code = 0;
+        } else if (reply.tooLong) {
             // Handed on as a reply no step accepts, with the reason last.
             reply.lines.push_back("The server's reply was too long to be read.");
             reply.code = 0;

@@ -30,6 +30,7 @@ public:
         std::vector<std::string> lines;
         unsigned code = 0;
         bool tooLong = false; // lines were cut or dropped to stay in bounds
+        bool notFtp = false;  // the first thing the server said was no reply line
     };
 
     // Feeds received bytes; complete replies are appended to `out`.
@@ -46,7 +47,8 @@ private:
     std::vector<std::string> m_replyLines;
     bool m_lineTruncated = false;
     bool m_replyTooLong = false;
-    bool m_afterLf = false; // an LF ended the last line; a CR right after it is skipped
+    bool m_afterLf = false;  // an LF ended the last line; a CR right after it is skipped
+    bool m_bAnyLine = false; // a line has been read since the last Reset
 };
 
 // The control connection.

@@ -32,6 +32,22 @@ std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
+// A VMS file name carries its version (";1"); the local copy is named
+// without it, the same way whether one file or a folder is copied.
+std::string WithoutVmsVersion(const std::string& path) {
+    const auto semicolon = path.rfind(';');
+    if (semicolon == std::string::npos || semicolon + 1 == path.size() ||
+        path.find('/', semicolon) != std::string::npos) {
+        return path;
+    }
+    for (std::size_t i = semicolon + 1; i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9') {
+            return path;
+        }
+    }
+    return path.substr(0, semicolon);
+}
+
 // A name that came from a server may only name an entry inside the folder it
 // is written to.
 bool IsSafeLocalName(const std::string& name) {
@@ -459,6 +475,10 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (copy.m_nStep != STEP_COPY_FIRST) {
         c.Fail(K::RESULT_FAILED, 0, {});
         return;
+    }
+    if (c.m_nServerType == K::SERVER_VMS) {
+        copy.m_pDest->m_strName = WithoutVmsVersion(copy.m_pDest->GetPath());
+        copy.m_pDest->m_pParent.reset();
     }
     if (!IsSafeLocalName(copy.m_pSource->GetName()) || !IsSafeLocalName(copy.m_pDest->GetName())) {
         c.Fail(K::RESULT_FAILED, 0,

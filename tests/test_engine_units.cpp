@@ -33,7 +33,11 @@ TEST(ReplyReader, SplitsLinesAndCompletesReplies) {
         {{"22", "0 Welcome\r\n"}, {{"220 Welcome"}}, {220}},
         {{"230-Hello\r\n", " there\r\n230 Done\r\n"}, {{"230-Hello", " there", "230 Done"}}, {230}},
         {{"123-A\r\n456 B\r\n"}, {{"123-A", "456 B"}}, {456}},
-        {{"099 x\r\n600 x\r\n2a0 x\r\n220\r\n"}, {{"099 x", "600 x", "2a0 x", "220"}}, {220}},
+        {{"220-x\r\n099 x\r\n600 x\r\n2a0 x\r\n220\r\n"},
+         {{"220-x", "099 x", "600 x", "2a0 x", "220"}},
+         {220}},
+        // A first line that is no reply: the server speaks another protocol.
+        {{"SSH-2.0-OpenSSH_9.2p1\r\n"}, {{"SSH-2.0-OpenSSH_9.2p1"}}, {0}},
         // Every kind of line end, and no empty lines.
         {{"200 a\n200 b\r200 c\n\r200 d\r\n\r\n\n"},
          {{"200 a"}, {"200 b"}, {"200 c"}, {"200 d"}},
@@ -51,6 +55,7 @@ TEST(ReplyReader, SplitsLinesAndCompletesReplies) {
         for (std::size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].lines, c.lines[i]);
             EXPECT_EQ(got[i].code, c.codes[i]);
+            EXPECT_EQ(got[i].notFtp, c.codes[i] == 0);
         }
     }
 }
