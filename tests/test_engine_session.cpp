@@ -304,8 +304,13 @@ TEST_F(Session, ABusyServerIsRetriedWithAPauseUntilStopped) {
     manager->PostStop(true);
     ASSERT_TRUE(WaitIdle(1));
     EXPECT_TRUE(fe.Questions().empty()) << "restarts show nothing";
-    EXPECT_GE(fe.Events().Count("note Connection failed; trying again in 10 ms."), 1u);
-    EXPECT_GE(fe.Events().Count("note Connection failed; trying again in 40 ms."), 1u);
+    // Each note says what the server said.
+    EXPECT_GE(fe.Events().Count("note Connection failed (421 Too many users, try later); trying "
+                                "again in 10 ms."),
+              1u);
+    EXPECT_GE(fe.Events().Count("note Connection failed (421 Too many users, try later); trying "
+                                "again in 40 ms."),
+              1u);
 }
 
 TEST_F(Session, AServerThatHangsUpFailsTheStepAndEndsTheConnection) {
