@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -150,10 +151,11 @@ public:
     // 00:00 (the time of a new item).
     std::time_t Unknown() const { return m_unknown; }
 
-    // Remember zone offsets per day (for whole listings).
-    void UseDayCache() {
-        if (!m_cache) {
-            m_cache = std::make_unique<CachedDay[]>(kCacheSize);
+    // Remember zone offsets per month and day (for whole listings).
+    void UseOffsetCache() {
+        if (!m_months) {
+            m_months = std::make_unique<CachedSpan[]>(kMonthSlots);
+            m_days = std::make_unique<CachedSpan[]>(kDaySlots);
         }
     }
 
@@ -165,14 +167,20 @@ public:
         }
         const std::int64_t days = DaysFromCivil(year, month, day);
         const std::int64_t wall = days * 86400 + hour * 3600 + minute * 60 + second;
-        if (m_cache) {
-            CachedDay& slot = m_cache[static_cast<std::size_t>(days) & (kCacheSize - 1)];
-            if (slot.day != days) {
-                slot.day = days;
-                slot.offset = SteadyOffset(days);
+        if (m_months) {
+            // Most months have one offset throughout; those with a clock
+            // change have it for each day but one.
+            const std::int64_t first = days - (day - 1);
+            const std::int64_t offset =
+                Lookup(m_months[static_cast<std::size_t>(year * 12 + month) & (kMonthSlots - 1)],
+                       first, first + DaysInMonth(year, month) - 1);
+            if (offset != kNoSteadyOffset) {
+                return static_cast<std::time_t>(wall - offset);
             }
-            if (slot.offset != kNoSteadyOffset) {
-                return static_cast<std::time_t>(wall - slot.offset);
+            const std::int64_t dayOffset =
+                Lookup(m_days[static_cast<std::size_t>(days) & (kDaySlots - 1)], days, days);
+            if (dayOffset != kNoSteadyOffset) {
+                return static_cast<std::time_t>(wall - dayOffset);
             }
         }
         if (auto t = WallToTime(wall)) {
@@ -187,30 +195,54 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCacheSize = 4096;
+    static constexpr std::size_t kMonthSlots = 1024;
+    static constexpr std::size_t kDaySlots = 4096;
     static constexpr std::int64_t kNoSteadyOffset = INT64_MIN;
 
-    struct CachedDay {
-        std::int64_t day = INT64_MIN;
+    // The zone's offset over the days first..last, when it holds throughout.
+    struct CachedSpan {
+        std::int64_t first = INT64_MIN;
         std::int64_t offset = kNoSteadyOffset;
     };
 
-    // The zone's offset when it holds for the whole local day; kNoSteadyOffset
-    // on a day of a clock change.
-    static std::int64_t SteadyOffset(std::int64_t days) {
-        const auto start = WallToTime(days * 86400);
-        const auto end = WallToTime(days * 86400 + 86399);
-        if (!start || !end || days * 86400 - *start != days * 86400 + 86399 - *end) {
+    static std::int64_t Lookup(CachedSpan& slot, std::int64_t first, std::int64_t last) {
+        if (slot.first != first) {
+            slot.first = first;
+            slot.offset = SteadyOffset(first, last);
+        }
+        return slot.offset;
+    }
+
+    // The offset when it is the same from the start of day `first` to the end
+    // of day `last`; kNoSteadyOffset when the clock changes in between.
+    static std::int64_t SteadyOffset(std::int64_t first, std::int64_t last) {
+        const std::int64_t startWall = first * 86400;
+        const std::int64_t endWall = last * 86400 + 86399;
+        const auto start = WallToTime(startWall);
+        if (!start) {
             return kNoSteadyOffset;
         }
-        return days * 86400 - *start;
+        const std::int64_t offset = startWall - *start;
+        // Zones change their clocks at most once in a few weeks: a weekly
+        // look and one at the end find every change.
+        for (std::int64_t wall = startWall + 7 * 86400;; wall += 7 * 86400) {
+            const std::int64_t at = std::min(wall, endWall);
+            const auto t = WallToTime(at);
+            if (!t || at - *t != offset || UtcOffsetAt(*t) != offset) {
+                return kNoSteadyOffset;
+            }
+            if (at == endWall) {
+                return offset;
+            }
+        }
     }
 
     int m_year = 1970;
     int m_month = 1;
     int m_day = 1;
     std::time_t m_unknown = 0;
-    std::unique_ptr<CachedDay[]> m_cache;
+    std::unique_ptr<CachedSpan[]> m_months;
+    std::unique_ptr<CachedSpan[]> m_days;
 };
 
 // The time of an NT or VMS entry. Parts that do not form a valid time fall
@@ -300,10 +332,14 @@ struct ListingState {
     static constexpr std::size_t kMaxColumn = 4096;
 };
 
+// A column of a line. Left uninitialised in arrays: a line has few of them.
 struct Token {
-    std::string_view text;
-    std::size_t begin = 0;
-    std::size_t end = 0;
+    const char* data;
+    std::size_t size;
+    std::size_t begin;
+    std::size_t end;
+
+    std::string_view text() const { return std::string_view(data, size); }
 };
 
 constexpr int kMaxTokens = 48;
@@ -323,7 +359,7 @@ int Tokenize(std::string_view line, Token* tokens) {
         while (pos < size && line[pos] != ' ') {
             ++pos;
         }
-        tokens[count++] = Token{line.substr(begin, pos - begin), begin, pos};
+        tokens[count++] = Token{line.data() + begin, pos - begin, begin, pos};
     }
     return count;
 }
@@ -338,36 +374,84 @@ int MonthFromWord(std::string_view word) {
     if (word.size() < 3) {
         return 0;
     }
-    for (char c : word) {
-        if (IsDigit(c) || c == ':' || c == '-' || c == '/') {
-            return 0;
+    auto plainWord = [word] {
+        for (char c : word) {
+            if (IsDigit(c) || c == ':' || c == '-' || c == '/') {
+                return false;
+            }
         }
+        return true;
+    };
+    auto code = [](char a, char b, char c) {
+        return (static_cast<std::uint32_t>(static_cast<unsigned char>(a)) << 16) |
+               (static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8) |
+               static_cast<unsigned char>(c);
+    };
+    const std::uint32_t head = code(AsciiUpper(word[0]), AsciiUpper(word[1]), AsciiUpper(word[2]));
+    int month = 0;
+    switch (head) {
+    // English, then German, French and Hungarian short names.
+    case 0x4A414E: // JAN
+        month = 1;
+        break;
+    case 0x464542: // FEB
+        month = 2;
+        break;
+    case 0x4D4152: // MAR
+    case 0x4D525A: // MRZ
+        month = 3;
+        break;
+    case 0x415052: // APR
+    case 0x415652: // AVR
+        month = 4;
+        break;
+    case 0x4D4159: // MAY
+    case 0x4D4149: // MAI
+        month = 5;
+        break;
+    case 0x4A554E: // JUN
+        month = 6;
+        break;
+    case 0x4A554C: // JUL
+        month = 7;
+        break;
+    case 0x415547: // AUG
+        month = 8;
+        break;
+    case 0x534550: // SEP
+    case 0x535A45: // SZE
+        month = 9;
+        break;
+    case 0x4F4354: // OCT
+    case 0x4F4B54: // OKT
+        month = 10;
+        break;
+    case 0x4E4F56: // NOV
+        month = 11;
+        break;
+    case 0x444543: // DEC
+    case 0x44455A: // DEZ
+        month = 12;
+        break;
+    default:
+        break;
     }
-    static constexpr std::string_view kEnglish = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
-    const char head[3] = {AsciiUpper(word[0]), AsciiUpper(word[1]), AsciiUpper(word[2])};
-    for (std::size_t i = 0; i < kEnglish.size(); i += 3) {
-        if (kEnglish.substr(i, 3) == std::string_view(head, 3)) {
-            return static_cast<int>(i / 3) + 1;
-        }
+    if (month != 0) {
+        return plainWord() ? month : 0;
+    }
+    if (static_cast<unsigned char>(word[0]) < 0x80 && static_cast<unsigned char>(word[1]) < 0x80) {
+        return 0;
     }
     static constexpr std::pair<std::string_view, int> kOther[] = {
-        // German, French, Hungarian
-        {"MAI", 5},
-        {"OKT", 10},
-        {"DEZ", 12},
-        {"MRZ", 3},
-        {"M\xc3\xa4r", 3}, // Mär
-        {"AVR", 4},
-        {"F\xc3\xa9v", 2}, // Fév
-        {"Ao\xc3\xbb", 8}, // Aoû
-        {"D\xc3\xa9", 12}, // Déc
-        {"M\xc3\xa1r", 3}, // Márc
-        {"\xc3\x81pr", 4}, // Ápr
-        {"M\xc3\xa1j", 5}, // Máj
-        {"J\xc3\xban", 6}, // Jún
-        {"J\xc3\xbal", 7}, // Júl
-        {"SZE", 9},
-        // Russian
+        {"M\xc3\xa4r", 3},                // Mär
+        {"F\xc3\xa9v", 2},                // Fév
+        {"Ao\xc3\xbb", 8},                // Aoû
+        {"D\xc3\xa9", 12},                // Déc
+        {"M\xc3\xa1r", 3},                // Márc
+        {"\xc3\x81pr", 4},                // Ápr
+        {"M\xc3\xa1j", 5},                // Máj
+        {"J\xc3\xban", 6},                // Jún
+        {"J\xc3\xbal", 7},                // Júl
         {"\xd1\x8f\xd0\xbd\xd0\xb2", 1},  // янв
         {"\xd1\x84\xd0\xb5\xd0\xb2", 2},  // фев
         {"\xd0\xbc\xd0\xb0\xd1\x80", 3},  // мар
@@ -382,7 +466,7 @@ int MonthFromWord(std::string_view word) {
         {"\xd0\xbd\xd0\xbe\xd1\x8f", 11}, // ноя
         {"\xd0\xb4\xd0\xb5\xd0\xba", 12}, // дек
     };
-    for (const auto& [prefix, month] : kOther) {
+    for (const auto& [prefix, number] : kOther) {
         if (word.size() < prefix.size()) {
             continue;
         }
@@ -391,7 +475,7 @@ int MonthFromWord(std::string_view word) {
             same = AsciiUpper(word[i]) == AsciiUpper(prefix[i]);
         }
         if (same) {
-            return month;
+            return plainWord() ? number : 0;
         }
     }
     return 0;
@@ -523,7 +607,7 @@ bool ReadDateToken(std::string_view token, ListedDate& date) {
 // The size column before the date; kUnknownSize when it holds no size (a
 // device's "major, minor", text). Sizes such as "33.5k" are read too.
 FileSize ReadSize(const Token* tokens, int date) {
-    const std::string_view size = tokens[date - 1].text;
+    const std::string_view size = tokens[date - 1].text();
     if (AllDigits(size)) {
         return SizeNumber(size);
     }
@@ -565,12 +649,12 @@ FileSize ReadSize(const Token* tokens, int date) {
 }
 
 bool IsSizeColumn(const Token* tokens, int date) {
-    return date >= 2 && AllDigits(tokens[date - 1].text);
+    return date >= 2 && AllDigits(tokens[date - 1].text());
 }
 
 // A date starting at token k, in one of the forms servers write.
 bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
-    auto at = [&](int i) { return i < count ? tokens[i].text : std::string_view{}; };
+    auto at = [&](int i) { return i < count ? tokens[i].text() : std::string_view{}; };
     const std::string_view t0 = at(k);
     date = ListedDate{};
     date.first = k;
@@ -696,11 +780,11 @@ bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
 // as in "Jam  4 00:03" or "Dec 02  209". The columns are clear, the date is
 // not.
 bool ReadDateColumnsAt(const Token* tokens, int count, int k, ListedDate& date) {
-    if (k + 2 >= count || !IsSizeColumn(tokens, k) || IsDigit(tokens[k].text.front())) {
+    if (k + 2 >= count || !IsSizeColumn(tokens, k) || IsDigit(tokens[k].text().front())) {
         return false;
     }
-    const std::string_view day = tokens[k + 1].text;
-    const std::string_view last = tokens[k + 2].text;
+    const std::string_view day = tokens[k + 1].text();
+    const std::string_view last = tokens[k + 2].text();
     const std::size_t colon = last.find(':');
     const bool yearLike = AllDigits(last) && last.size() <= 4;
     const bool timeLike = colon != std::string_view::npos && colon > 0 &&
@@ -778,7 +862,7 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     if (count < 2) {
         return false;
     }
-    const char kind = EntryKind(tokens[0].text);
+    const char kind = EntryKind(tokens[0].text());
     if (kind == 0) {
         return false;
     }
@@ -799,16 +883,16 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
         nameStart = tokens[date.first + date.count - 1].end;
         size = ReadSize(tokens, date.first);
         // A device's "major, minor" stands where the size does.
-        if (const std::string_view major = tokens[date.first - 2].text;
+        if (const std::string_view major = tokens[date.first - 2].text();
             date.first >= 3 && major.size() > 1 && major.back() == ',' &&
             AllDigits(major.substr(0, major.size() - 1))) {
             size = kUnknownSize;
         }
-    } else if (!mac && count == 6 && AllDigits(tokens[1].text) && AllDigits(tokens[4].text)) {
+    } else if (!mac && count == 6 && AllDigits(tokens[1].text()) && AllDigits(tokens[4].text())) {
         // No date at all: permissions, link count, owner, group, size and a
         // name of one word.
         nameStart = tokens[4].end;
-        size = SizeNumber(tokens[4].text);
+        size = SizeNumber(tokens[4].text());
         date.certain = false;
     } else {
         return false;
@@ -844,10 +928,15 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     }
 
     const auto time = DateToTime(date, state.clock);
-    const std::string link = target.empty() ? std::string() : AbsoluteLink(target, context);
+    // A target with a "/" stays as listed; only the others need a string.
+    std::string absolute;
+    if (!target.empty() && target.find('/') == std::string_view::npos) {
+        absolute = AbsoluteLink(target, context);
+        target = absolute;
+    }
     const bool isFile = kind == '-';
     const std::size_t index =
-        content.Add(std::string(name), isFile, time ? *time : state.clock.Unknown(), size, link);
+        content.AddListed(name, isFile, time ? *time : state.clock.Unknown(), size, target);
     if (state.collectColumns && nameStart < line.size()) {
         if (padding == 0 || keepPadding) {
             state.NameAt(nameStart);
@@ -1020,8 +1109,8 @@ bool ReadNtLine(std::string_view line, const ListingContext& context, CFTPFolder
     ReadDosTime(time, hour, minute);
     const bool isFile = sizeOrDir != "<DIR>";
     const FileSize size = isFile ? SizeNumber(sizeOrDir, true) : 0;
-    content.Add(std::string(name), isFile,
-                EntryTime(state.clock, year, month, day, hour, minute, 0), size, std::string());
+    content.AddListed(name, isFile, EntryTime(state.clock, year, month, day, hour, minute, 0), size,
+                      {});
     return true;
 }
 
@@ -1069,9 +1158,8 @@ bool ReadVmsLine(std::string_view line, const ListingContext&, CFTPFolderContent
     if (!haveDate) {
         year = state.clock.YearFor(1, 1);
     }
-    content.Add(std::string(name), isFile,
-                EntryTime(state.clock, year, month, day, hour, minute, second), size,
-                std::string());
+    content.AddListed(name, isFile, EntryTime(state.clock, year, month, day, hour, minute, second),
+                      size, {});
     return true;
 }
 
@@ -1181,7 +1269,7 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
     }
     const bool vms = serverType == CFTPConstants::SERVER_VMS;
     ListingState state(context.now);
-    state.clock.UseDayCache();
+    state.clock.UseOffsetCache();
     state.collectColumns = !vms;
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
@@ -1190,9 +1278,13 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
     std::size_t pos = 0;
     while (pos < size) {
         const std::size_t start = pos;
-        while (pos < size && listing[pos] != '\n' && listing[pos] != '\r') {
-            ++pos;
-        }
+        // The line ends at the first LF or CR.
+        const char* base = listing.data() + start;
+        const void* lf = std::memchr(base, '\n', size - start);
+        const std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - listing.data()) : size;
+        const void* cr = std::memchr(base, '\r', lfAt - start);
+        pos = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - listing.data()) : lfAt;
         const std::string_view line = listing.substr(start, pos - start);
         if (pos < size) {
             // A CR takes the LF of a CR LF with it.

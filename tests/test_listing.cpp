@@ -515,6 +515,33 @@ TEST(ListingTimes, LocalTimeInEveryZone) {
                 }
             }
         }
+        // A whole listing remembers offsets per month and day: every day of
+        // two years, in the order the months come and across them.
+        std::string listing;
+        std::vector<LocalTime> walls;
+        for (int year : {2021, 2022}) {
+            for (int month = 1; month <= 12; ++month) {
+                for (int day = 1; day <= 28; ++day) {
+                    for (int hour : {1, 2, 3, 23}) {
+                        char line[64];
+                        std::snprintf(line, sizeof line, "X.;1 1 %d-%s-%d %02d:30:15\n", day,
+                                      months[month - 1], year, hour);
+                        listing += line;
+                        walls.push_back(LocalTime{year, month, day, hour, 30, 15});
+                    }
+                }
+            }
+        }
+        CFTPFolderContent content = NewContent();
+        ASSERT_EQ(ParseListingText(8, listing, Context(At(2022, 6, 1)), content),
+                  ListingParse::Done);
+        ASSERT_EQ(content.GetFiles().GetSize(), walls.size());
+        for (std::size_t i = 0; i < walls.size(); ++i) {
+            const std::time_t got = content.GetFiles().GetAt(i)->m_time;
+            if (got != FromLocalTime(walls[i])) {
+                EXPECT_EQ(Format(ToLocalTime(got)), Format(walls[i])) << zone;
+            }
+        }
     }
     if (previous) {
         ::setenv("TZ", saved.c_str(), 1);
