@@ -395,9 +395,16 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
 
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     const char* type = f.m_bFile ? "file" : (f.m_strLink.empty() ? "folder" : "link");
+    // A size the listing did not give (a device, an odd column) is unknown.
+    const bool sizeKnown = f.m_nSize != kUnknownSize;
     if (json) {
-        out << "{\"name\":" << JsonString(f.GetName()) << ",\"type\":\"" << type
-            << "\",\"size\":" << f.m_nSize << ",\"time\":\"" << IsoLocalTime(f.m_time) << "\"";
+        out << "{\"name\":" << JsonString(f.GetName()) << ",\"type\":\"" << type << "\",\"size\":";
+        if (sizeKnown) {
+            out << f.m_nSize;
+        } else {
+            out << "null";
+        }
+        out << ",\"time\":\"" << IsoLocalTime(f.m_time) << "\"";
         if (!f.m_strLink.empty()) {
             out << ",\"link\":" << JsonString(f.m_strLink);
         }
@@ -405,7 +412,13 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
         return;
     }
     const char letter = f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
-    out << letter << ' ' << f.m_nSize << ' ' << IsoLocalTime(f.m_time) << ' ' << f.GetName();
+    out << letter << ' ';
+    if (sizeKnown) {
+        out << f.m_nSize;
+    } else {
+        out << '?';
+    }
+    out << ' ' << IsoLocalTime(f.m_time) << ' ' << f.GetName();
     if (!f.m_strLink.empty()) {
         out << " -> " << f.m_strLink;
     }
