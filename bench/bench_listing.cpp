@@ -35,7 +35,11 @@ std::string Name(std::mt19937& rng, int index) {
     std::string name = kWords[rng() % std::size(kWords)];
     name += rng() % 3 == 0 ? " " : "_";
     name += kWords[rng() % std::size(kWords)];
-    name += "_" + std::to_string(index);
+    // A fixed width: lines of every listing size are alike, so that times of
+    // different sizes compare.
+    char number[16];
+    std::snprintf(number, sizeof number, "_%08d", index);
+    name += number;
     name += kExtensions[rng() % std::size(kExtensions)];
     return name;
 }
