@@ -410,12 +410,14 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
 
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     const char* type = f.m_bFile ? "file" : (f.m_strLink.empty() ? "folder" : "link");
+    // A size the listing did not give (a device, an odd column) is unknown.
+    const bool sizeKnown = f.m_nSize != kUnknownSize;
     if (json) {
         out << "{\"name\":" << JsonString(f.GetName()) << ",\"type\":\"" << type << "\",\"size\":";
-        if (f.m_nSize == kUnknownSize) {
-            out << "null";
-        } else {
+        if (sizeKnown) {
             out << f.m_nSize;
+        } else {
+            out << "null";
         }
         out << ",\"time\":\"" << IsoLocalTime(f.m_time) << "\"";
         if (!f.m_strLink.empty()) {
@@ -426,10 +428,10 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     }
     const char letter = f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
     out << letter << ' ';
-    if (f.m_nSize == kUnknownSize) {
-        out << '-';
-    } else {
+    if (sizeKnown) {
         out << f.m_nSize;
+    } else {
+        out << '?';
     }
     // Names come from the server: no control character reaches a terminal.
     out << ' ' << IsoLocalTime(f.m_time) << ' ' << TerminalSafe(f.GetName());

@@ -2,15 +2,18 @@
 
 #include "platform/time_util.h"
 
+#include <new>
+#include <stdexcept>
+
 namespace qb {
 
 CFTPFile::CFTPFile(std::string name, const SiteRef& site, bool isFile)
-    : m_strName(std::move(name)), m_nConnection(site.id), m_strHost(site.host), m_bFile(isFile),
-      m_time(StartOfYear(std::time(nullptr))) {}
+    : m_strName(name), m_nConnection(site.id), m_strHost(site.host),
+      m_time(StartOfYear(std::time(nullptr))), m_bFile(isFile) {}
 
 CFTPFile::CFTPFile(std::string name, const SiteRef& site, bool isFile, std::time_t time)
-    : m_strName(std::move(name)), m_nConnection(site.id), m_strHost(site.host), m_bFile(isFile),
-      m_time(time) {}
+    : m_strName(name), m_nConnection(site.id), m_strHost(site.host), m_time(time), m_bFile(isFile) {
+}
 
 CFTPFile::CFTPFile(const CFTPFile* parent, std::string name, const SiteRef& site, bool isFile)
     : CFTPFile(std::move(name), site, isFile) {
@@ -19,7 +22,7 @@ CFTPFile::CFTPFile(const CFTPFile* parent, std::string name, const SiteRef& site
     }
 }
 
-const std::string& CFTPFile::GetHost() const {
+std::string CFTPFile::GetHost() const {
     const CFTPFile* item = this;
     while (item->m_strHost.empty() && item->m_pParent &&
            item->m_pParent->m_nConnection == m_nConnection) {
@@ -29,8 +32,9 @@ const std::string& CFTPFile::GetHost() const {
 }
 
 std::string CFTPFile::GetName() const {
-    auto slash = m_strName.rfind('/');
-    return slash == std::string::npos ? m_strName : m_strName.substr(slash + 1);
+    const std::string_view name = m_strName;
+    const auto slash = name.rfind('/');
+    return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
 }
 
 std::string CFTPFile::GetPath(bool withHost) const {
@@ -38,9 +42,12 @@ std::string CFTPFile::GetPath(bool withHost) const {
     if (m_pParent) {
         path = m_pParent->GetPath(false);
     }
-    path = path.empty() ? m_strName : path + "/" + m_strName;
+    if (!path.empty()) {
+        path += '/';
+    }
+    path.append(m_strName.view());
     if (withHost && IsRemote()) {
-        const std::string& host = GetHost();
+        const std::string host = GetHost();
         if (!host.empty()) {
             return host + " : " + path;
         }
@@ -54,11 +61,12 @@ void CFTPFile::ToParent() {
         m_pParent.reset();
         return;
     }
-    auto slash = m_strName.rfind('/');
-    if (slash == std::string::npos) {
+    const std::string_view name = m_strName;
+    const auto slash = name.rfind('/');
+    if (slash == std::string_view::npos) {
         m_strName.clear();
     } else {
-        m_strName.erase(slash);
+        m_strName = std::string(name.substr(0, slash));
     }
 }
 
@@ -66,10 +74,15 @@ bool CFTPFile::IsSame(const CFTPFile& a, const CFTPFile& b) {
     return a.m_nConnection == b.m_nConnection && a.GetPath(false) == b.GetPath(false);
 }
 
+// --- CFTPFileArray ----------------------------------------------------------------
+
+void CFTPFileArray::BlockDeleter::operator()(CFTPFile* block) const {
+    ::operator delete (static_cast<void*>(block), std::align_val_t{alignof(CFTPFile)});
+}
+
 CFTPFileArray::CFTPFileArray(const CFTPFileArray& other) {
-    m_items.reserve(other.m_items.size());
-    for (const auto& item : other.m_items) {
-        m_items.push_back(std::make_unique<CFTPFile>(*item));
+    for (std::size_t i = 0; i < other.m_nCount; ++i) {
+        Add(*other.GetAt(i));
     }
 }
 
@@ -81,10 +94,77 @@ CFTPFileArray& CFTPFileArray::operator=(const CFTPFileArray& other) {
     return *this;
 }
 
-std::size_t CFTPFileArray::Add(std::unique_ptr<CFTPFile> item) {
-    m_items.push_back(std::move(item));
-    return m_items.size() - 1;
+CFTPFileArray::CFTPFileArray(CFTPFileArray&& other) noexcept
+    : m_blocks(std::move(other.m_blocks)), m_nCount(other.m_nCount),
+      m_pArena(std::move(other.m_pArena)) {
+    other.m_blocks.clear();
+    other.m_nCount = 0;
 }
+
+CFTPFileArray& CFTPFileArray::operator=(CFTPFileArray&& other) noexcept {
+    if (this != &other) {
+        RemoveAll();
+        m_blocks = std::move(other.m_blocks);
+        m_nCount = other.m_nCount;
+        m_pArena = std::move(other.m_pArena);
+        other.m_blocks.clear();
+        other.m_nCount = 0;
+    }
+    return *this;
+}
+
+CFTPFile* CFTPFileArray::GetAt(std::size_t index) const {
+    if (index >= m_nCount) {
+        throw std::out_of_range("CFTPFileArray::GetAt");
+    }
+    return m_blocks[index >> kBlockBits].get() + (index & (kBlock - 1));
+}
+
+void* CFTPFileArray::NextSlot() {
+    if ((m_nCount & (kBlock - 1)) == 0 && (m_nCount >> kBlockBits) == m_blocks.size()) {
+        void* raw = ::operator new (sizeof(CFTPFile) * kBlock, std::align_val_t{alignof(CFTPFile)});
+        m_blocks.emplace_back(static_cast<CFTPFile*>(raw));
+    }
+    return m_blocks[m_nCount >> kBlockBits].get() + (m_nCount & (kBlock - 1));
+}
+
+std::size_t CFTPFileArray::Add(std::unique_ptr<CFTPFile> item) {
+    new (NextSlot()) CFTPFile(std::move(*item));
+    return m_nCount++;
+}
+
+std::size_t CFTPFileArray::Add(const CFTPFile& item) {
+    new (NextSlot()) CFTPFile(item);
+    return m_nCount++;
+}
+
+std::size_t CFTPFileArray::AddEntry(std::string_view name,
+                                    const std::shared_ptr<const CFTPFile>& parent,
+                                    ConnectionId connection, bool isFile, std::time_t time,
+                                    FileSize size, std::string_view link) {
+    if (!m_pArena) {
+        m_pArena = std::make_unique<CFTPTextArena>();
+    }
+    CFTPFile* item =
+        new (NextSlot()) CFTPFile(std::string(), SiteRef{connection, {}}, isFile, time);
+    ++m_nCount;
+    m_pArena->Store(item->m_strName, name);
+    m_pArena->Store(item->m_strLink, link);
+    item->m_pParent = parent;
+    item->m_nSize = size;
+    return m_nCount - 1;
+}
+
+void CFTPFileArray::RemoveAll() {
+    for (std::size_t i = 0; i < m_nCount; ++i) {
+        GetAt(i)->~CFTPFile();
+    }
+    m_blocks.clear();
+    m_nCount = 0;
+    m_pArena.reset();
+}
+
+// --- CFTPFolderContent ------------------------------------------------------------
 
 CFTPFolderContent::CFTPFolderContent(const CFTPFile& folder)
     : m_pFolder(std::make_unique<CFTPFile>(folder)),
@@ -96,15 +176,14 @@ CFTPFolderContent::CFTPFolderContent(const CFTPFolderContent& other)
 
 std::size_t CFTPFolderContent::Add(std::string name, bool isFile, std::time_t time, FileSize size,
                                    const std::string& link) {
+    return AddListed(name, isFile, time, size, link);
+}
+
+std::size_t CFTPFolderContent::AddListed(std::string_view name, bool isFile, std::time_t time,
+                                         FileSize size, std::string_view link) {
     // Entries share the folder's host through their parent.
-    auto item = std::make_unique<CFTPFile>(std::move(name), SiteRef{m_pFolder->m_nConnection, {}},
-                                           isFile, time);
-    item->m_pParent = m_sharedFolder;
-    if (!link.empty()) {
-        item->m_strLink = link;
-    }
-    item->SetSize(size);
-    return isFile ? m_files.Add(std::move(item)) : m_folders.Add(std::move(item));
+    CFTPFileArray& array = isFile ? m_files : m_folders;
+    return array.AddEntry(name, m_sharedFolder, m_pFolder->m_nConnection, isFile, time, size, link);
 }
 
 } // namespace qb

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "engine/constants.h"
+#include "engine/item_text.h"
 #include "platform/types.h"
 
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qb {
@@ -42,7 +44,7 @@ public:
     // The connection and host the item belongs to.
     SiteRef GetSite() const { return SiteRef{m_nConnection, GetHost()}; }
     // The host name for display: the item's own, else its parent's.
-    const std::string& GetHost() const;
+    std::string GetHost() const;
 
     // The text after the last "/" of the name.
     std::string GetName() const;
@@ -56,39 +58,62 @@ public:
 
     const CFTPFile* GetParent() const { return m_pParent.get(); }
 
-    std::string m_strLink;
+    // The texts are one pointer wide each (see item_text.h): a listed folder
+    // of a million entries must stay small.
+    CFTPText m_strLink;
     // The containing folder. Shared between copies but never changed, so a
     // copy behaves exactly like a private deep copy.
     std::shared_ptr<const CFTPFile> m_pParent;
-    std::string m_strName;
+    CFTPText m_strName;
     // The connection the item belongs to; kNoConnection for a local item.
     ConnectionId m_nConnection = kNoConnection;
     // Empty on listing entries, which take their folder's.
-    std::string m_strHost;
-    bool m_bFile = true;
+    CFTPText m_strHost;
     std::time_t m_time = 0;
     // kUnknownSize until a listing (or the local disk) tells.
     FileSize m_nSize = kUnknownSize;
+    bool m_bFile = true;
 };
 
-// An owning array of remote items.
+// An owning array of remote items. The items live in blocks of many (no
+// allocation per item) and keep their addresses while the array grows; the
+// texts of listed entries live in the array's arena.
 class CFTPFileArray : public CFTPConstants {
 public:
     CFTPFileArray() = default;
     CFTPFileArray(const CFTPFileArray& other);
     CFTPFileArray& operator=(const CFTPFileArray& other);
-    CFTPFileArray(CFTPFileArray&&) noexcept = default;
-    CFTPFileArray& operator=(CFTPFileArray&&) noexcept = default;
+    CFTPFileArray(CFTPFileArray&& other) noexcept;
+    CFTPFileArray& operator=(CFTPFileArray&& other) noexcept;
+    ~CFTPFileArray() { RemoveAll(); }
 
-    std::size_t GetSize() const { return m_items.size(); }
-    bool IsEmpty() const { return m_items.empty(); }
-    CFTPFile* GetAt(std::size_t index) const { return m_items.at(index).get(); }
+    std::size_t GetSize() const { return m_nCount; }
+    bool IsEmpty() const { return m_nCount == 0; }
+    // Throws std::out_of_range past the end.
+    CFTPFile* GetAt(std::size_t index) const;
     std::size_t Add(std::unique_ptr<CFTPFile> item);
-    std::size_t Add(const CFTPFile& item) { return Add(std::make_unique<CFTPFile>(item)); }
-    void RemoveAll() { m_items.clear(); }
+    std::size_t Add(const CFTPFile& item);
+    void RemoveAll();
 
 private:
-    std::vector<std::unique_ptr<CFTPFile>> m_items;
+    friend class CFTPFolderContent;
+
+    static constexpr std::size_t kBlockBits = 10;
+    static constexpr std::size_t kBlock = std::size_t{1} << kBlockBits;
+
+    // Room for one more item.
+    void* NextSlot();
+    // A listed entry whose name and link target go into the arena.
+    std::size_t AddEntry(std::string_view name, const std::shared_ptr<const CFTPFile>& parent,
+                         ConnectionId connection, bool isFile, std::time_t time, FileSize size,
+                         std::string_view link);
+
+    struct BlockDeleter {
+        void operator()(CFTPFile* block) const;
+    };
+    std::vector<std::unique_ptr<CFTPFile, BlockDeleter>> m_blocks;
+    std::size_t m_nCount = 0;
+    std::unique_ptr<CFTPTextArena> m_pArena;
 };
 
 // A listed folder: a copy of the folder plus its files and subfolders.
@@ -108,6 +133,9 @@ public:
     // files or the folders array.
     std::size_t Add(std::string name, bool isFile, std::time_t time, FileSize size,
                     const std::string& link);
+    // The same without strings of their own for name and link (the parsers).
+    std::size_t AddListed(std::string_view name, bool isFile, std::time_t time, FileSize size,
+                          std::string_view link);
 
     std::unique_ptr<CFTPFile> m_pFolder;
     CFTPFileArray m_files;

@@ -4,8 +4,14 @@
 #include "platform/time_util.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace qb {
 
@@ -88,25 +94,22 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+bool IsValidDate(int year, int month, int day) {
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= DaysInMonth(year, month);
+}
+
 long UtcOffsetAt(std::time_t t) {
     std::tm tm{};
     ::localtime_r(&t, &tm);
     return tm.tm_gmtoff;
 }
 
-// The time_t of a local date and time; nothing when the parts do not form
-// one. mktime can cost microseconds per call (it may re-read the zone file),
-// so the usual case is solved with localtime_r: find t with
-// t + offset(t) == the wall clock read as UTC.
-std::optional<std::time_t> LocalToTime(int year, int month, int day, int hour, int minute,
-                                       int second) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59) {
-        return std::nullopt;
-    }
-    const std::int64_t wall =
-        DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+// The time_t of a wall clock time given as seconds from 1970-01-01 00:00 read
+// as UTC; nothing when the zone skips it. mktime can cost microseconds per
+// call (it may re-read the zone file), so the usual case is solved with
+// localtime_r: find t with t + offset(t) == wall.
+std::optional<std::time_t> WallToTime(std::int64_t wall) {
     const std::time_t guess = static_cast<std::time_t>(wall - UtcOffsetAt(wall));
     const long offset = UtcOffsetAt(guess);
     if (guess + offset == wall) {
@@ -116,36 +119,152 @@ std::optional<std::time_t> LocalToTime(int year, int month, int day, int hour, i
     if (secondGuess + UtcOffsetAt(secondGuess) == wall) {
         return secondGuess;
     }
-    // A wall time skipped by a clock change: the system decides.
-    const std::time_t t = FromLocalTime(LocalTime{year, month, day, hour, minute, second});
-    if (t == -1) {
-        return std::nullopt;
-    }
-    return t;
+    return std::nullopt;
 }
 
-// The time of an entry. Parts that do not form a valid time fall back to the
-// listed day at 00:00, then to 1 January of the current year (the time of a
-// new item).
-std::time_t EntryTime(int year, int month, int day, int hour, int minute, int second,
-                      std::time_t now) {
-    if (auto t = LocalToTime(year, month, day, hour, minute, second)) {
+// Local date and time to time_t for one listing: "today" is worked out once,
+// and the zone's offset is remembered per day, so that a listing of a million
+// entries asks the C library only for the few days it names.
+class ListingClock {
+public:
+    explicit ListingClock(std::time_t now) {
+        const LocalTime today = ToLocalTime(now);
+        m_year = today.year;
+        m_month = today.month;
+        m_day = today.day;
+        if (auto t = ToTime(m_year, 1, 1, 0, 0, 0)) {
+            m_unknown = *t;
+        } else {
+            m_unknown = StartOfYear(now);
+        }
+    }
+
+    int ThisYear() const { return m_year; }
+
+    // A listed month and day without a year: this year, or the year before
+    // when they lie after today.
+    int YearFor(int month, int day) const {
+        return month > m_month || (month == m_month && day > m_day) ? m_year - 1 : m_year;
+    }
+
+    // The time of an item whose date is unknown: 1 January of this year,
+    // 00:00 (the time of a new item).
+    std::time_t Unknown() const { return m_unknown; }
+
+    // Remember zone offsets per month and day (for whole listings).
+    void UseOffsetCache() {
+        if (!m_months) {
+            m_months = std::make_unique<CachedSpan[]>(kMonthSlots);
+            m_days = std::make_unique<CachedSpan[]>(kDaySlots);
+        }
+    }
+
+    std::optional<std::time_t> ToTime(int year, int month, int day, int hour, int minute,
+                                      int second) {
+        if (!IsValidDate(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+            second < 0 || second > 59) {
+            return std::nullopt;
+        }
+        const std::int64_t days = DaysFromCivil(year, month, day);
+        const std::int64_t wall = days * 86400 + hour * 3600 + minute * 60 + second;
+        if (m_months) {
+            // Most months have one offset throughout; those with a clock
+            // change have it for each day but one.
+            const std::int64_t first = days - (day - 1);
+            const std::int64_t offset =
+                Lookup(m_months[static_cast<std::size_t>(year * 12 + month) & (kMonthSlots - 1)],
+                       first, first + DaysInMonth(year, month) - 1);
+            if (offset != kNoSteadyOffset) {
+                return static_cast<std::time_t>(wall - offset);
+            }
+            const std::int64_t dayOffset =
+                Lookup(m_days[static_cast<std::size_t>(days) & (kDaySlots - 1)], days, days);
+            if (dayOffset != kNoSteadyOffset) {
+                return static_cast<std::time_t>(wall - dayOffset);
+            }
+        }
+        if (auto t = WallToTime(wall)) {
+            return t;
+        }
+        // A wall time skipped by a clock change: the system decides.
+        const std::time_t t = FromLocalTime(LocalTime{year, month, day, hour, minute, second});
+        if (t == -1) {
+            return std::nullopt;
+        }
+        return t;
+    }
+
+private:
+    static constexpr std::size_t kMonthSlots = 1024;
+    static constexpr std::size_t kDaySlots = 4096;
+    static constexpr std::int64_t kNoSteadyOffset = INT64_MIN;
+
+    // The zone's offset over the days first..last, when it holds throughout.
+    struct CachedSpan {
+        std::int64_t first = INT64_MIN;
+        std::int64_t offset = kNoSteadyOffset;
+    };
+
+    static std::int64_t Lookup(CachedSpan& slot, std::int64_t first, std::int64_t last) {
+        if (slot.first != first) {
+            slot.first = first;
+            slot.offset = SteadyOffset(first, last);
+        }
+        return slot.offset;
+    }
+
+    // The offset when it is the same from the start of day `first` to the end
+    // of day `last`; kNoSteadyOffset when the clock changes in between.
+    static std::int64_t SteadyOffset(std::int64_t first, std::int64_t last) {
+        const std::int64_t startWall = first * 86400;
+        const std::int64_t endWall = last * 86400 + 86399;
+        const auto start = WallToTime(startWall);
+        if (!start) {
+            return kNoSteadyOffset;
+        }
+        const std::int64_t offset = startWall - *start;
+        // Zones change their clocks at most once in a few weeks: a weekly
+        // look and one at the end find every change.
+        for (std::int64_t wall = startWall + 7 * 86400;; wall += 7 * 86400) {
+            const std::int64_t at = std::min(wall, endWall);
+            const auto t = WallToTime(at);
+            if (!t || at - *t != offset || UtcOffsetAt(*t) != offset) {
+                return kNoSteadyOffset;
+            }
+            if (at == endWall) {
+                return offset;
+            }
+        }
+    }
+
+    int m_year = 1970;
+    int m_month = 1;
+    int m_day = 1;
+    std::time_t m_unknown = 0;
+    std::unique_ptr<CachedSpan[]> m_months;
+    std::unique_ptr<CachedSpan[]> m_days;
+};
+
+// The time of an NT or VMS entry. Parts that do not form a valid time fall
+// back to the listed day at 00:00, then to 1 January of the current year.
+std::time_t EntryTime(ListingClock& clock, int year, int month, int day, int hour, int minute,
+                      int second) {
+    if (auto t = clock.ToTime(year, month, day, hour, minute, second)) {
         return *t;
     }
-    if (auto t = LocalToTime(year, month, day, 0, 0, 0)) {
+    if (auto t = clock.ToTime(year, month, day, 0, 0, 0)) {
         return *t;
     }
-    if (auto t = LocalToTime(ToLocalTime(now).year, 1, 1, 0, 0, 0)) {
-        return *t;
-    }
-    return StartOfYear(now);
+    return clock.Unknown();
 }
 
 // --- Entries ----------------------------------------------------------------
 
 // A name must be one path component that stands for an item of the folder.
 bool IsEntryName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos &&
+           name.find_first_not_of(' ') != std::string_view::npos;
 }
 
 std::string AbsoluteLink(std::string_view target, const ListingContext& context) {
@@ -168,158 +287,664 @@ bool AllDigits(std::string_view text) {
     return !text.empty() && LeadingDigits(text) == text.size();
 }
 
-bool IsEnglishMonth(std::string_view text) {
-    static constexpr std::string_view kMonths = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
-    if (text.size() < 3) {
-        return false;
-    }
-    const char head[3] = {AsciiUpper(text[0]), AsciiUpper(text[1]), AsciiUpper(text[2])};
-    for (std::size_t i = 0; i < kMonths.size(); i += 3) {
-        if (kMonths.substr(i, 3) == std::string_view(head, 3)) {
-            return true;
+// --- UNIX style lines -------------------------------------------------------
+
+// What a whole listing shares between its lines.
+struct ListingState {
+    explicit ListingState(std::time_t now) : clock(now) {}
+
+    ListingClock clock;
+
+    // Names whose leading spaces could also be padding: kept trimmed unless
+    // another line of the listing starts its name in the same column.
+    struct PendingName {
+        bool isFile;
+        std::size_t index;
+        std::size_t column;
+        std::string name; // with the leading spaces
+    };
+    bool collectColumns = false;
+    std::vector<std::uint32_t> namesAtColumn; // lines whose name starts plainly there
+    std::vector<PendingName> pending;
+
+    void NameAt(std::size_t column) {
+        if (column >= namesAtColumn.size()) {
+            if (column >= kMaxColumn) {
+                return;
+            }
+            namesAtColumn.resize(column + 1);
         }
+        ++namesAtColumn[column];
     }
-    return false;
-}
 
-// YYYY-MM-DD
-bool IsIsoDate(std::string_view text) {
-    return text.size() == 10 && LeadingDigits(text) == 4 && text[4] == '-' &&
-           LeadingDigits(text.substr(5)) == 2 && text[7] == '-' &&
-           LeadingDigits(text.substr(8)) == 2;
-}
+    // Gives the names of `pending` their leading spaces where the column is
+    // certain.
+    void Resolve(CFTPFolderContent& content) {
+        for (PendingName& p : pending) {
+            if (p.column < namesAtColumn.size() && namesAtColumn[p.column] > 0) {
+                CFTPFileArray& array = p.isFile ? content.GetFiles() : content.GetFolders();
+                array.GetAt(p.index)->m_strName = std::move(p.name);
+            }
+        }
+        pending.clear();
+    }
 
-bool IsYearOrTime(std::string_view text) {
-    return AllDigits(text) || text.find(':') != std::string_view::npos;
-}
-
-bool IsDayOfMonth(std::string_view text) {
-    return AllDigits(text) && text.size() <= 2;
-}
-
-// The columns of a UNIX style line from the size on.
-struct UnixColumns {
-    std::string_view size;
-    std::string_view month; // a name, or with isoDate "YYYY-MM-DD"
-    std::string_view day;
-    std::string_view yearOrTime;
-    std::size_t nameStart = 0;
-    bool isoDate = false;
+    static constexpr std::size_t kMaxColumn = 4096;
 };
 
-// Finds the size and date columns where the owner and group columns are not
-// the usual two (no group, names with spaces, a link count glued to the
-// permissions): the first "Mon DD YYYY|HH:MM" or "YYYY-MM-DD HH:MM" after the
-// permissions, with the size just before it.
-bool FindDateColumns(std::string_view line, UnixColumns& columns) {
-    constexpr int kMaxTokens = 32;
-    std::string_view tokens[kMaxTokens];
-    std::size_t ends[kMaxTokens];
+// A column of a line. Left uninitialised in arrays: a line has few of them.
+struct Token {
+    const char* data;
+    std::size_t size;
+    std::size_t begin;
+    std::size_t end;
+
+    std::string_view text() const { return std::string_view(data, size); }
+};
+
+constexpr int kMaxTokens = 48;
+
+int Tokenize(std::string_view line, Token* tokens) {
     int count = 0;
     std::size_t pos = 0;
-    std::string_view token;
-    while (count < kMaxTokens && NextToken(line, pos, token) && !token.empty()) {
-        tokens[count] = token;
-        ends[count] = pos;
-        ++count;
+    const std::size_t size = line.size();
+    while (count < kMaxTokens) {
+        while (pos < size && line[pos] == ' ') {
+            ++pos;
+        }
+        if (pos >= size) {
+            break;
+        }
+        const std::size_t begin = pos;
+        while (pos < size && line[pos] != ' ') {
+            ++pos;
+        }
+        tokens[count++] = Token{line.data() + begin, pos - begin, begin, pos};
     }
-    for (int k = 2; k + 1 < count; ++k) {
-        if (IsIsoDate(tokens[k]) && tokens[k + 1].find(':') != std::string_view::npos) {
-            columns = UnixColumns{tokens[k - 1], tokens[k], {}, tokens[k + 1], ends[k + 1], true};
+    return count;
+}
+
+// A month written as a word: English, and the short names of a few other
+// languages that servers write in their own locale. 0 when it is none.
+int MonthFromWord(std::string_view word) {
+    // Trailing punctuation of localized dates: "Okt.", "Juli,".
+    while (!word.empty() && (word.back() == '.' || word.back() == ',')) {
+        word.remove_suffix(1);
+    }
+    if (word.size() < 3) {
+        return 0;
+    }
+    auto plainWord = [word] {
+        for (char c : word) {
+            if (IsDigit(c) || c == ':' || c == '-' || c == '/') {
+                return false;
+            }
+        }
+        return true;
+    };
+    auto code = [](char a, char b, char c) {
+        return (static_cast<std::uint32_t>(static_cast<unsigned char>(a)) << 16) |
+               (static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8) |
+               static_cast<unsigned char>(c);
+    };
+    const std::uint32_t head = code(AsciiUpper(word[0]), AsciiUpper(word[1]), AsciiUpper(word[2]));
+    int month = 0;
+    switch (head) {
+    // English, then German, French and Hungarian short names.
+    case 0x4A414E: // JAN
+        month = 1;
+        break;
+    case 0x464542: // FEB
+        month = 2;
+        break;
+    case 0x4D4152: // MAR
+    case 0x4D525A: // MRZ
+        month = 3;
+        break;
+    case 0x415052: // APR
+    case 0x415652: // AVR
+        month = 4;
+        break;
+    case 0x4D4159: // MAY
+    case 0x4D4149: // MAI
+        month = 5;
+        break;
+    case 0x4A554E: // JUN
+        month = 6;
+        break;
+    case 0x4A554C: // JUL
+        month = 7;
+        break;
+    case 0x415547: // AUG
+        month = 8;
+        break;
+    case 0x534550: // SEP
+    case 0x535A45: // SZE
+        month = 9;
+        break;
+    case 0x4F4354: // OCT
+    case 0x4F4B54: // OKT
+        month = 10;
+        break;
+    case 0x4E4F56: // NOV
+        month = 11;
+        break;
+    case 0x444543: // DEC
+    case 0x44455A: // DEZ
+        month = 12;
+        break;
+    default:
+        break;
+    }
+    if (month != 0) {
+        return plainWord() ? month : 0;
+    }
+    if (static_cast<unsigned char>(word[0]) < 0x80 && static_cast<unsigned char>(word[1]) < 0x80) {
+        return 0;
+    }
+    static constexpr std::pair<std::string_view, int> kOther[] = {
+        {"M\xc3\xa4r", 3},                // Mär
+        {"F\xc3\xa9v", 2},                // Fév
+        {"Ao\xc3\xbb", 8},                // Aoû
+        {"D\xc3\xa9", 12},                // Déc
+        {"M\xc3\xa1r", 3},                // Márc
+        {"\xc3\x81pr", 4},                // Ápr
+        {"M\xc3\xa1j", 5},                // Máj
+        {"J\xc3\xban", 6},                // Jún
+        {"J\xc3\xbal", 7},                // Júl
+        {"\xd1\x8f\xd0\xbd\xd0\xb2", 1},  // янв
+        {"\xd1\x84\xd0\xb5\xd0\xb2", 2},  // фев
+        {"\xd0\xbc\xd0\xb0\xd1\x80", 3},  // мар
+        {"\xd0\xb0\xd0\xbf\xd1\x80", 4},  // апр
+        {"\xd0\xbc\xd0\xb0\xd0\xb9", 5},  // май
+        {"\xd0\xbc\xd0\xb0\xd1\x8f", 5},  // мая
+        {"\xd0\xb8\xd1\x8e\xd0\xbd", 6},  // июн
+        {"\xd0\xb8\xd1\x8e\xd0\xbb", 7},  // июл
+        {"\xd0\xb0\xd0\xb2\xd0\xb3", 8},  // авг
+        {"\xd1\x81\xd0\xb5\xd0\xbd", 9},  // сен
+        {"\xd0\xbe\xd0\xba\xd1\x82", 10}, // окт
+        {"\xd0\xbd\xd0\xbe\xd1\x8f", 11}, // ноя
+        {"\xd0\xb4\xd0\xb5\xd0\xba", 12}, // дек
+    };
+    for (const auto& [prefix, number] : kOther) {
+        if (word.size() < prefix.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < prefix.size() && same; ++i) {
+            same = AsciiUpper(word[i]) == AsciiUpper(prefix[i]);
+        }
+        if (same) {
+            return plainWord() ? number : 0;
+        }
+    }
+    return 0;
+}
+
+// Digits followed by one given sign ("3月", "2005년"); the number, or -1.
+int NumberWithSign(std::string_view token, std::initializer_list<std::string_view> signs) {
+    const std::size_t digits = LeadingDigits(token);
+    if (digits == 0 || digits > 4) {
+        return -1;
+    }
+    const std::string_view rest = token.substr(digits);
+    for (std::string_view sign : signs) {
+        if (rest == sign) {
+            return SmallNumber(token);
+        }
+    }
+    return -1;
+}
+
+const std::initializer_list<std::string_view> kYearSigns = {"\xe5\xb9\xb4", "\xeb\x85\x84"};
+const std::initializer_list<std::string_view> kMonthSigns = {"\xe6\x9c\x88", "\xec\x9b\x94"};
+const std::initializer_list<std::string_view> kDaySigns = {"\xe6\x97\xa5", "\xec\x9d\xbc"};
+
+// H:MM, HH:MM, HH:M
+bool ReadTime(std::string_view token, int& hour, int& minute) {
+    const std::size_t h = LeadingDigits(token);
+    if (h == 0 || h > 2 || h + 1 >= token.size() || token[h] != ':') {
+        return false;
+    }
+    const std::string_view rest = token.substr(h + 1);
+    if (rest.size() > 2 || !AllDigits(rest)) {
+        return false;
+    }
+    hour = SmallNumber(token);
+    minute = SmallNumber(rest);
+    return true;
+}
+
+bool IsYear(std::string_view token) {
+    return token.size() == 4 && AllDigits(token);
+}
+
+// D, DD, and with localized dates "D." or "DD,".
+bool ReadDay(std::string_view token, int& day) {
+    const std::size_t digits = LeadingDigits(token);
+    if (digits == 0 || digits > 2) {
+        return false;
+    }
+    const std::string_view rest = token.substr(digits);
+    if (!rest.empty() && rest != "." && rest != ",") {
+        return false;
+    }
+    day = SmallNumber(token);
+    return true;
+}
+
+// The date of a UNIX style line, as written.
+struct ListedDate {
+    int first = 0;       // token index of the date
+    int count = 0;       // tokens it takes
+    bool certain = true; // else only the columns were recognised
+    bool haveYear = false;
+    bool haveTime = false;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    bool standardWidth = false; // "Mon DD HH:MM" / "Mon DD  YYYY" of ls, 12 columns
+};
+
+// "YYYY-MM-DD", "YYYY/MM/DD", "YYYY.MM.DD", "DD-MM-YYYY", "DD.MM.YYYY",
+// "DD-mon-YY"; "MM-DD" is left to the caller (it needs a year or a time).
+bool ReadDateToken(std::string_view token, ListedDate& date) {
+    const std::size_t a = LeadingDigits(token);
+    if (a == 0 || a >= token.size()) {
+        return false;
+    }
+    const char sep = token[a];
+    if (sep != '-' && sep != '/' && sep != '.') {
+        return false;
+    }
+    const std::size_t second = token.find(sep, a + 1);
+    if (second == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view middle = token.substr(a + 1, second - a - 1);
+    const std::string_view last = token.substr(second + 1);
+    if (!AllDigits(last)) {
+        return false;
+    }
+    const int n1 = SmallNumber(token);
+    const int n3 = SmallNumber(last);
+    if (AllDigits(middle)) {
+        const int n2 = SmallNumber(middle);
+        if (a == 4 && middle.size() <= 2 && last.size() <= 2) {
+            date.year = n1;
+            date.month = n2;
+            date.day = n3;
+        } else if (a <= 2 && middle.size() <= 2 && last.size() == 4) {
+            // Day first, unless only the other order gives a month.
+            date.year = n3;
+            date.day = n1;
+            date.month = n2;
+            if (n2 > 12 && n1 <= 12) {
+                std::swap(date.day, date.month);
+            }
+        } else {
+            return false;
+        }
+        date.haveYear = true;
+        return true;
+    }
+    if (sep == '-' && a <= 2 && (last.size() == 2 || last.size() == 4)) {
+        const int month = MonthFromWord(middle);
+        if (month == 0) {
+            return false;
+        }
+        date.day = n1;
+        date.month = month;
+        date.year = last.size() == 2 ? (n3 < 70 ? 2000 + n3 : 1900 + n3) : n3;
+        date.haveYear = true;
+        return true;
+    }
+    return false;
+}
+
+// The size column before the date; kUnknownSize when it holds no size (a
+// device's "major, minor", text). Sizes such as "33.5k" are read too.
+FileSize ReadSize(const Token* tokens, int date) {
+    const std::string_view size = tokens[date - 1].text();
+    if (AllDigits(size)) {
+        return SizeNumber(size);
+    }
+    const std::size_t whole = LeadingDigits(size);
+    if (whole == 0) {
+        return kUnknownSize;
+    }
+    std::size_t pos = whole;
+    std::uint64_t tenths = 0;
+    if (pos + 1 < size.size() && size[pos] == '.' && IsDigit(size[pos + 1])) {
+        tenths = static_cast<std::uint64_t>(size[pos + 1] - '0');
+        pos += 2;
+    }
+    if (pos + 1 != size.size()) {
+        return kUnknownSize;
+    }
+    int shift = 0;
+    switch (AsciiUpper(size[pos])) {
+    case 'K':
+        shift = 10;
+        break;
+    case 'M':
+        shift = 20;
+        break;
+    case 'G':
+        shift = 30;
+        break;
+    case 'T':
+        shift = 40;
+        break;
+    default:
+        return kUnknownSize;
+    }
+    const std::uint64_t units = LeadingNumber(size, std::uint64_t{1} << 20);
+    if (units >= (std::uint64_t{1} << 20)) {
+        return kUnknownSize;
+    }
+    return ((units * 10 + tenths) << shift) / 10;
+}
+
+bool IsSizeColumn(const Token* tokens, int date) {
+    return date >= 2 && AllDigits(tokens[date - 1].text());
+}
+
+// A date starting at token k, in one of the forms servers write.
+bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
+    auto at = [&](int i) { return i < count ? tokens[i].text() : std::string_view{}; };
+    const std::string_view t0 = at(k);
+    date = ListedDate{};
+    date.first = k;
+    // Year or time after month and day; with VShell's "Mon DD, YYYY" a time
+    // may follow the year.
+    auto yearOrTime = [&](int i) {
+        const std::string_view t = at(i);
+        if (IsYear(t)) {
+            date.year = SmallNumber(t);
+            date.haveYear = true;
             return true;
         }
-        if (k + 2 < count && IsEnglishMonth(tokens[k]) && IsDayOfMonth(tokens[k + 1]) &&
-            IsYearOrTime(tokens[k + 2])) {
-            columns =
-                UnixColumns{tokens[k - 1], tokens[k], tokens[k + 1], tokens[k + 2], ends[k + 2]};
+        if (ReadTime(t, date.hour, date.minute)) {
+            date.haveTime = true;
+            return true;
+        }
+        return false;
+    };
+    auto optionalTime = [&](int i) {
+        if (ReadTime(at(i), date.hour, date.minute)) {
+            date.haveTime = true;
+            ++date.count;
+        }
+    };
+
+    if (t0.empty()) {
+        return false;
+    }
+    if (!IsDigit(t0.front())) {
+        // Mon DD YYYY|HH:MM, Mon DD, YYYY HH:MM
+        const int month = MonthFromWord(t0);
+        if (month == 0 || !ReadDay(at(k + 1), date.day) || !yearOrTime(k + 2)) {
+            return false;
+        }
+        date.month = month;
+        date.count = 3;
+        const bool comma = at(k + 1).back() == ',';
+        if (comma && date.haveYear) {
+            optionalTime(k + 3);
+        }
+        date.standardWidth = !comma && t0.size() == 3 && tokens[k + 2].end - tokens[k].begin == 12;
+        return true;
+    }
+    if (!IsSizeColumn(tokens, k)) {
+        return false;
+    }
+    // DD Mon YYYY|HH:MM, DD. Mon. YYYY, DD. Mon., HH:MM
+    if (int day = 0; ReadDay(t0, day)) {
+        if (const int month = MonthFromWord(at(k + 1)); month != 0 && yearOrTime(k + 2)) {
+            date.day = day;
+            date.month = month;
+            date.count = 3;
+            return true;
+        }
+    }
+    // CJK: 3月 2 15:13, 3月 2日 2003年, 2005년 1월 6일
+    if (int year = NumberWithSign(t0, kYearSigns); year >= 0) {
+        const int month = NumberWithSign(at(k + 1), kMonthSigns);
+        int day = NumberWithSign(at(k + 2), kDaySigns);
+        if (day < 0 && AllDigits(at(k + 2)) && at(k + 2).size() <= 2) {
+            day = SmallNumber(at(k + 2));
+        }
+        if (month < 0 || day < 0) {
+            return false;
+        }
+        date.year = year;
+        date.haveYear = true;
+        date.month = month;
+        date.day = day;
+        date.count = 3;
+        optionalTime(k + 3);
+        return true;
+    }
+    if (int month = NumberWithSign(t0, kMonthSigns); month >= 0) {
+        int day = NumberWithSign(at(k + 1), kDaySigns);
+        if (day < 0 && !(AllDigits(at(k + 1)) && at(k + 1).size() <= 2)) {
+            return false;
+        }
+        date.day = day >= 0 ? day : SmallNumber(at(k + 1));
+        date.month = month;
+        const std::string_view third = at(k + 2);
+        if (const int year = NumberWithSign(third, kYearSigns); year >= 0) {
+            date.year = year;
+            date.haveYear = true;
+        } else if (!yearOrTime(k + 2)) {
+            return false;
+        }
+        date.count = 3;
+        return true;
+    }
+    // MM-DD YYYY|HH:MM
+    if (t0.size() == 5 && t0[2] == '-' && LeadingDigits(t0) == 2 &&
+        LeadingDigits(t0.substr(3)) == 2) {
+        if (!yearOrTime(k + 1)) {
+            return false;
+        }
+        date.month = SmallNumber(t0);
+        date.day = SmallNumber(t0.substr(3));
+        date.count = 2;
+        return true;
+    }
+    // Dates in one token, maybe with a time after them.
+    if (ReadDateToken(t0, date)) {
+        date.count = 1;
+        optionalTime(k + 1);
+        return true;
+    }
+    // M D HH:MM|YYYY, the month as a number
+    if (int day = 0; AllDigits(t0) && t0.size() <= 2 && AllDigits(at(k + 1)) &&
+                     ReadDay(at(k + 1), day) && yearOrTime(k + 2)) {
+        const int month = SmallNumber(t0);
+        if (month >= 1 && month <= 12 && day >= 1 && day <= 31) {
+            date.month = month;
+            date.day = day;
+            date.count = 3;
             return true;
         }
     }
     return false;
 }
 
-// UNIX long listing; the MacOS variant has fewer columns before the size.
+// Where no known form fits: a word, a day and a year or time after a size,
+// as in "Jam  4 00:03" or "Dec 02  209". The columns are clear, the date is
+// not.
+bool ReadDateColumnsAt(const Token* tokens, int count, int k, ListedDate& date) {
+    if (k + 2 >= count || !IsSizeColumn(tokens, k) || IsDigit(tokens[k].text().front())) {
+        return false;
+    }
+    const std::string_view day = tokens[k + 1].text();
+    const std::string_view last = tokens[k + 2].text();
+    const std::size_t colon = last.find(':');
+    const bool yearLike = AllDigits(last) && last.size() <= 4;
+    const bool timeLike = colon != std::string_view::npos && colon > 0 &&
+                          AllDigits(last.substr(0, colon)) && AllDigits(last.substr(colon + 1));
+    if (!AllDigits(day) || day.size() > 2 || !(yearLike || timeLike)) {
+        return false;
+    }
+    date = ListedDate{};
+    date.first = k;
+    date.count = 3;
+    date.certain = false;
+    return true;
+}
+
+// The time of a listed date; nothing when it is not a real date.
+std::optional<std::time_t> DateToTime(const ListedDate& date, ListingClock& clock) {
+    if (!date.certain) {
+        return std::nullopt;
+    }
+    int year = date.year;
+    if (!date.haveYear) {
+        year = clock.YearFor(date.month, date.day);
+    } else {
+        year = std::clamp(year, 1980, 2030);
+    }
+    const int hour = date.haveTime ? date.hour : 0;
+    const int minute = date.haveTime ? date.minute : 0;
+    if (hour == 24 && minute == 0 && IsValidDate(year, date.month, date.day)) {
+        // "24:00" is midnight at the end of the day.
+        int month = date.month;
+        int day = date.day + 1;
+        if (day > DaysInMonth(year, month)) {
+            day = 1;
+            if (++month > 12) {
+                month = 1;
+                ++year;
+            }
+        }
+        return clock.ToTime(year, month, day, 0, 0, 0);
+    }
+    return clock.ToTime(year, date.month, date.day, hour, minute, 0);
+}
+
+// The kind of a UNIX mode: '-' file, 'd' folder, 'l' link, other kinds of
+// items are files; 0 when the line is no entry.
+char EntryKind(std::string_view mode) {
+    // A mode has ten characters (more with an ACL mark or a link count run
+    // into it); Hylafax writes seven.
+    if (mode.size() < 10 && mode.size() != 7) {
+        return 0;
+    }
+    switch (mode.front()) {
+    case '-':
+    case 'd':
+    case 'l':
+        return mode.front();
+    case 'b': // block device
+    case 'c': // character device
+    case 'p': // named pipe
+    case 's': // socket
+    case 'f': // plain file (some servers)
+    case 'a': // Plan 9 append-only file
+        return '-';
+    default:
+        return 0;
+    }
+}
+
+// UNIX long listing; the MacOS servers write it with fewer columns before the
+// size, which the search for the date copes with.
 bool ParseUnixStyle(std::string_view line, const ListingContext& context,
-                    CFTPFolderContent& content, bool mac) {
-    if (line.empty()) {
+                    CFTPFolderContent& content, ListingState& state, bool mac) {
+    Token tokens[kMaxTokens];
+    const int count = Tokenize(line, tokens);
+    if (count < 2) {
         return false;
     }
-    const char kind = line.front();
-    if (kind != '-' && kind != 'd' && kind != 'l') {
+    const char kind = EntryKind(tokens[0].text());
+    if (kind == 0) {
         return false;
     }
+
+    // The date is the first one after the permissions and some column: owner
+    // and group may be missing or hold spaces, so columns are not counted.
+    ListedDate date;
+    bool found = false;
+    for (int k = 2; k < count && !found; ++k) {
+        found = ReadDateAt(tokens, count, k, date);
+    }
+    for (int k = 2; k < count && !found; ++k) {
+        found = ReadDateColumnsAt(tokens, count, k, date);
+    }
+    std::size_t nameStart = 0;
+    FileSize size = kUnknownSize;
+    if (found) {
+        nameStart = tokens[date.first + date.count - 1].end;
+        size = ReadSize(tokens, date.first);
+        // A device's "major, minor" stands where the size does.
+        if (const std::string_view major = tokens[date.first - 2].text();
+            date.first >= 3 && major.size() > 1 && major.back() == ',' &&
+            AllDigits(major.substr(0, major.size() - 1))) {
+            size = kUnknownSize;
+        }
+    } else if (!mac && count == 6 && AllDigits(tokens[1].text()) && AllDigits(tokens[4].text())) {
+        // No date at all: permissions, link count, owner, group, size and a
+        // name of one word.
+        nameStart = tokens[4].end;
+        size = SizeNumber(tokens[4].text());
+        date.certain = false;
+    } else {
+        return false;
+    }
+
+    // One space separates the name; more spaces may belong to it.
+    if (nameStart < line.size()) {
+        ++nameStart;
+    }
+    std::string_view name = line.substr(std::min(nameStart, line.size()));
+    const std::size_t padding = std::min(name.find_first_not_of(' '), name.size());
+    // The 12 columns of ls's own date leave no doubt where the name starts.
+    const bool keepPadding = date.standardWidth;
+    if (!keepPadding) {
+        name.remove_prefix(padding);
+    }
+
     std::string_view target;
     if (kind == 'l') {
-        const std::size_t arrow = line.rfind("->");
+        // "name -> target"; a second arrow leaves no certain reading.
+        static constexpr std::string_view kArrow = " -> ";
+        const std::size_t arrow = name.find(kArrow);
         if (arrow != std::string_view::npos) {
-            target = line.substr(arrow + 2);
-            if (!target.empty() && target.front() == ' ') {
-                target.remove_prefix(1);
+            if (name.find(kArrow, arrow + kArrow.size()) != std::string_view::npos) {
+                return false;
             }
-            std::size_t cut = arrow;
-            if (cut > 0 && line[cut - 1] == ' ') {
-                --cut;
-            }
-            line = line.substr(0, cut);
+            target = name.substr(arrow + kArrow.size());
+            name = name.substr(0, arrow);
         }
     }
-    const bool isFile = kind == '-';
-
-    // The columns at their usual places: permissions, link count, owner and
-    // group (MacOS: two columns, three for a file), then size and date.
-    UnixColumns columns;
-    std::size_t pos = 0;
-    std::string_view token;
-    const int skip = mac ? (isFile ? 3 : 2) : 4;
-    for (int i = 0; i < skip; ++i) {
-        NextToken(line, pos, token);
-    }
-    NextToken(line, pos, columns.size);
-    NextToken(line, pos, columns.month);
-    NextToken(line, pos, columns.day);
-    NextToken(line, pos, columns.yearOrTime);
-    columns.nameStart = pos;
-    // Only where those places hold no size, day and year or time does the
-    // date decide where the columns are.
-    if (!(IsDigit(columns.size.empty() ? ' ' : columns.size.front()) && IsDayOfMonth(columns.day) &&
-          IsYearOrTime(columns.yearOrTime))) {
-        FindDateColumns(line, columns);
-    }
-
-    const std::string_view name = RestOfLine(line, columns.nameStart);
     if (!IsEntryName(name)) {
         return false;
     }
 
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    if (columns.isoDate) {
-        year = std::clamp(SmallNumber(columns.month), 1980, 2030);
-        month = SmallNumber(columns.month.substr(5));
-        day = SmallNumber(columns.month.substr(8));
-    } else {
-        month = MonthFromName(columns.month.substr(0, 3));
-        day = SmallNumber(columns.day);
+    const auto time = DateToTime(date, state.clock);
+    // A target with a "/" stays as listed; only the others need a string.
+    std::string absolute;
+    if (!target.empty() && target.find('/') == std::string_view::npos) {
+        absolute = AbsoluteLink(target, context);
+        target = absolute;
     }
-    int hour = 0;
-    int minute = 0;
-    const std::string_view yearOrTime = columns.yearOrTime;
-    const std::size_t colon = yearOrTime.find(':');
-    if (colon != std::string_view::npos) {
-        hour = SmallNumber(yearOrTime.substr(0, colon));
-        minute = SmallNumber(yearOrTime.substr(colon + 1));
-        if (!columns.isoDate) {
-            year = YearForMonthDay(month, day, context.now);
+    const bool isFile = kind == '-';
+    const std::size_t index =
+        content.AddListed(name, isFile, time ? *time : state.clock.Unknown(), size, target);
+    if (state.collectColumns && nameStart < line.size()) {
+        if (padding == 0 || keepPadding) {
+            state.NameAt(nameStart);
+        } else {
+            state.pending.push_back({isFile, index, nameStart,
+                                     std::string(name.data() - padding, padding + name.size())});
         }
-    } else {
-        year = std::clamp(SmallNumber(yearOrTime), 1980, 2030);
     }
-
-    const std::string link = target.empty() ? std::string() : AbsoluteLink(target, context);
-    content.Add(std::string(name), isFile,
-                EntryTime(year, month, day, hour, minute, 0, context.now), SizeNumber(columns.size),
-                link);
     return true;
 }
 
@@ -434,19 +1059,121 @@ bool IsVmsContinuation(std::string_view line) {
     return token.find(';') == std::string_view::npos;
 }
 
-using LineParser = bool (*)(std::string_view, const ListingContext&, CFTPFolderContent&);
+using LineParser = bool (*)(std::string_view, const ListingContext&, CFTPFolderContent&,
+                            ListingState&);
+
+bool ReadUnixLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content,
+                  ListingState& state) {
+    return ParseUnixStyle(line, context, content, state, false);
+}
+
+bool ReadMacLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content,
+                 ListingState& state) {
+    return ParseUnixStyle(line, context, content, state, true);
+}
+
+bool ReadNtLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content,
+                ListingState& state) {
+    if (line.empty()) {
+        return false;
+    }
+    if (line.front() == '-' || line.front() == 'd' || line.front() == 'l') {
+        return ParseUnixStyle(line, context, content, state, false);
+    }
+    std::size_t pos = 0;
+    std::string_view date;
+    std::string_view time;
+    std::string_view sizeOrDir;
+    NextToken(line, pos, date);
+    NextToken(line, pos, time);
+    NextToken(line, pos, sizeOrDir);
+    // "03:09 PM": the half of the day in a column of its own.
+    std::string joinedTime;
+    if (!time.empty() && IsDigit(time.back()) && sizeOrDir.size() == 2 &&
+        (AsciiUpper(sizeOrDir[0]) == 'A' || AsciiUpper(sizeOrDir[0]) == 'P') &&
+        AsciiUpper(sizeOrDir[1]) == 'M') {
+        joinedTime.assign(time).append(sizeOrDir);
+        time = joinedTime;
+        NextToken(line, pos, sizeOrDir);
+    }
+    const std::string_view name = RestOfLine(line, pos);
+    if (!IsEntryName(name)) {
+        return false;
+    }
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    ReadDosDate(date, year, month, day);
+    ReadDosTime(time, hour, minute);
+    const bool isFile = sizeOrDir != "<DIR>";
+    const FileSize size = isFile ? SizeNumber(sizeOrDir, true) : 0;
+    content.AddListed(name, isFile, EntryTime(state.clock, year, month, day, hour, minute, 0), size,
+                      {});
+    return true;
+}
+
+bool ReadVmsLine(std::string_view line, const ListingContext&, CFTPFolderContent& content,
+                 ListingState& state) {
+    std::size_t pos = 0;
+    std::string_view first;
+    NextToken(line, pos, first);
+    // A name is never followed by a tab: what follows one is a message.
+    first = first.substr(0, first.find('\t'));
+    if (first.find(';') == std::string_view::npos) {
+        return false;
+    }
+    // Wildcards stand in messages such as "*.*;0 <%RMS-E-FNF, file not found>".
+    if (first.find_first_of("*%") != std::string_view::npos) {
+        return false;
+    }
+    bool isFile = true;
+    std::string_view name = first;
+    if (first.size() > 6 && EndsWithNoCase(first, ".DIR;1")) {
+        isFile = false;
+        name = first.substr(0, first.size() - 6);
+    }
+    if (!IsEntryName(name)) {
+        return false;
+    }
+
+    std::string_view token;
+    FileSize size = 0;
+    if (NextToken(line, pos, token)) {
+        size = SizeNumber(token); // "used/allocated": the digits stop at the "/"
+    }
+    bool haveDate = false;
+    int year = 0;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (NextToken(line, pos, token) && !token.empty()) {
+            ReadVmsDateOrTime(token, haveDate, year, month, day, hour, minute, second);
+        }
+    }
+    if (!haveDate) {
+        year = state.clock.YearFor(1, 1);
+    }
+    content.AddListed(name, isFile, EntryTime(state.clock, year, month, day, hour, minute, second),
+                      size, {});
+    return true;
+}
 
 LineParser ParserFor(int serverType) {
     switch (serverType) {
     case CFTPConstants::SERVER_UNIX:
     case 1: // "UNIX" in the reply to SYST
-        return &ParseUnixLine;
+        return &ReadUnixLine;
     case CFTPConstants::SERVER_MACOS_PETER:
-        return &ParseMacLine;
+        return &ReadMacLine;
     case CFTPConstants::SERVER_VMS:
-        return &ParseVmsLine;
+        return &ReadVmsLine;
     case CFTPConstants::SERVER_NT:
-        return &ParseNtLine;
+        return &ReadNtLine;
     default:
         return nullptr;
     }
@@ -499,103 +1226,25 @@ int MonthFromName(std::string_view text) {
 
 bool ParseUnixLine(std::string_view line, const ListingContext& context,
                    CFTPFolderContent& content) {
-    return ParseUnixStyle(line, context, content, false);
+    ListingState state(context.now);
+    return ReadUnixLine(line, context, content, state);
 }
 
 bool ParseMacLine(std::string_view line, const ListingContext& context,
                   CFTPFolderContent& content) {
-    return ParseUnixStyle(line, context, content, true);
+    ListingState state(context.now);
+    return ReadMacLine(line, context, content, state);
 }
 
 bool ParseNtLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content) {
-    if (line.empty()) {
-        return false;
-    }
-    if (line.front() == '-' || line.front() == 'd' || line.front() == 'l') {
-        return ParseUnixLine(line, context, content);
-    }
-    std::size_t pos = 0;
-    std::string_view date;
-    std::string_view time;
-    std::string_view sizeOrDir;
-    NextToken(line, pos, date);
-    NextToken(line, pos, time);
-    NextToken(line, pos, sizeOrDir);
-    // "03:09 PM": the half of the day in a column of its own.
-    std::string joinedTime;
-    if (!time.empty() && IsDigit(time.back()) && sizeOrDir.size() == 2 &&
-        (AsciiUpper(sizeOrDir[0]) == 'A' || AsciiUpper(sizeOrDir[0]) == 'P') &&
-        AsciiUpper(sizeOrDir[1]) == 'M') {
-        joinedTime.assign(time).append(sizeOrDir);
-        time = joinedTime;
-        NextToken(line, pos, sizeOrDir);
-    }
-    const std::string_view name = RestOfLine(line, pos);
-    if (!IsEntryName(name)) {
-        return false;
-    }
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    ReadDosDate(date, year, month, day);
-    ReadDosTime(time, hour, minute);
-    const bool isFile = sizeOrDir != "<DIR>";
-    const FileSize size = isFile ? SizeNumber(sizeOrDir, true) : 0;
-    content.Add(std::string(name), isFile,
-                EntryTime(year, month, day, hour, minute, 0, context.now), size, std::string());
-    return true;
+    ListingState state(context.now);
+    return ReadNtLine(line, context, content, state);
 }
 
 bool ParseVmsLine(std::string_view line, const ListingContext& context,
                   CFTPFolderContent& content) {
-    std::size_t pos = 0;
-    std::string_view first;
-    NextToken(line, pos, first);
-    // A name is never followed by a tab: what follows one is a message.
-    first = first.substr(0, first.find('\t'));
-    if (first.find(';') == std::string_view::npos) {
-        return false;
-    }
-    // Wildcards stand in messages such as "*.*;0 <%RMS-E-FNF, file not found>".
-    if (first.find_first_of("*%") != std::string_view::npos) {
-        return false;
-    }
-    bool isFile = true;
-    std::string_view name = first;
-    if (first.size() > 6 && EndsWithNoCase(first, ".DIR;1")) {
-        isFile = false;
-        name = first.substr(0, first.size() - 6);
-    }
-    if (!IsEntryName(name)) {
-        return false;
-    }
-
-    std::string_view token;
-    FileSize size = 0;
-    if (NextToken(line, pos, token)) {
-        size = SizeNumber(token); // "used/allocated": the digits stop at the "/"
-    }
-    bool haveDate = false;
-    int year = 0;
-    int month = 1;
-    int day = 1;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    for (int i = 0; i < 2; ++i) {
-        if (NextToken(line, pos, token) && !token.empty()) {
-            ReadVmsDateOrTime(token, haveDate, year, month, day, hour, minute, second);
-        }
-    }
-    if (!haveDate) {
-        year = YearForMonthDay(1, 1, context.now);
-    }
-    content.Add(std::string(name), isFile,
-                EntryTime(year, month, day, hour, minute, second, context.now), size,
-                std::string());
-    return true;
+    ListingState state(context.now);
+    return ReadVmsLine(line, context, content, state);
 }
 
 bool IsListingSupported(int serverType) {
@@ -619,6 +1268,9 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
         return ListingParse::Unsupported;
     }
     const bool vms = serverType == CFTPConstants::SERVER_VMS;
+    ListingState state(context.now);
+    state.clock.UseOffsetCache();
+    state.collectColumns = !vms;
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
 
@@ -626,9 +1278,13 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
     std::size_t pos = 0;
     while (pos < size) {
         const std::size_t start = pos;
-        while (pos < size && listing[pos] != '\n' && listing[pos] != '\r') {
-            ++pos;
-        }
+        // The line ends at the first LF or CR.
+        const char* base = listing.data() + start;
+        const void* lf = std::memchr(base, '\n', size - start);
+        const std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - listing.data()) : size;
+        const void* cr = std::memchr(base, '\r', lfAt - start);
+        pos = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - listing.data()) : lfAt;
         const std::string_view line = listing.substr(start, pos - start);
         if (pos < size) {
             // A CR takes the LF of a CR LF with it.
@@ -638,13 +1294,14 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
             ++pos;
         }
         if (progress && !progress(pos)) {
+            state.Resolve(content);
             return ListingParse::Stopped;
         }
         if (line.empty()) {
             continue;
         }
         if (!vms) {
-            parse(line, context, content);
+            parse(line, context, content, state);
             continue;
         }
         if (haveWrappedName) {
@@ -652,21 +1309,22 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
             if (IsVmsContinuation(line)) {
                 wrappedName += ' ';
                 wrappedName += line;
-                ParseVmsLine(wrappedName, context, content);
+                ReadVmsLine(wrappedName, context, content, state);
                 continue;
             }
-            ParseVmsLine(wrappedName, context, content);
+            ReadVmsLine(wrappedName, context, content, state);
         }
         if (IsWrappedVmsName(line)) {
             wrappedName.assign(line);
             haveWrappedName = true;
             continue;
         }
-        ParseVmsLine(line, context, content);
+        ReadVmsLine(line, context, content, state);
     }
     if (haveWrappedName) {
-        ParseVmsLine(wrappedName, context, content);
+        ReadVmsLine(wrappedName, context, content, state);
     }
+    state.Resolve(content);
     return ListingParse::Done;
 }
 

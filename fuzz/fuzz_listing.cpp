@@ -22,7 +22,7 @@ void CheckEntries(const qb::CFTPFileArray& entries, bool files) {
         Check(!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos);
         Check(name.find_first_of("\r\n") == std::string::npos);
         Check(entry.m_bFile == files);
-        Check(entry.m_nSize <= qb::kMaxListedSize);
+        Check(entry.m_nSize <= qb::kMaxListedSize || entry.m_nSize == qb::kUnknownSize);
         Check(files ? entry.m_strLink.empty() : true);
     }
 }

@@ -2,6 +2,10 @@
 #include "platform/time_util.h"
 
 #include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace qb {
 namespace {
@@ -131,6 +135,66 @@ TEST(FolderContent, AddSortsByKindAndKeepsOrder) {
     CFTPFolderContent copy(content);
     copy.GetFiles().GetAt(0)->m_strName = "changed";
     EXPECT_EQ(content.GetFiles().GetAt(0)->GetName(), "a.txt");
+}
+
+TEST(ItemText, BehavesLikeAString) {
+    CFTPText text;
+    EXPECT_TRUE(text.empty());
+    EXPECT_STREQ(text.c_str(), "");
+    text = "pub/src";
+    EXPECT_EQ(text, "pub/src");
+    EXPECT_EQ(text.size(), 7u);
+    EXPECT_EQ(text.rfind('/'), 3u);
+    EXPECT_EQ(text.substr(4), "src");
+    // Assigning a part of itself.
+    text = text.view().substr(4);
+    EXPECT_EQ(std::string(text), "src");
+    text = std::string(1000, 'x');
+    EXPECT_EQ(text.view(), std::string(1000, 'x'));
+    text = "";
+    EXPECT_TRUE(text.empty());
+    const std::string withNul("a\0b", 3);
+    text = withNul;
+    EXPECT_EQ(std::string(text), withNul);
+}
+
+// Listed entries keep their texts in an arena of their array; nothing taken
+// out of the array may point into it.
+TEST(FolderContent, EntriesOutliveNothingTheyPointInto) {
+    Site site("h");
+    auto content = std::make_unique<CFTPFolderContent>(CFTPFile("pub", site.connection, false));
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i) {
+        // Short, long, and longer than an arena chunk's share.
+        std::string name = "entry-" + std::to_string(i);
+        if (i % 100 == 7) {
+            name += std::string(100000, 'n');
+        }
+        names.push_back(name);
+        content->AddListed(name, true, i, static_cast<FileSize>(i), i % 3 ? "" : "/t/" + name);
+    }
+    CFTPFile* first = content->GetFiles().GetAt(0);
+    content->Add("more", true, 0, 0, "");
+    EXPECT_EQ(content->GetFiles().GetAt(0), first) << "items keep their addresses";
+    EXPECT_THROW(content->GetFiles().GetAt(3001), std::out_of_range);
+
+    CFTPFile copied(*content->GetFiles().GetAt(7));
+    CFTPFile moved(std::move(*content->GetFiles().GetAt(9)));
+    CFTPFileArray files = std::move(content->GetFiles());
+    CFTPFileArray copy(files);
+    EXPECT_EQ(content->GetFiles().GetSize(), 0u);
+    content.reset();
+    EXPECT_EQ(copied.m_strName, names[7]);
+    EXPECT_EQ(copied.m_strLink, "");
+    EXPECT_EQ(moved.m_strName, names[9]);
+    EXPECT_EQ(moved.GetPath(true), "h : pub/" + names[9]);
+    ASSERT_EQ(files.GetSize(), 3001u);
+    files.RemoveAll();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ(copy.GetAt(i)->m_strName, names[i]) << i;
+        EXPECT_EQ(copy.GetAt(i)->m_strLink, i % 3 ? std::string() : "/t/" + names[i]);
+        EXPECT_EQ(copy.GetAt(i)->m_nSize, i);
+    }
 }
 
 } // namespace
