@@ -188,6 +188,10 @@ public:
     // leads.
     bool m_bLearnRealPath = false;
     std::string m_strRealPath;
+    // An explore whose folder turns out to be really one of these (a link
+    // back into a folder being copied) ends without listing it, and says so.
+    std::vector<std::string> m_arrStopAtRealPaths;
+    bool m_bStoppedAtLoop = false;
 };
 
 class CFTPActionDir : public CFTPFolderAction {

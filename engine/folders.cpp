@@ -6,6 +6,8 @@
 #include "engine/sockets.h"
 #include "engine/steps.h"
 
+#include <algorithm>
+
 namespace qb {
 
 namespace {
@@ -269,6 +271,13 @@ void StartDir(CFTPRemoteManager& c, CFTPAction& action) {
     }
     if (dir.m_nStep == STEP_DIR_CWD && SubSucceeded(dir, K::KIND_CD)) {
         dir.m_strRealPath = static_cast<const CFTPFolderAction&>(*dir.m_pSubAction).m_strRealPath;
+        const auto& stops = dir.m_arrStopAtRealPaths;
+        if (!dir.m_strRealPath.empty() &&
+            std::find(stops.begin(), stops.end(), dir.m_strRealPath) != stops.end()) {
+            dir.m_bStoppedAtLoop = true;
+            c.FinishAction();
+            return;
+        }
         c.SendCommand(K::CMD_TYPE, std::string("A"));
         c.SetStep(dir, STEP_DIR_TYPE);
         return;

@@ -490,7 +490,8 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         return;
     }
     copy.m_cTransferType = c.TransferTypeFor(*copy.m_pSource);
-    copy.m_nRemoteSize = copy.m_pSource->m_nSize;
+    // A VMS listing counts blocks, not bytes: only "SIZE" tells there.
+    copy.m_nRemoteSize = c.m_nServerType == K::SERVER_VMS ? kUnknownSize : copy.m_pSource->m_nSize;
     if (copy.m_nReplace == K::REPLACE_RESUME && copy.m_cTransferType == 'A') {
         // Line ends differ between the two sides: a text file starts over.
         c.PostNote("Text mode: " + copy.m_pSource->GetName() +
@@ -914,6 +915,7 @@ std::unique_ptr<CFTPAction> MakeListSource(const CFTPActionCopy& copy) {
     auto dir = std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, copy.m_pSource.get(),
                                                true, false);
     dir->m_bLearnRealPath = true;
+    dir->m_arrStopAtRealPaths = copy.m_arrAncestorPaths;
     return dir;
 }
 
@@ -928,11 +930,11 @@ std::string ListedRealPath(const CFTPActionCopy& copy) {
 // A remote folder whose real path is one the copy is inside already (a link
 // to an ancestor): true (and the action has ended) when it is skipped.
 bool SkipsALoop(CFTPRemoteManager& c, CFTPActionCopy& copy) {
-    const std::string real = ListedRealPath(copy);
-    if (real.empty() || std::find(copy.m_arrAncestorPaths.begin(), copy.m_arrAncestorPaths.end(),
-                                  real) == copy.m_arrAncestorPaths.end()) {
+    if (!copy.m_pSubAction || copy.m_pSubAction->m_nKind != K::KIND_DIR ||
+        !static_cast<const CFTPActionDir&>(*copy.m_pSubAction).m_bStoppedAtLoop) {
         return false;
     }
+    const std::string real = ListedRealPath(copy);
     c.PostNote(copy.m_pSource->GetPath(true) + " leads back to " + real +
                ", which this copy is in already; it is skipped.");
     copy.DeleteSubAction();
