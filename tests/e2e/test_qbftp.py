@@ -348,6 +348,52 @@ class Transfers(unittest.TestCase):
         rc, _, _ = run("put", os.path.join(self.tmp, "tree"), url + "/")
         self.assertEqual(rc, 2, "a folder needs -r")
 
+    def test_failed_transfers_leave_local_files_alone(self):
+        """A missing remote file never truncates or leaves a local file, and a
+        folder the server cannot enter fails a recursive get that says which."""
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                kept = os.path.join(self.tmp, f"kept-{server}.bin")
+                with open(kept, "wb") as f:
+                    f.write(b"keep me")
+                rc, _, err = run("--overwrite", "get", url + "/missing.bin", kept)
+                self.assertEqual(rc, 1, err)
+                self.assertEqual(self.read(kept), b"keep me")
+                fresh = os.path.join(self.tmp, f"fresh-{server}")
+                os.makedirs(fresh)
+                rc, _, err = run("get", url + "/missing.bin", fresh)
+                rc2, _, err2 = run("-r", "get", url + "/missing-folder", fresh)
+                self.assertEqual((rc, rc2), (1, 1), err + err2)
+                self.assertEqual(os.listdir(fresh), [], "nothing is made for what is not there")
+                # A moved file is checked on the server before its source goes.
+                moved = os.path.join(self.tmp, f"moved-{server}.bin")
+                with open(moved, "wb") as f:
+                    f.write(self.payload)
+                rc, _, err = run("--log", "mv", moved, url + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertIn(f"\nSIZE ", err)
+                self.assertFalse(os.path.exists(moved))
+                self.assertEqual(self.read(os.path.join(root, f"moved-{server}.bin")), self.payload)
+
+    def test_a_folder_the_server_cannot_enter_fails_the_recursive_get(self):
+        # vsftpd serves anonymous users as an unprivileged user: a folder
+        # without permissions is closed to it.
+        url, root = self.remote("vsftpd")
+        os.makedirs(os.path.join(root, "top", "closed"))
+        with open(os.path.join(root, "top", "open.txt"), "w") as f:
+            f.write("open\n")
+        os.chmod(os.path.join(root, "top", "closed"), 0)
+        try:
+            down = os.path.join(self.tmp, "down-closed")
+            os.makedirs(down)
+            rc, _, err = run("-r", "get", url + "/top", down)
+            self.assertEqual(rc, 1, err)
+            self.assertIn("top/closed", err)
+            self.assertEqual(self.read(os.path.join(down, "top", "open.txt")), b"open\n")
+        finally:
+            os.chmod(os.path.join(root, "top", "closed"), 0o755)
+
     def test_spaced_and_empty_files_round_trip(self):
         files = {"with space.bin": os.urandom(200 * 1024 + 3), "empty.bin": b"",
                  "empty  with spaces": b"", "mixed line ends.txt": b"x\r\ny\n"}
