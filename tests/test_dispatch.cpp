@@ -652,6 +652,8 @@ TEST_F(Seam, NoFrontEndCallHappensWhileTheManagerIsLocked) {
     ASSERT_NE(manager->Copy(&source, &dest, CallerData::OpenFileMarker(), false), 0u);
     ASSERT_TRUE(probing.Events().WaitForCount("Idle", 3));
     manager->CancelAll(true);
+    // The front end goes with this test: the manager first.
+    manager.reset();
     EXPECT_GT(probing.probes.load(), 10);
     EXPECT_EQ(probing.blocked.load(), 0);
 }
@@ -696,6 +698,7 @@ TEST_F(Seam, AQuestionIsAnsweredByIdAndTheAnswerCounts) {
     EXPECT_FALSE(manager->AnswerQuestion(asked, IDOK)) << "answered once";
     ASSERT_TRUE(holding.Events().WaitForCount("Idle", 1));
     EXPECT_EQ(holding.Events().Count("Report 1 failed"), 1u);
+    manager.reset();
 }
 
 TEST_F(Seam, EachOperationEndsOnceWhateverTheOthersDo) {

@@ -319,11 +319,13 @@ TEST_F(Session, AServerThatHangsUpFailsTheStepAndEndsTheConnection) {
     server.On("CWD /home/u/pub", "421 Timeout").CloseAfterLast();
     server.Start();
     CFTPRemoteManager* c = Connect();
+    // The connection object goes once its thread ends: only its id is kept.
+    const ConnectionId id = c->GetId();
     CFTPFile pub("pub", c->Ref(), false);
     ASSERT_NE(manager->Explore(&pub, nullptr), 0u);
     ASSERT_TRUE(WaitIdle(2));
     ASSERT_TRUE(fe.Events().WaitForCount("ConnectionEnded", 1));
-    EXPECT_FALSE(manager->IsConnected(c->GetId()));
+    EXPECT_FALSE(manager->IsConnected(id));
     ASSERT_EQ(fe.Questions().size(), 1u);
     EXPECT_NE(fe.Questions()[0].find("421 Timeout"), std::string::npos);
 }
