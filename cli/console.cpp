@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -20,23 +22,8 @@ std::string WithoutTrailingBreaks(std::string text) {
 } // namespace
 
 std::string TerminalSafe(const std::string& text) {
-    static const char* const kHex = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if ((byte < 0x20 && ch != '\n' && ch != '\t') || byte == 0x7F) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
+    return ShowControlChars(text, true);
 }
-
-namespace {} // namespace
 
 Console::Console(std::ostream& err, bool logDialogue)
     : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()) {}

@@ -7,6 +7,7 @@
 #include "engine/steps.h"
 #include "platform/local_file.h"
 #include "platform/questions.h"
+#include "platform/text.h"
 
 #include <algorithm>
 
@@ -58,23 +59,6 @@ std::string UnsendablePath(const CFTPAction& action) {
     return {};
 }
 
-// Control characters shown as \xNN, so that a message shows the name as
-// it is without breaking its lines.
-std::string Visible(const std::string& text) {
-    static const char* const kHex = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (byte < 0x20 || byte == 0x7F) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
 } // namespace
 
 CFTPRemoteManager::CFTPRemoteManager(CFTPManager* manager, ConnectionId id,
@@ -246,7 +230,7 @@ void CFTPRemoteManager::OnNext() {
     const std::string unsendable = UnsendablePath(*m_pAction);
     if (!unsendable.empty()) {
         Fail(RESULT_FAILED, 0,
-             {"The name \"" + Visible(unsendable) +
+             {"The name \"" + ShowControlChars(unsendable) +
               "\" holds a line break or a NUL byte; it cannot be sent to the server as it is."});
         Post(RMM_NEXT);
         return;

@@ -2,6 +2,7 @@
 #include "engine/steps.h"
 #include "platform/local_file.h"
 #include "tests/support/recorders.h"
+#include "tests/support/test_files.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,17 +12,10 @@
 namespace qb {
 namespace {
 
-// A connection as items see it: an id of its own and a host name.
-class Site {
-public:
-    explicit Site(const std::string& host) : connection{NextId(), host} {}
+// A connection as items see it.
+struct Site {
+    explicit Site(const std::string& host) : connection(test::NewSite(host)) {}
     SiteRef connection;
-
-private:
-    static ConnectionId NextId() {
-        static ConnectionId last = kNoConnection;
-        return ++last;
-    }
 };
 
 std::string Text(const CFTPAction& action) {

@@ -4,6 +4,7 @@
 #include "engine/secretary.h"
 #include "tests/support/recorders.h"
 #include "tests/support/script_server.h"
+#include "tests/support/test_files.h"
 
 #include <csignal>
 #include <fstream>
@@ -20,16 +21,8 @@ using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
 using Q = Question;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 // A scripted server plus an engine connected to it as u into "/" (empty
 // listing), with a private local folder.

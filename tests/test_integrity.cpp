@@ -4,6 +4,7 @@
 // a qbftp command line, and what must hold afterwards.
 #include "cli/qbftp.h"
 #include "tests/support/script_server.h"
+#include "tests/support/test_files.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,16 +25,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::ScriptServer;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 // What stands in a folder, names sorted ("name/" for folders).
 std::vector<std::string> Entries(const std::string& folder) {

@@ -1,5 +1,6 @@
 #include "engine/ftp_file.h"
 #include "platform/time_util.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -10,17 +11,10 @@
 namespace qb {
 namespace {
 
-// A connection as items see it: an id of its own and a host name.
-class Site {
-public:
-    explicit Site(const std::string& host) : connection{NextId(), host} {}
+// A connection as items see it.
+struct Site {
+    explicit Site(const std::string& host) : connection(test::NewSite(host)) {}
     SiteRef connection;
-
-private:
-    static ConnectionId NextId() {
-        static ConnectionId last = kNoConnection;
-        return ++last;
-    }
 };
 
 TEST(RemoteItem, PathAndDisplayForm) {
