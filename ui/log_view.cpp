@@ -146,11 +146,13 @@ QColor CFTPLogModel::ClassColourFor(int lineClass, const QColor& background, con
     static const QColor lighter[3] = {QColor(255, 110, 110), QColor(120, 160, 255),
                                       QColor(0, 0, 0)};
     const int i = std::clamp(lineClass, 0, 2);
-    if (base[i].rgb() != background.rgb() && Contrast(base[i], background) >= kReadableContrast) {
+    if (base[i].rgb() == background.rgb()) {
+        return text;
+    }
+    if (Contrast(base[i], background) >= kReadableContrast) {
         return base[i];
     }
-    if (i != LOG_NOTE && lighter[i].rgb() != background.rgb() &&
-        Contrast(lighter[i], background) >= kReadableContrast) {
+    if (i != LOG_NOTE && Contrast(lighter[i], background) >= kReadableContrast) {
         return lighter[i];
     }
     return text;

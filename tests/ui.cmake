@@ -1,0 +1,25 @@
+# Tests of the window (Qt Test, in-process on the offscreen platform). They
+# are built with the window only, so the sanitizer builds leave them out.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+
+add_library(qb_ui_test_support STATIC ui/ui_support.cpp)
+target_link_libraries(qb_ui_test_support PUBLIC qb_ui Qt6::Test)
+set_target_properties(qb_ui_test_support PROPERTIES AUTOMOC ON)
+target_include_directories(qb_ui_test_support PUBLIC ${PROJECT_SOURCE_DIR}/ui
+                                                     ${CMAKE_CURRENT_SOURCE_DIR}/ui)
+qb_ui_warnings(qb_ui_test_support)
+
+# qb_ui_test(NAME SOURCE)
+function(qb_ui_test name source)
+  add_executable(${name} ${source})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE qb_ui_test_support)
+  qb_ui_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "ui" TIMEOUT 120
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QPA_OFFSCREEN_NO_GLX=1")
+endfunction()
+
+qb_ui_test(test_ui_widgets ui/test_widgets.cpp)
+qb_ui_test(test_ui_frame ui/test_frame.cpp)
+qb_ui_test(test_ui_questions ui/test_questions.cpp)
