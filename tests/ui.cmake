@@ -23,3 +23,16 @@ endfunction()
 qb_ui_test(test_ui_widgets ui/test_widgets.cpp)
 qb_ui_test(test_ui_frame ui/test_frame.cpp)
 qb_ui_test(test_ui_questions ui/test_questions.cpp)
+
+# The real program under Xvfb (skipped only where Xvfb cannot start); the
+# screenshots go to the build folder.
+add_test(NAME ui_e2e_xvfb
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/ui/e2e_xvfb.sh $<TARGET_FILE:quillbeck>
+                 $<TARGET_FILE:quillbeck-demo-profile> ${PROJECT_BINARY_DIR}/screenshots)
+set_tests_properties(ui_e2e_xvfb PROPERTIES LABELS "ui" TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# scripts/demo.sh with a stand-in for the window.
+add_test(NAME ui_demo
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/ui/demo_test.sh ${PROJECT_SOURCE_DIR}
+                 $<TARGET_FILE:qbftp> $<TARGET_FILE:quillbeck-demo-profile>)
+set_tests_properties(ui_demo PROPERTIES LABELS "ui" TIMEOUT 120 SKIP_RETURN_CODE 77)
