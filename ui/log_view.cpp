@@ -182,15 +182,49 @@ void CFTPLogView::Start() {
                                                      d.month(), d.day()));
 }
 
-void CFTPLogView::Append(const std::vector<LogLine>& lines) {
+void CFTPLogView::Append(std::vector<LogLine> lines) {
     if (lines.empty()) {
         return;
     }
-    m_pModel->Append(lines);
+    for (LogLine& line : lines) {
+        m_pending.push_back(std::move(line));
+    }
+    // What could never be shown is not kept waiting either.
+    const auto cap = static_cast<std::size_t>(m_pModel->MaxLines());
+    if (m_pending.size() > cap) {
+        m_pending.erase(m_pending.begin(),
+                        m_pending.begin() + static_cast<std::ptrdiff_t>(m_pending.size() - cap));
+    }
+    AppendSlice();
+}
+
+void CFTPLogView::AppendSlice() {
+    m_bSliceQueued = false;
+    if (m_pending.empty()) {
+        return;
+    }
+    const std::size_t count = std::min(m_pending.size(), static_cast<std::size_t>(kSliceLines));
+    std::vector<LogLine> slice(
+        std::make_move_iterator(m_pending.begin()),
+        std::make_move_iterator(m_pending.begin() + static_cast<std::ptrdiff_t>(count)));
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(count));
+    m_pModel->Append(slice);
     scrollToBottom();
+    if (!m_pending.empty() && !m_bSliceQueued) {
+        m_bSliceQueued = true;
+        QMetaObject::invokeMethod(
+            this, [this] { AppendSlice(); }, Qt::QueuedConnection);
+    }
+}
+
+void CFTPLogView::Flush() {
+    while (!m_pending.empty()) {
+        AppendSlice();
+    }
 }
 
 void CFTPLogView::Clear() {
+    m_pending.clear();
     m_pModel->Clear();
 }
 

@@ -72,13 +72,22 @@ private:
 class CFTPLogView : public QListView {
     Q_OBJECT
 public:
+    // Lines appended in one turn of the event loop at most; the rest
+    // follow in the next turns, so a flood never holds the window up long.
+    static constexpr int kSliceLines = 2'000;
+
     explicit CFTPLogView(QWidget* parent = nullptr);
 
     CFTPLogModel& Model() { return *m_pModel; }
     // The first line: when the log started.
     void Start();
-    // Appends and shows the newest line.
-    void Append(const std::vector<LogLine>& lines);
+    // Appends and shows the newest line: at once up to kSliceLines, the
+    // rest in the next turns of the event loop.
+    void Append(std::vector<LogLine> lines);
+    // Lines waiting for a later turn.
+    std::size_t PendingLines() const { return m_pending.size(); }
+    // Appends everything waiting now.
+    void Flush();
     void Clear();
     // Selects the last line (the FTP Log command).
     void SelectLastLine();
@@ -94,7 +103,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void AppendSlice();
+
     CFTPLogModel* m_pModel;
+    std::deque<LogLine> m_pending;
+    bool m_bSliceQueued = false;
     QList<QAction*> m_contextActions;
     std::function<bool()> m_contextAllowed;
 };

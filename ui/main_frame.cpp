@@ -583,6 +583,7 @@ void CMainFrame::SaveLogAs() {
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_pLog->Flush();
     const bool saved = m_pLog->Model().SaveTo(name);
     QGuiApplication::restoreOverrideCursor();
     if (!saved) {
