@@ -89,6 +89,9 @@ private Q_SLOTS:
     void labelEditingKeepsEveryKey();
     void paneCycling_data();
     void paneCycling();
+    void logSelectionGoesWithTheFocus();
+    void splashSwitches_data();
+    void splashSwitches();
     void radioMarks();
     void goTo();
     void eventsFromOtherThreads();
@@ -447,6 +450,45 @@ void TestFrame::paneCycling() {
     QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key),
                     static_cast<Qt::KeyboardModifiers>(modifiers));
     QCOMPARE(frame.FocusedPane(), to);
+}
+
+void TestFrame::logSelectionGoesWithTheFocus() {
+    CMainFrame& frame = m_program->Frame();
+    frame.LogView()->Append({LogLine{LOG_NOTE, "a"}, LogLine{LOG_NOTE, "b"}});
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_3, Qt::AltModifier);
+    QCOMPARE(frame.FocusedPane(), int(PANE_LOG));
+    QCOMPARE(frame.LogView()->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(frame.LogView()->currentIndex().row(), 2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_1, Qt::AltModifier);
+    QCOMPARE(frame.FocusedPane(), int(PANE_TREE));
+    QVERIFY(frame.LogView()->selectionModel()->selectedRows().isEmpty());
+}
+
+void TestFrame::splashSwitches_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("splash");
+    QTest::newRow("none") << QStringList{} << true;
+    QTest::newRow("--no-splash") << QStringList{"--no-splash"} << false;
+    QTest::newRow("-Embedding") << QStringList{"-Embedding"} << false;
+    QTest::newRow("/automation") << QStringList{"/automation"} << false;
+    QTest::newRow("--profile") << QStringList{"--profile"} << true;
+}
+
+void TestFrame::splashSwitches() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, splash);
+    CFakePrompter prompter;
+    CMainApp app(&prompter);
+    std::vector<std::string> argv;
+    for (const QString& arg : args) {
+        argv.push_back(arg.toStdString());
+    }
+    argv.push_back(m_profile.toStdString());
+    QVERIFY(app.Start(argv));
+    QCOMPARE(app.SplashShown(), splash);
+    QVERIFY(app.Frame()->isVisible());
+    QCOMPARE(app.Session()->App().GetBusyCode(), int(BUSY_IDLE));
+    QVERIFY(prompter.messages.empty());
 }
 
 void TestFrame::radioMarks() {

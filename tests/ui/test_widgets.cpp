@@ -37,6 +37,7 @@ private Q_SLOTS:
     void logSaveFailures_data();
     void logSaveFailures();
     void logFirstLineAndAutoScroll();
+    void logFloodArrivesInSlices();
     void defaultLogName_data();
     void defaultLogName();
     void messageBoxStyles_data();
@@ -275,6 +276,29 @@ void TestWidgets::logFirstLineAndAutoScroll() {
     QVERIFY(view.viewport()->rect().intersects(view.visualRect(last)));
     view.SelectLastLine();
     QCOMPARE(view.currentIndex().row(), last.row());
+}
+
+void TestWidgets::logFloodArrivesInSlices() {
+    CFTPLogView view;
+    view.resize(400, 120);
+    view.show();
+    const int total = CFTPLogView::kSliceLines * 3 + 5;
+    view.Append(Lines(0, total));
+    // One slice at once, the rest in later turns, in order.
+    QCOMPARE(view.Model().rowCount(), CFTPLogView::kSliceLines);
+    QCOMPARE(view.PendingLines(), std::size_t(total - CFTPLogView::kSliceLines));
+    view.Append(Lines(total, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(view.PendingLines(), std::size_t(0), 5000);
+    QCOMPARE(view.Model().rowCount(), total + 1);
+    for (int row : {0, CFTPLogView::kSliceLines, total}) {
+        QCOMPARE(view.Model().Text(row), QStringLiteral("line %1").arg(row));
+    }
+    // Clearing drops what still waits too.
+    view.Append(Lines(0, CFTPLogView::kSliceLines + 10));
+    view.Clear();
+    QCOMPARE(view.PendingLines(), std::size_t(0));
+    QCoreApplication::processEvents();
+    QCOMPARE(view.Model().rowCount(), 0);
 }
 
 void TestWidgets::defaultLogName_data() {
