@@ -195,7 +195,8 @@ int main(int argc, char** argv) {
         }
         timer.stop();
         const int rows = frame.LogView()->Model().rowCount();
-        std::printf("  flood, drain and a quiet rest took %.0f ms; %d lines kept (cap %d); %zu timer ticks\n",
+        std::printf("  flood, drain and a quiet rest took %.0f ms; %d lines kept (cap %d); %zu "
+                    "timer ticks\n",
                     postMs, rows, CFTPLogModel::kMaxLines, lateness.size());
         Report("10 ms timer lateness, 99th percentile", Percentile(lateness, 0.99), "ms", 50);
         std::printf("  10 ms timer lateness, max %.2f ms\n", Percentile(lateness, 1.0));
