@@ -36,3 +36,9 @@ add_test(NAME ui_demo
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/ui/demo_test.sh ${PROJECT_SOURCE_DIR}
                  $<TARGET_FILE:qbftp> $<TARGET_FILE:quillbeck-demo-profile>)
 set_tests_properties(ui_demo PROPERTIES LABELS "ui" TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# --version, --help and the start without a display.
+add_test(NAME ui_command_line
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/ui/command_line_test.sh $<TARGET_FILE:quillbeck>
+                 ${PROJECT_VERSION})
+set_tests_properties(ui_command_line PROPERTIES LABELS "ui" TIMEOUT 60)
