@@ -32,14 +32,15 @@ qb_need_packages() {
 }
 
 # What building and running the program needs.
-QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6)
 # What the tests need on top.
 QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev
-    python3 python3-pyftpdlib vsftpd)
+    python3 python3-pyftpdlib vsftpd xvfb xdotool imagemagick)
 
 # Options of the normal build, shared by scripts/run and scripts/test so that
 # both keep one incremental build folder.
-QB_RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=ON -DQB_BUILD_BENCH=ON)
+# The window (ui/) is part of it: a missing Qt fails the configuration.
+QB_RELEASE_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DQB_BUILD_TESTS=ON -DQB_BUILD_BENCH=ON -DQB_BUILD_UI=ON)
 
 # Configures and builds one build folder (incremental).
 #   qb_build NAME [--target T] [cmake options...]

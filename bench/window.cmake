@@ -1,0 +1,11 @@
+# The window's figures (offscreen platform): log pane latency under a flood
+# of lines, status bar redraws under a flood of byte counts, start-up with a
+# large profile. A plain program that prints its figures against the
+# targets; exits 1 when one is missed.
+if(QB_BUILD_UI)
+  add_executable(bench_window bench_window.cpp)
+  target_include_directories(bench_window PRIVATE ${PROJECT_SOURCE_DIR}/ui)
+  target_link_libraries(bench_window PRIVATE qb_ui)
+  set_target_properties(bench_window PROPERTIES AUTOMOC ON)
+  qb_ui_warnings(bench_window)
+endif()

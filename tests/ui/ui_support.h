@@ -1,0 +1,79 @@
+// What the window's tests share: a prompter that records what the window
+// asks and answers from a script, profile files in a temporary folder, and a
+// tiny FTP server on the loopback interface that refuses every login.
+#pragma once
+
+#include "dialogs.h"
+#include "platform/questions.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qb::ui::test {
+
+class CFakePrompter : public IPrompter {
+public:
+    struct MessageCall {
+        QString text;
+        unsigned style = 0;
+    };
+    struct AboutCall {
+        AboutPage page;
+        bool selected;
+    };
+
+    int Message(QWidget*, const QString& text, unsigned style) override;
+    bool ConfirmExit(QWidget*) override;
+    bool ConfirmStopByDisconnect(QWidget*) override;
+    QString AskSaveLogFile(QWidget*, const QString& defaultName) override;
+    QString AskGoTo(QWidget*, const std::vector<std::string>& history) override;
+    void ShowAbout(QWidget*, AboutPage page, bool selectPage) override;
+
+    // Answers of the message boxes in turn; IDOK once they run out.
+    std::deque<int> messageAnswers;
+    bool exitAnswer = true;
+    bool stopByDisconnectAnswer = false;
+    QString saveLogAnswer;
+    QString goToAnswer;
+
+    std::vector<MessageCall> messages;
+    int exitAsked = 0;
+    int stopByDisconnectAsked = 0;
+    std::vector<QString> saveLogDefaults;
+    int goToAsked = 0;
+    std::vector<AboutCall> abouts;
+};
+
+// A profile file with the default sites, written to `path`.
+void WriteDefaultProfile(const QString& path);
+
+// Speaks just enough FTP to refuse a login: "220" on arrival, "331" to
+// USER, "530" to PASS, "221" to QUIT and "500" to anything else. Serves
+// one connection after the other until stopped.
+class CRefusingFtpServer {
+public:
+    CRefusingFtpServer();
+    ~CRefusingFtpServer();
+    CRefusingFtpServer(const CRefusingFtpServer&) = delete;
+    CRefusingFtpServer& operator=(const CRefusingFtpServer&) = delete;
+
+    std::uint16_t Port() const { return m_port; }
+    int Logins() const { return m_logins.load(); }
+
+private:
+    void Serve();
+
+    int m_listen = -1;
+    int m_wake[2] = {-1, -1};
+    std::uint16_t m_port = 0;
+    std::atomic<int> m_logins{0};
+    std::thread m_thread;
+};
+
+} // namespace qb::ui::test

@@ -1,0 +1,247 @@
+#include "dialogs.h"
+
+#include "about_dialog.h"
+#include "platform/questions.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qb::ui {
+
+namespace {
+
+struct ButtonSpec {
+    QMessageBox::StandardButton button;
+    int answer;
+};
+
+std::vector<ButtonSpec> ButtonsOf(unsigned style) {
+    switch (style & 0xF) {
+    case MB_OKCANCEL:
+        return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+    case MB_RETRYCANCEL:
+        return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+    case MB_YESNO:
+        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+    case MB_YESNOCANCEL:
+        return {
+            {QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+    default:
+        return {{QMessageBox::Ok, IDOK}};
+    }
+}
+
+QMessageBox::Icon IconOf(unsigned style) {
+    switch (style & 0xF0) {
+    case MB_ICONERROR:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+std::unique_ptr<QMessageBox> MakeYesNo(QWidget* parent, const QString& title, const QString& text) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(title);
+    box->setText(text);
+    box->setIcon(QMessageBox::Question);
+    box->addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box->addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    return box;
+}
+
+} // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text, unsigned style) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(kAppTitle);
+    box->setText(text);
+    box->setIcon(IconOf(style));
+    const std::vector<ButtonSpec> buttons = ButtonsOf(style);
+    QMessageBox::StandardButtons set;
+    for (const ButtonSpec& spec : buttons) {
+        set |= spec.button;
+    }
+    box->setStandardButtons(set);
+    const std::size_t def = (style & MB_DEFBUTTON2) != 0 && buttons.size() > 1 ? 1 : 0;
+    box->setDefaultButton(buttons[def].button);
+    return box;
+}
+
+int MessageBoxAnswer(const QMessageBox& box, unsigned style) {
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked != nullptr) {
+        const QMessageBox::StandardButton button = box.standardButton(clicked);
+        for (const ButtonSpec& spec : ButtonsOf(style)) {
+            if (spec.button == button) {
+                return spec.answer;
+            }
+        }
+    }
+    Question question;
+    question.style = style;
+    return question.CancelAnswer();
+}
+
+std::unique_ptr<QMessageBox> MakeExitDialog(QWidget* parent) {
+    auto box = MakeYesNo(parent, QStringLiteral("Exit Confirmation"),
+                         QStringLiteral("\nThere is job in progress.\n\n"
+                                        "Are you sure you want to exit Quillbeck?"));
+    box->setIcon(QMessageBox::Warning);
+    return box;
+}
+
+std::unique_ptr<QMessageBox> MakeStopByDisconnectDialog(QWidget* parent) {
+    return MakeYesNo(parent, kAppTitle,
+                     QStringLiteral("Stop current action by disconnect from server?"));
+}
+
+bool ClickedYes(const QMessageBox& box) {
+    QAbstractButton* clicked = box.clickedButton();
+    return clicked != nullptr && box.buttonRole(clicked) == QMessageBox::YesRole;
+}
+
+COverwriteDlg::COverwriteDlg(QWidget* parent, const QString& existing, const QString& incoming,
+                             bool canResume)
+    : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Overwrite Confirmation"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Would you like to overwrite"), this));
+    auto addGroup = [&](const QString& title, const QString& text) {
+        auto* group = new QGroupBox(title, this);
+        auto* box = new QVBoxLayout(group);
+        auto* line = new QLineEdit(text, group);
+        line->setReadOnly(true);
+        line->setCursorPosition(0);
+        line->setMinimumWidth(360);
+        box->addWidget(line);
+        layout->addWidget(group);
+    };
+    addGroup(QStringLiteral("  &Existing Item  "), existing);
+    addGroup(QStringLiteral("  &With  "), incoming);
+
+    auto* grid = new QGridLayout;
+    const struct {
+        const char* text;
+        int answer;
+        int row, column;
+        bool resume;
+    } buttons[] = {
+        {"&Overwrite", Question::OVERWRITE, 0, 0, false},
+        {"&Resume", Question::RESUME, 0, 1, true},
+        {"Ca&ncel", Question::SKIP, 0, 2, false},
+        {"Overwrite &All", Question::OVERWRITE_ALL, 1, 0, false},
+        {"Resume A&ll", Question::RESUME_ALL, 1, 1, true},
+        {"&Cancel All", Question::SKIP_ALL, 1, 2, false},
+    };
+    for (const auto& spec : buttons) {
+        auto* button = new QPushButton(QString::fromUtf8(spec.text), this);
+        button->setEnabled(!spec.resume || canResume);
+        button->setAutoDefault(false);
+        const int answer = spec.answer;
+        connect(button, &QPushButton::clicked, this, [this, answer] { done(answer); });
+        grid->addWidget(button, spec.row, spec.column);
+        m_buttons.emplace_back(answer, button);
+    }
+    Button(Question::OVERWRITE)->setDefault(true);
+    layout->addLayout(grid);
+}
+
+QPushButton* COverwriteDlg::Button(int answer) const {
+    for (const auto& [value, button] : m_buttons) {
+        if (value == answer) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+QString DefaultLogFileName(const QDateTime& when) {
+    const QDate date = when.date();
+    const QTime time = when.time();
+    return QString::asprintf("%02d%02d%02d%02d.txt", date.month(), date.day(), time.hour(),
+                             time.minute());
+}
+
+int CDialogPrompter::Message(QWidget* parent, const QString& text, unsigned style) {
+    auto box = MakeMessageBox(parent, text, style);
+    box->exec();
+    return MessageBoxAnswer(*box, style);
+}
+
+bool CDialogPrompter::ConfirmExit(QWidget* parent) {
+    auto box = MakeExitDialog(parent);
+    box->exec();
+    return ClickedYes(*box);
+}
+
+bool CDialogPrompter::ConfirmStopByDisconnect(QWidget* parent) {
+    auto box = MakeStopByDisconnectDialog(parent);
+    box->exec();
+    return ClickedYes(*box);
+}
+
+QString CDialogPrompter::AskSaveLogFile(QWidget* parent, const QString& defaultName) {
+    QFileDialog dialog(parent, QStringLiteral("Save Log As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Text Files (*.txt *.TXT)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.setDirectory(QDir::homePath());
+    dialog.selectFile(defaultName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+QString CDialogPrompter::AskGoTo(QWidget* parent, const std::vector<std::string>& history) {
+    // A plain stand-in until the Go To dialog with its history list exists.
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Go To"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(QStringLiteral("&Path:"), &dialog);
+    auto* combo = new QComboBox(&dialog);
+    combo->setEditable(true);
+    combo->setAccessibleName(QStringLiteral("Path"));
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        combo->addItem(QString::fromStdString(*it));
+    }
+    combo->setCurrentText(QString());
+    combo->setMinimumWidth(360);
+    label->setBuddy(combo);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(label);
+    layout->addWidget(combo);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return combo->currentText();
+}
+
+void CDialogPrompter::ShowAbout(QWidget* parent, AboutPage page, bool selectPage) {
+    CFTPAboutDlg dialog(parent);
+    dialog.ShowPage(page, selectPage);
+    dialog.exec();
+}
+
+} // namespace qb::ui
