@@ -2,6 +2,7 @@
 
 #include "log_view.h"
 #include "platform/questions.h"
+#include "settings_sheet.h"
 #include "status_bar.h"
 
 #include <QAction>
@@ -367,7 +368,7 @@ void CMainFrame::UpdateActions() {
         m_actions[id]->setEnabled(selection && !busy);
     }
     for (int id : {ID_SELECT_ALL, ID_INVERT_SELECTION, ID_REFRESH_LOCAL, ID_GO_TO, ID_TRANSFER_TEXT,
-                   ID_TRANSFER_BINARY, ID_TRANSFER_AUTO, ID_CLEAR_LOG, ID_SAVE_LOG_AS,
+                   ID_TRANSFER_BINARY, ID_TRANSFER_AUTO, ID_CLEAR_LOG, ID_SAVE_LOG_AS, ID_SETTINGS,
                    ID_SAVE_SETTINGS_NOW}) {
         m_actions[id]->setEnabled(!busy);
     }
@@ -376,8 +377,6 @@ void CMainFrame::UpdateActions() {
     }
     m_actions[ID_STOP]->setEnabled(working);
     m_actions[ID_STOP_BY_BREAKING]->setEnabled(working);
-    // The settings sheet is not there yet.
-    m_actions[ID_SETTINGS]->setEnabled(false);
 
     m_actions[ID_VIEW_TOOLBAR]->setChecked(!m_pToolBar || !m_pToolBar->isHidden());
     m_actions[ID_VIEW_STATUS_BAR]->setChecked(!m_pStatus->isHidden());
@@ -465,6 +464,13 @@ void CMainFrame::OnCommand(int id) {
         break;
     case ID_SAVE_LOG_AS:
         SaveLogAs();
+        break;
+    case ID_SETTINGS:
+        if (CFTPProfile* profile = m_session.GetProfile()) {
+            CSettingsSheet sheet(*profile, this);
+            sheet.exec();
+            UpdateActions();
+        }
         break;
     case ID_SAVE_SETTINGS_NOW:
         SaveSettingsNow();

@@ -252,13 +252,12 @@ void TestFrame::enabledStatesByBusyCode_data() {
     QTest::addColumn<QList<int>>("disabled");
     const QList<int> idleOnly = {ID_SELECT_ALL,  ID_INVERT_SELECTION, ID_REFRESH_LOCAL,
                                  ID_GO_TO,       ID_TRANSFER_TEXT,    ID_CLEAR_LOG,
-                                 ID_SAVE_LOG_AS, ID_SAVE_SETTINGS_NOW};
+                                 ID_SAVE_LOG_AS, ID_SETTINGS,         ID_SAVE_SETTINGS_NOW};
     const QList<int> always = {ID_CLOSE, ID_FTP_LOG, ID_VIEW_TOOLBAR, ID_LARGE_ICONS, ID_WEB_PAGE};
     const QList<int> working = {ID_STOP, ID_STOP_BY_BREAKING};
     const QList<int> notEditing = {ID_SORT_NAME, ID_SORT_SIZE, ID_ABOUT};
-    // Nothing is selected in the panes yet, and the settings sheet is not
-    // there: these stay off whatever runs.
-    const QList<int> off = {ID_DELETE, ID_RENAME, ID_CONNECT_EXPLORE, ID_UP_ONE_LEVEL, ID_SETTINGS};
+    // Nothing is selected in the panes yet: these stay off whatever runs.
+    const QList<int> off = {ID_DELETE, ID_RENAME, ID_CONNECT_EXPLORE, ID_UP_ONE_LEVEL};
     QTest::newRow("idle") << int(BUSY_IDLE) << (idleOnly + always + notEditing) << (working + off);
     QTest::newRow("connecting") << int(BUSY_CONNECTING) << (always + working + notEditing)
                                 << (idleOnly + off);
