@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include "about_dialog.h"
+#include "item_dialogs.h"
 #include "platform/questions.h"
 
 #include <QComboBox>
@@ -212,30 +213,11 @@ QString CDialogPrompter::AskSaveLogFile(QWidget* parent, const QString& defaultN
 }
 
 QString CDialogPrompter::AskGoTo(QWidget* parent, const std::vector<std::string>& history) {
-    // A plain stand-in until the Go To dialog with its history list exists.
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Go To"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* label = new QLabel(QStringLiteral("&Path:"), &dialog);
-    auto* combo = new QComboBox(&dialog);
-    combo->setEditable(true);
-    combo->setAccessibleName(QStringLiteral("Path"));
-    for (auto it = history.rbegin(); it != history.rend(); ++it) {
-        combo->addItem(QString::fromStdString(*it));
-    }
-    combo->setCurrentText(QString());
-    combo->setMinimumWidth(360);
-    label->setBuddy(combo);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(label);
-    layout->addWidget(combo);
-    layout->addWidget(buttons);
+    CFTPGotoDlg dialog(history, parent);
     if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
-    return combo->currentText();
+    return dialog.Text();
 }
 
 void CDialogPrompter::ShowAbout(QWidget* parent, AboutPage page, bool selectPage) {
