@@ -25,6 +25,7 @@ qb_ui_test(test_ui_frame ui/test_frame.cpp)
 qb_ui_test(test_ui_questions ui/test_questions.cpp)
 qb_ui_test(test_ui_settings ui/test_settings.cpp)
 qb_ui_test(test_ui_item_dialogs ui/test_item_dialogs.cpp)
+qb_ui_test(test_ui_local_properties ui/test_local_properties.cpp)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.
