@@ -4,6 +4,8 @@
 // the user's own profile unless told its path.
 //
 //   quillbeck-demo-profile FILE [PORT USER PASSWORD]
+//   quillbeck-demo-profile --print FILE   (what the tests check: e-mail
+//                                          address and transfer mode)
 #include "profile/profile.h"
 #include "profile/proxy_login.h"
 
@@ -13,6 +15,18 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--print") {
+        qb::CFTPProfile stored(argv[2], true);
+        if (!stored.LoadProfile()) {
+            std::fprintf(stderr, "quillbeck-demo-profile: %s\n",
+                         stored.GetLoadFailureText().c_str());
+            return 1;
+        }
+        const qb::SharedSettings shared = stored.GetSharedSettings();
+        std::printf("email=%s\ntransfer-mode=%u\n", shared.m_strEMail.c_str(),
+                    static_cast<unsigned>(shared.m_wTransferMode));
+        return 0;
+    }
     if (argc != 2 && argc != 5) {
         std::fputs("usage: quillbeck-demo-profile FILE [PORT USER PASSWORD]\n", stderr);
         return 2;

@@ -104,6 +104,27 @@ for _ in $(seq 50); do
 done
 xdotool search --onlyvisible --name '^About Quillbeck$' >/dev/null 2>&1 && fail "About did not close"
 
+# Settings by its shortcut: a new e-mail address on the General page, OK;
+# then text mode by its shortcut. Both must be in the profile after exit.
+xdotool windowfocus --sync "$frame" || true
+xdotool key --clearmodifiers ctrl+shift+s
+sheet=$(wait_window '^Quillbeck Settings$') || true
+[ -n "$sheet" ] || fail "the settings sheet did not open"
+xdotool windowfocus --sync "$sheet" || true
+sleep 0.3
+xdotool key --clearmodifiers alt+a ctrl+a
+xdotool type --delay 20 "e2e@example.org"
+xdotool key --clearmodifiers Return
+for _ in $(seq 50); do
+    xdotool search --onlyvisible --name '^Quillbeck Settings$' >/dev/null 2>&1 || break
+    sleep 0.1
+done
+xdotool search --onlyvisible --name '^Quillbeck Settings$' >/dev/null 2>&1 &&
+    fail "the settings sheet did not close"
+xdotool windowfocus --sync "$frame" || true
+xdotool key --clearmodifiers ctrl+shift+t
+sleep 0.3
+
 # Close (Alt+F4 is the program's own command here: there is no window manager).
 xdotool windowfocus --sync "$frame" || true
 xdotool key --clearmodifiers alt+F4
@@ -120,4 +141,7 @@ app_pid=
 [ "$status" = 0 ] || fail "quillbeck exited with $status"
 after=$(stat -c %Y.%s "$profile")
 [ "$before" != "$after" ] || [ "$(stat -c %s "$profile")" -gt 0 ] || fail "the profile was not saved"
+stored=$("$tool" --print "$profile") || fail "the saved profile cannot be read"
+grep -qx 'email=e2e@example.org' <<<"$stored" || fail "the e-mail address was not saved: $stored"
+grep -qx 'transfer-mode=0' <<<"$stored" || fail "text mode was not saved: $stored"
 echo "end-to-end run passed; screenshots in $outdir"
