@@ -50,6 +50,11 @@ const char* const kUsage =
     "Options:\n"
     "  --passive       passive data connections (the default)\n"
     "  --active        active data connections (the server connects back)\n"
+    "  --no-epsv       only PASV and PORT (no EPSV/EPRT; PORT cannot work over\n"
+    "                  IPv6)\n"
+    "  --no-feat       do not ask the server's features: no MLSD listings, no\n"
+    "                  UTF-8 mode\n"
+    "  --no-list-a     plain LIST on UNIX servers (dot-files stay hidden)\n"
     "  --log           print the FTP dialogue on stderr (the password hidden)\n"
     "  --timeout SECS  give up when the server is silent for SECS seconds (0:\n"
     "                  never; default 60)\n"
@@ -75,6 +80,9 @@ const char* const kUsage =
 
 struct Options {
     bool passive = true;
+    bool extendedData = true; // EPSV/EPRT
+    bool features = true;     // FEAT, MLSD, UTF-8
+    bool listHidden = true;   // LIST -a
     bool log = false;
     bool json = false;
     bool recursive = false;
@@ -110,6 +118,12 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.passive = true;
             } else if (a == "--active") {
                 o.passive = false;
+            } else if (a == "--no-epsv") {
+                o.extendedData = false;
+            } else if (a == "--no-feat") {
+                o.features = false;
+            } else if (a == "--no-list-a") {
+                o.listHidden = false;
             } else if (a == "--log") {
                 o.log = true;
             } else if (a == "--json") {
@@ -299,6 +313,9 @@ public:
                 request.firewall.type = 5;
             }
         }
+        request.firewall.extendedData = m_options.extendedData;
+        request.firewall.features = m_options.features;
+        request.firewall.listHidden = m_options.listHidden;
         const bool ok = Run([&] { return m_session.Connect(request); });
         if (!ok || !m_outcome.connected) {
             m_lastConnection = kNoConnection;

@@ -196,6 +196,8 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
     }
     c.m_pCtrlSocket->Close();
     c.m_replyQueue.clear(); // what the last attempt's server said is over
+    c.m_features = {};
+    c.m_nDataCommand = -1;
     const bool proxy = ViaProxy(c);
     c.SetStep(connect, proxy ? STEP_CONTACT_PROXY : STEP_CONTACT_HOST);
     std::string error;

@@ -358,43 +358,104 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
 
 } // namespace
 
+namespace {
+
+// Sends "EPRT" for the listening socket; false when it has no address.
+bool SendEprt(CFTPRemoteManager& c) {
+    std::string argument;
+    if (!c.m_pListenSocket->GetEprtArgument(argument)) {
+        return false;
+    }
+    c.SendCommand(K::CMD_EPRT, argument);
+    c.m_nDataCommand = K::CMD_EPRT;
+    return true;
+}
+
+} // namespace
+
 bool SendDataCommand(CFTPRemoteManager& c) {
+    const bool extended = c.m_firewall.extendedData;
     if (c.UsePassive()) {
-        c.SendCommand(K::CMD_PASV, std::string());
+        if (extended && !c.m_features.epsvRefused) {
+            c.SendCommand(K::CMD_EPSV, std::string());
+            c.m_nDataCommand = K::CMD_EPSV;
+        } else {
+            c.SendCommand(K::CMD_PASV, std::string());
+            c.m_nDataCommand = K::CMD_PASV;
+        }
         return true;
     }
     std::string argument;
     c.m_pListenSocket->Close();
-    if (!c.m_pListenSocket->StartListening() || !c.m_pListenSocket->GetPortArgument(argument)) {
+    const bool ipv6 = c.m_pCtrlSocket->IsIpv6();
+    bool sent = false;
+    if (c.m_pListenSocket->StartListening()) {
+        if (ipv6 || (extended && c.m_features.portRefused)) {
+            sent = SendEprt(c);
+        } else if (c.m_pListenSocket->GetPortArgument(argument)) {
+            c.SendCommand(K::CMD_PORT, argument);
+            c.m_nDataCommand = K::CMD_PORT;
+            sent = true;
+        }
+    }
+    if (!sent) {
         c.m_pListenSocket->Close();
         c.Fail(K::RESULT_FAILED, 0, {"Cannot open a port for the data connection."});
         return false;
     }
-    c.SendCommand(K::CMD_PORT, argument);
     return true;
+}
+
+bool RetryRefusedDataCommand(CFTPRemoteManager& c, unsigned code) {
+    if (code / 100 != 5 || !c.m_firewall.extendedData) {
+        return false;
+    }
+    if (c.m_nDataCommand == K::CMD_EPSV) {
+        c.m_features.epsvRefused = true;
+        c.PostNote("The server refused EPSV; PASV from now on.");
+        c.SendCommand(K::CMD_PASV, std::string());
+        c.m_nDataCommand = K::CMD_PASV;
+        return true;
+    }
+    if (c.m_nDataCommand == K::CMD_PORT && c.m_pListenSocket->m_bListening) {
+        c.m_features.portRefused = true;
+        c.PostNote("The server refused PORT; EPRT from now on.");
+        return SendEprt(c);
+    }
+    return false;
 }
 
 bool OpenDataConnection(CFTPRemoteManager& c, const ReplyLines& lines, unsigned code,
                         std::string& error) {
+    const int command = c.m_nDataCommand;
+    c.m_nDataCommand = -1;
     if (!c.UsePassive()) {
         return code == 200;
     }
     if (code / 100 != 2) {
         return false;
     }
-    std::string host;
-    std::uint16_t port = 0;
-    if (!ParsePasvReply(lines, host, port)) {
-        error = "The server's passive mode reply holds no address.";
-        return false;
-    }
     // Data goes only to the server we are talking to, whatever address it
     // announces (a private address behind NAT, or a third party's).
     const std::string& peer = c.m_pCtrlSocket->GetPeerAddress();
-    if (!peer.empty() && host != peer && peer != "::ffff:" + host) {
-        c.PostNote("The server announced " + host + " for the data connection; using " + peer +
-                   " instead.");
+    std::string host;
+    std::uint16_t port = 0;
+    if (command == K::CMD_EPSV) {
+        if (!ParseEpsvReply(lines, port)) {
+            error = "The server's extended passive mode reply holds no port.";
+            return false;
+        }
         host = peer;
+    } else {
+        if (!ParsePasvReply(lines, host, port)) {
+            error = "The server's passive mode reply holds no address.";
+            return false;
+        }
+        if (!peer.empty() && host != peer && peer != "::ffff:" + host) {
+            c.PostNote("The server announced " + host + " for the data connection; using " + peer +
+                       " instead.");
+            host = peer;
+        }
     }
     if (c.m_pDataSocket->IsOpen()) {
         c.m_pDataSocket->Close();

@@ -24,11 +24,17 @@ void RegisterDeleteRenameMachines(HandlerTable& table);
 void RegisterTransferMachines(HandlerTable& table);
 
 // Data connection steps shared by explore and the transfers.
-// Sends "PASV", or opens the listening socket and sends "PORT"; false (the
-// action has failed) when no port could be opened.
+// Sends "EPSV" (or "PASV" when extended commands are off or were refused),
+// or opens the listening socket and sends "PORT" ("EPRT" over IPv6 or once
+// "PORT" was refused); false (the action has failed) when no port could be
+// opened.
 bool SendDataCommand(CFTPRemoteManager& c);
-// The reply to "PASV"/"PORT": connects in passive mode. False with a reason
-// in `error` (possibly empty) when the data connection cannot be had.
+// A refusal (5xx) of "EPSV" or "PORT": the connection remembers it and
+// sends "PASV" or "EPRT" instead; the step waits on for that reply. False
+// when the reply is not such a refusal.
+bool RetryRefusedDataCommand(CFTPRemoteManager& c, unsigned code);
+// The reply to the data command: connects in passive mode. False with a
+// reason in `error` (possibly empty) when the data connection cannot be had.
 bool OpenDataConnection(CFTPRemoteManager& c, const ReplyLines& lines, unsigned code,
                         std::string& error);
 // After the transfer's final reply: receives what is left and closes the

@@ -3,6 +3,7 @@
 #include "dispatch/manager.h"
 #include "engine/command.h"
 #include "engine/listing_parser.h"
+#include "engine/machines.h"
 #include "engine/secretary.h"
 #include "engine/steps.h"
 #include "platform/local_file.h"
@@ -252,6 +253,7 @@ void CFTPRemoteManager::OnNext() {
         return;
     }
     const ActionHandlers* handlers = HandlersFor(*m_pAction);
+    m_nDataCommand = -1; // a data command of an action that ended is no longer answered
     if (handlers && handlers->start) {
         handlers->start(*this, *m_pAction);
     } else {
@@ -331,6 +333,9 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
             handlers->late(*this, *m_pAction, lines, code);
         }
         FinishAction();
+        return;
+    }
+    if (m_nDataCommand >= 0 && RetryRefusedDataCommand(*this, code)) {
         return;
     }
     if (code == 0) {

@@ -191,14 +191,21 @@ bool CFTPCtrlSocket::ConnectTo(const std::string& host, std::uint32_t port, std:
     std::string local;
     std::uint16_t localPort = 0;
     m_strLocalAddress.clear();
+    m_strLocalIp.clear();
     if (net::LocalEndpoint(m_socket.Fd(), local, localPort)) {
         m_strLocalAddress = PortHostText(local);
+        m_strLocalIp = local;
     }
     std::uint16_t peerPort = 0;
     m_strPeerAddress.clear();
     net::PeerEndpoint(m_socket.Fd(), m_strPeerAddress, peerPort);
     m_pOwner->WatchSocket(m_socket.Fd(), POLLIN, [this](short) { OnReceive(); });
     return true;
+}
+
+bool CFTPCtrlSocket::IsIpv6() const {
+    return m_strPeerAddress.find(':') != std::string::npos &&
+           m_strPeerAddress.rfind("::ffff:", 0) != 0;
 }
 
 void CFTPCtrlSocket::Close() {
@@ -288,7 +295,11 @@ bool CFTPListenSocket::StartListening() {
         return false;
     }
     // Listen only on the address the server knows us by.
-    std::string local = m_pOwner->m_pCtrlSocket ? m_pOwner->m_pCtrlSocket->GetLocalAddress() : "";
+    std::string local;
+    if (m_pOwner->m_pCtrlSocket) {
+        local = m_pOwner->m_pCtrlSocket->IsIpv6() ? m_pOwner->m_pCtrlSocket->GetLocalIp()
+                                                  : m_pOwner->m_pCtrlSocket->GetLocalAddress();
+    }
     std::replace(local.begin(), local.end(), ',', '.');
     if (!net::ListenTcp(local, m_socket, 5).ok()) {
         m_socket.Close();
@@ -314,6 +325,20 @@ bool CFTPListenSocket::GetPortArgument(std::string& argument) const {
         return false;
     }
     argument = PortArgument(host, port);
+    return true;
+}
+
+bool CFTPListenSocket::GetEprtArgument(std::string& argument) const {
+    argument.clear();
+    if (!m_socket.IsOpen() || !m_bListening) {
+        return false;
+    }
+    std::string address;
+    std::uint16_t port = 0;
+    if (!net::LocalEndpoint(m_socket.Fd(), address, port)) {
+        return false;
+    }
+    argument = EprtArgument(address, port);
     return true;
 }
 
@@ -800,6 +825,44 @@ void CFTPDataSocket::Close() {
 
 std::string PortArgument(const std::string& hostText, std::uint16_t port) {
     return hostText + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
+
+std::string EprtArgument(const std::string& address, std::uint16_t port) {
+    const bool v6 = address.find(':') != std::string::npos;
+    return std::string(v6 ? "|2|" : "|1|") + address + "|" + std::to_string(port) + "|";
+}
+
+bool ParseEpsvReply(const std::vector<std::string>& replyLines, std::uint16_t& port) {
+    if (replyLines.empty()) {
+        return false;
+    }
+    const std::string& line = replyLines[0];
+    const auto open = line.find('(');
+    if (open == std::string::npos || open + 5 > line.size()) {
+        return false;
+    }
+    // "(" d d d port d ")": the delimiter is any printable character but a
+    // digit (RFC 2428 suggests "|").
+    const char d = line[open + 1];
+    if (d < 33 || d > 126 || std::isdigit(static_cast<unsigned char>(d)) || line[open + 2] != d ||
+        line[open + 3] != d) {
+        return false;
+    }
+    unsigned long value = 0;
+    std::size_t at = open + 4;
+    const std::size_t digits = at;
+    for (; at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])); ++at) {
+        value = value * 10 + static_cast<unsigned long>(line[at] - '0');
+        if (value > 65535) {
+            return false;
+        }
+    }
+    if (at == digits || value == 0 || at + 1 >= line.size() || line[at] != d ||
+        line[at + 1] != ')') {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,

@@ -73,14 +73,20 @@ public:
     const std::string& GetHostName() const { return m_strHost; }
     void SetHostName(const std::string& host);
     const std::string& GetLocalAddress() const { return m_strLocalAddress; }
+    // The local address as text ("127.0.0.1", "::1").
+    const std::string& GetLocalIp() const { return m_strLocalIp; }
     // The address of the server end (for checking "PASV" replies).
     const std::string& GetPeerAddress() const { return m_strPeerAddress; }
+    // The connection runs over IPv6 (not an IPv4-mapped address): "PORT"
+    // and "PASV" addresses cannot name this end.
+    bool IsIpv6() const;
 
 private:
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
     std::string m_strHost;
     std::string m_strLocalAddress; // "h1,h2,h3,h4" for "PORT"
+    std::string m_strLocalIp;
     std::string m_strPeerAddress;
     CReplyReader m_reader;
 };
@@ -97,6 +103,8 @@ public:
     // The whole "PORT" argument: the control connection's address and the
     // port's two bytes.
     bool GetPortArgument(std::string& argument) const;
+    // The whole "EPRT" argument ("|1|127.0.0.1|4000|", "|2|::1|4000|").
+    bool GetEprtArgument(std::string& argument) const;
     // The server connected: the connection goes to the data socket.
     void OnAccept();
     virtual void Close();
@@ -186,6 +194,13 @@ private:
 
 // The argument of "PORT": the address ("h1,h2,h3,h4") and the port's bytes.
 std::string PortArgument(const std::string& hostText, std::uint16_t port);
+
+// The argument of "EPRT" for an address given as text (RFC 2428).
+std::string EprtArgument(const std::string& address, std::uint16_t port);
+
+// The port of an "EPSV" reply ("229 ... (|||6446|)"); false when it names
+// none (RFC 2428: any delimiter, no address, port 1 to 65535).
+bool ParseEpsvReply(const std::vector<std::string>& replyLines, std::uint16_t& port);
 
 // The host and port of a "PASV" reply; false when it has no address.
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,

@@ -6,16 +6,19 @@
 
 QB_PYFTPD_PORT=${QB_PYFTPD_PORT:-2121}
 QB_VSFTPD_PORT=${QB_VSFTPD_PORT:-2122}
+# pyftpdlib again on the IPv6 loopback, where the machine has one.
+QB_PYFTPD6_PORT=${QB_PYFTPD6_PORT:-2123}
+QB_PYFTPD6_PASV_PORTS=${QB_PYFTPD6_PASV_PORTS:-42000-42999}
 # Passive port ranges; a second pair of servers running at the same time
 # (benchmarks) sets its own.
 QB_PYFTPD_PASV_PORTS=${QB_PYFTPD_PASV_PORTS:-40000-40999}
 QB_VSFTPD_PASV_MIN=${QB_VSFTPD_PASV_MIN:-41000}
 QB_VSFTPD_PASV_MAX=${QB_VSFTPD_PASV_MAX:-41999}
 
-qb_wait_port() { # qb_wait_port PORT: waits until something listens there
-    local i
+qb_wait_port() { # qb_wait_port PORT [HOST]: waits until something listens there
+    local i host=${2:-127.0.0.1}
     for i in $(seq 1 50); do
-        if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then
+        if (exec 3<>"/dev/tcp/$host/$1") 2>/dev/null; then
             return 0
         fi
         sleep 0.1
@@ -65,6 +68,22 @@ dual_log_enable=YES
 CONF
     /usr/sbin/vsftpd "$dir/vsftpd.conf" >"$dir/vsftpd.out" 2>&1 &
     echo $! >"$dir/vsftpd.pid"
+
+    # The IPv6 one only where ::1 can be bound.
+    unset QB_PYFTPD6_URL
+    if /usr/bin/python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' \
+        2>/dev/null; then
+        mkdir -p "$dir/pyftpd6"
+        /usr/bin/python3 -m pyftpdlib -i ::1 -p "$QB_PYFTPD6_PORT" -w -d "$dir/pyftpd6" \
+            -u qb -P qbsecret -r "$QB_PYFTPD6_PASV_PORTS" >"$dir/pyftpd6.log" 2>&1 &
+        echo $! >"$dir/pyftpd6.pid"
+        if qb_wait_port "$QB_PYFTPD6_PORT" ::1; then
+            export QB_PYFTPD6_URL="ftp://qb@[::1]:$QB_PYFTPD6_PORT" QB_PYFTPD6_ROOT="$dir/pyftpd6"
+        else
+            cat "$dir/pyftpd6.log"
+            say "pyftpdlib did not start on ::1; the IPv6 tests are skipped"
+        fi
+    fi
 
     qb_wait_port "$QB_PYFTPD_PORT" || { cat "$dir/pyftpd.log"; die "pyftpdlib did not start"; }
     qb_wait_port "$QB_VSFTPD_PORT" || { cat "$dir/vsftpd.out"; die "vsftpd did not start"; }

@@ -50,7 +50,8 @@ protected:
         server.SendData("LIST", listing);
     }
 
-    CFTPRemoteManager* Connect(const std::string& folder = "", const FirewallSettings& fw = {},
+    CFTPRemoteManager* Connect(const std::string& folder = "",
+                               const FirewallSettings& fw = ClassicFtp(),
                                const std::string& host = "127.0.0.1") {
         ConnectionId cId = kNoConnection;
         const std::size_t before = fe.Events().Count("Idle");
@@ -88,7 +89,7 @@ protected:
 class DataModes : public Session, public ::testing::WithParamInterface<bool> {
 protected:
     FirewallSettings Mode() const {
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = GetParam();
         fw.type = 5;
         fw.proxyHost = "proxy.invalid"; // never used with type 5
@@ -153,6 +154,138 @@ TEST_P(DataModes, ExploreChangesFolderOnceAndReportsListingErrors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, DataModes, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Passive" : "Active";
+                         });
+
+// The extended data commands (RFC 2428): "EPSV" first in passive mode,
+// "PORT" then "EPRT" in active mode; a refusal is remembered for the rest of
+// the connection.
+struct ExtendedCase {
+    const char* name;
+    bool passive;
+    const char* refusal;            // the reply to the first data command; "": accepted
+    std::vector<std::string> verbs; // every command after login, first word
+};
+
+void PrintTo(const ExtendedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExtendedData : public Session, public ::testing::WithParamInterface<ExtendedCase> {
+protected:
+    // The data command of one listing as the case's server answers it.
+    void ScriptData(bool first) {
+        const ExtendedCase& c = GetParam();
+        const bool refused = *c.refusal != 0;
+        if (c.passive) {
+            if (first && refused) {
+                server.On("EPSV", c.refusal);
+            }
+            refused ? server.Pasv() : server.Epsv();
+        } else {
+            if (first && refused) {
+                server.On("PORT *", c.refusal);
+            }
+            refused ? server.Eprt() : server.Port();
+        }
+    }
+};
+
+TEST_P(ExtendedData, FallsBackOnceAndRemembers) {
+    const ExtendedCase& c = GetParam();
+    ScriptLogin();
+    server.On("TYPE A", "200 Type set to A");
+    ScriptData(true);
+    server.SendData("LIST", kListing);
+    server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A");
+    ScriptData(false);
+    server.SendData("LIST", "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n");
+    server.Start();
+    FirewallSettings fw = ClassicFtp();
+    fw.extendedData = true;
+    fw.enabled = c.passive;
+    fw.type = 5;
+    CFTPRemoteManager* connection = Connect("", fw);
+    ASSERT_NE(connection, nullptr);
+    CFTPFile pub("pub", connection->Ref(), false);
+    ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content a.c:7"), 1u);
+    std::vector<std::string> verbs;
+    for (const auto& command : AfterLogin()) {
+        verbs.push_back(command.substr(0, command.find(' ')));
+        if (verbs.back() == "EPRT") {
+            EXPECT_EQ(command.rfind("EPRT |1|127.0.0.1|", 0), 0u) << command;
+        }
+    }
+    EXPECT_EQ(verbs, c.verbs);
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, ExtendedData,
+    ::testing::Values(
+        ExtendedCase{"Epsv", true, "", {"TYPE", "EPSV", "LIST", "CWD", "TYPE", "EPSV", "LIST"}},
+        ExtendedCase{"EpsvUnknown",
+                     true,
+                     "500 Unknown command",
+                     {"TYPE", "EPSV", "PASV", "LIST", "CWD", "TYPE", "PASV", "LIST"}},
+        ExtendedCase{"EpsvNotImplemented",
+                     true,
+                     "502 Command not implemented",
+                     {"TYPE", "EPSV", "PASV", "LIST", "CWD", "TYPE", "PASV", "LIST"}},
+        ExtendedCase{"Port", false, "", {"TYPE", "PORT", "LIST", "CWD", "TYPE", "PORT", "LIST"}},
+        ExtendedCase{"PortRefused",
+                     false,
+                     "500 Illegal PORT command",
+                     {"TYPE", "PORT", "EPRT", "LIST", "CWD", "TYPE", "EPRT", "LIST"}}),
+    [](const ::testing::TestParamInfo<ExtendedCase>& p) { return std::string(p.param.name); });
+
+// A server over IPv6 loopback: the data connection follows the control
+// connection's family ("EPSV" in passive mode; "EPRT" in active mode, even
+// with the extended commands off, as "PORT" cannot name an IPv6 address).
+class Ipv6Loopback : public Session, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Ipv6Loopback, DataFollowsTheControlConnection) {
+    const bool passive = GetParam();
+    test::ScriptServer server6("::1");
+    if (server6.ListenPort() == 0) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    server6.Greet()
+        .On("USER u", "331 Password required")
+        .On("PASS p", "230 Logged in")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 Restarting at 100")
+        .On("REST 0", "350 Restarting at 0")
+        .On("SYST", "215 UNIX Type: L8")
+        .On("PWD", "257 \"/home/u\" is the current directory")
+        .On("TYPE A", "200 Type set to A");
+    passive ? server6.Epsv() : server6.Eprt();
+    server6.SendData("LIST", kListing);
+    server6.Start();
+    FirewallSettings fw = ClassicFtp();
+    fw.extendedData = passive;
+    fw.enabled = passive;
+    fw.type = 5;
+    ConnectionId cId = kNoConnection;
+    ASSERT_NE(manager->Connect("::1", "u", "p", "", server6.ListenPort(),
+                               std::make_unique<CFTPActionCallerDataConnect>(1, true), &cId, fw),
+              0u);
+    ASSERT_TRUE(WaitIdle(1));
+    EXPECT_EQ(server6.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    const auto commands = server6.Commands();
+    const std::string expected = passive ? "EPSV" : "EPRT |2|::1|";
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [&](const std::string& line) {
+        return line.rfind(expected, 0) == 0;
+    })) << ::testing::PrintToString(commands);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, Ipv6Loopback, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return p.param ? "Passive" : "Active";
                          });
@@ -250,7 +383,7 @@ TEST_F(Session, ProxyLogins) {
             .On("SYST", "215 UNIX Type: L8");
         s.On("PWD", "257 \"/pub\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = c.type;
         fw.proxyHost = "127.0.0.1";
@@ -375,7 +508,7 @@ TEST_F(Session, APassiveAddressElsewhereIsReplacedByTheServers) {
     ScriptLogin();
     server.On("TYPE A", "200 OK").Pasv("10,9,8,7").SendData("LIST", kListing);
     server.Start();
-    FirewallSettings fw;
+    FirewallSettings fw = ClassicFtp();
     fw.enabled = true;
     fw.type = 5;
     Connect("", fw);
@@ -502,7 +635,7 @@ TEST_F(Session, ACancelledListingIsAbortedQuietlyAndTheNextCommandGetsItsOwnRepl
         s.On("CWD /next", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 n.txt\r\n");
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = 5;
         ConnectionId connId = kNoConnection;
@@ -609,7 +742,7 @@ TEST(SilentServer, EndsTheStepAfterTheReplyTimeout) {
             s.On("CWD /quiet", std::vector<std::string>{});
         }
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = 5;
         ConnectionId id = kNoConnection;

@@ -62,7 +62,7 @@ protected:
 
     CFTPRemoteManager* Connect(bool passive = false) {
         server.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = passive;
         fw.type = 5;
         ConnectionId cId = kNoConnection;
@@ -382,7 +382,8 @@ TEST_F(Transfer, AFileMovesBetweenTwoSites) {
     server.On("DELE /out/f", "250 Deleted");
     CFTPRemoteManager* source = Connect();
     ConnectionId destId = kNoConnection;
-    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &destId),
+    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &destId,
+                               ClassicFtp()),
               0u);
     ASSERT_TRUE(WaitOps(2));
     CFTPRemoteManager* dest = manager->FindConnection(destId);

@@ -16,6 +16,8 @@ PY_ROOT = os.environ.get("QB_PYFTPD_ROOT")
 PY_PASSWORD = os.environ.get("QB_PYFTPD_PASSWORD")
 VS_URL = os.environ.get("QB_VSFTPD_URL")
 VS_ROOT = os.environ.get("QB_VSFTPD_ROOT")
+PY6_URL = os.environ.get("QB_PYFTPD6_URL")
+PY6_ROOT = os.environ.get("QB_PYFTPD6_ROOT")
 
 
 def run(*args, password=PY_PASSWORD, timeout=60):
@@ -598,6 +600,69 @@ class Transfers(unittest.TestCase):
                 self.assertIn("Failed to rename", err)
                 self.assertIn("550", err)
                 self.assertEqual(os.listdir(root), [new])
+
+
+class DataCommands(unittest.TestCase):
+    """EPSV/EPRT as the servers take them, PASV/PORT when asked, and IPv6."""
+
+    def setUp(self):
+        import tempfile
+        self.tmp = tempfile.mkdtemp(prefix="qbftp-e2e-")
+        self.payload = os.urandom(256 * 1024 + 3)
+        self.source = os.path.join(self.tmp, "data.bin")
+        with open(self.source, "wb") as f:
+            f.write(self.payload)
+
+    def tearDown(self):
+        import shutil
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def sent(self, err):
+        """The verbs of the commands the --log dialogue shows."""
+        verbs = set()
+        for line in err.splitlines():
+            for word in line.replace(">", " ").split():
+                if word in ("EPSV", "PASV", "EPRT", "PORT"):
+                    verbs.add(word)
+        return verbs
+
+    def round_trip(self, url, root, *options):
+        name = "dc-" + "-".join(o.strip("-") for o in options) + ".bin"
+        rc, _, err = run("--log", *options, "put", self.source, url + "/" + name)
+        self.assertEqual(rc, 0, err)
+        with open(os.path.join(root, name), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        back = os.path.join(self.tmp, name)
+        rc, _, err2 = run("--log", *options, "get", url + "/" + name, back)
+        self.assertEqual(rc, 0, err2)
+        with open(back, "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        return self.sent(err + err2)
+
+    def test_commands_per_mode_and_option(self):
+        cases = [  # options, the data commands expected, those that must not appear
+            (("--passive",), {"EPSV"}, {"PASV", "PORT", "EPRT"}),
+            (("--passive", "--no-epsv"), {"PASV"}, {"EPSV", "PORT", "EPRT"}),
+            (("--active",), {"PORT"}, {"EPSV", "PASV", "EPRT"}),
+            (("--active", "--no-epsv"), {"PORT"}, {"EPSV", "PASV", "EPRT"}),
+        ]
+        for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT),
+                                ("vsftpd", VS_URL + "/upload", os.path.join(VS_ROOT, "upload"))):
+            for options, expected, absent in cases:
+                with self.subTest(server=name, options=options):
+                    verbs = self.round_trip(url, root, *options)
+                    self.assertTrue(expected <= verbs, verbs)
+                    self.assertFalse(absent & verbs, verbs)
+
+    @unittest.skipUnless(PY6_URL, "no pyftpdlib on the IPv6 loopback")
+    def test_ipv6_loopback(self):
+        for mode, expected in (("--passive", "EPSV"), ("--active", "EPRT")):
+            with self.subTest(mode=mode):
+                verbs = self.round_trip(PY6_URL, PY6_ROOT, mode)
+                self.assertIn(expected, verbs)
+                rc, out, err = run(mode, "ls", PY6_URL + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertIn("dc-" + mode.strip("-") + ".bin", out)
 
 
 class Behaviour(unittest.TestCase):
