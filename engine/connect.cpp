@@ -7,6 +7,8 @@
 #include "engine/steps.h"
 #include "platform/questions.h"
 
+#include <cctype>
+
 namespace qb {
 
 namespace {
@@ -46,12 +48,24 @@ void BeginRestProbe(CFTPRemoteManager& c, CFTPActionConnect& connect) {
     c.SetStep(connect, STEP_REST_PROBE);
 }
 
-void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+// After "FEAT" (and "OPTS UTF8"): the login folder or the resume probe.
+void AfterFeatures(CFTPRemoteManager& c, CFTPActionConnect& connect) {
     if (!connect.m_strFolder.empty()) {
         c.SendCommand(K::CMD_CWD_AS_GIVEN, connect.m_strFolder);
         c.SetStep(connect, STEP_LOGIN_CWD);
     } else {
         BeginRestProbe(c, connect);
+    }
+}
+
+// "FEAT" first when the site allows it; a server that does not know it
+// answers with an error, which only means: no extensions.
+void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    if (c.m_firewall.features) {
+        c.SendCommand(K::CMD_FEAT, std::string());
+        c.SetStep(connect, STEP_FEAT);
+    } else {
+        AfterFeatures(c, connect);
     }
 }
 
@@ -77,6 +91,27 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
             return true;
         }
         return false;
+    case STEP_FEAT:
+        if (code / 100 == 2) {
+            const FeatureList features = ServerFeatures(lines);
+            c.m_features.mlsd = features.mlsd;
+            if (features.utf8) {
+                c.SendCommand(K::CMD_OPTS, std::string("UTF8 ON"));
+                c.SetStep(connect, STEP_OPTS_UTF8);
+                return true;
+            }
+        }
+        AfterFeatures(c, connect);
+        return true;
+    case STEP_OPTS_UTF8:
+        // Some servers answer 202 (always on) or refuse; names are UTF-8
+        // where the server named the feature either way.
+        c.m_features.utf8 = true;
+        if (code / 100 != 2) {
+            c.PostNote("The server refused OPTS UTF8 ON; names are taken as UTF-8 all the same.");
+        }
+        AfterFeatures(c, connect);
+        return true;
     case STEP_LOGIN_CWD:
         if (code != 250) {
             c.ShowMessage("Failed to change initial remote folder!\n" +
@@ -226,7 +261,8 @@ void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& li
                   unsigned code) {
     auto& connect = static_cast<CFTPActionConnect&>(action);
     bool handled = false;
-    if (connect.m_nStep >= STEP_USER && connect.m_nStep <= STEP_PWD) {
+    if ((connect.m_nStep >= STEP_USER && connect.m_nStep <= STEP_PWD) ||
+        connect.m_nStep == STEP_FEAT || connect.m_nStep == STEP_OPTS_UTF8) {
         handled = ReplyLogin(c, connect, lines, code);
     } else if (ViaProxy(c)) {
         handled = ReplyProxy(c, connect, code);
@@ -275,6 +311,34 @@ int IdentifyServer(const ReplyLines& lines) {
         return K::SERVER_MACOS_WEBSTAR;
     }
     return K::SERVER_UNIX;
+}
+
+FeatureList ServerFeatures(const ReplyLines& lines) {
+    FeatureList features;
+    // "211-Features:", then one feature per line after a space, then "211 End".
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty() || line[0] != ' ') {
+            continue;
+        }
+        const auto start = line.find_first_not_of(' ');
+        if (start == std::string::npos) {
+            continue;
+        }
+        const auto end = line.find(' ', start);
+        std::string name = line.substr(start, end == std::string::npos ? end : end - start);
+        for (char& ch : name) {
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        }
+        if (name == "MLST" || name == "MLSD") {
+            features.mlsd = true;
+        } else if (name == "UTF8") {
+            features.utf8 = true;
+        } else if (name == "EPSV") {
+            features.epsv = true;
+        }
+    }
+    return features;
 }
 
 bool ParsePwdReply(const std::string& line, std::string& path) {

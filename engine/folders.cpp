@@ -285,6 +285,53 @@ void StartDir(CFTPRemoteManager& c, CFTPAction& action) {
     FailPlain(c);
 }
 
+// The listing command for this connection: "MLSD" when the server offers
+// it, "LIST -a" on UNIX servers (dot-files are hidden from plain "LIST"),
+// else "LIST".
+int ListCommandFor(const CFTPRemoteManager& c) {
+    if (c.m_features.mlsd) {
+        return K::CMD_MLSD;
+    }
+    const bool unix = c.m_nServerType == K::SERVER_UNIX || c.m_nServerType == K::SERVER_UNIX_SYST;
+    if (unix && c.m_firewall.listHidden && !c.m_features.listAllRefused) {
+        return K::CMD_LIST_ALL;
+    }
+    return K::CMD_LIST;
+}
+
+bool ListsDashA(const CFTPActionDir& dir) {
+    if (!dir.m_pContent) {
+        return false;
+    }
+    for (const CFTPFileArray* items :
+         {&dir.m_pContent->GetFiles(), &dir.m_pContent->GetFolders()}) {
+        for (std::size_t i = 0; i < items->GetSize(); ++i) {
+            if (items->GetAt(i)->GetName() == "-a") {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The listing command was refused or misread: the connection drops it for
+// good and the listing starts over with a new data connection.
+void RetryListing(CFTPRemoteManager& c, CFTPActionDir& dir, const std::string& note) {
+    if (c.m_nListCommand == K::CMD_MLSD) {
+        c.m_features.mlsd = false;
+    } else {
+        c.m_features.listAllRefused = true;
+    }
+    c.PostNote(note);
+    c.CloseDataSockets();
+    dir.m_pListing.clear();
+    dir.m_pContent.reset();
+    dir.m_strTransferError.clear();
+    if (SendDataCommand(c)) {
+        c.SetStep(dir, STEP_DIR_DATA);
+    }
+}
+
 void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code) {
     auto& dir = static_cast<CFTPActionDir&>(action);
     switch (dir.m_nStep) {
@@ -309,9 +356,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             return;
         }
         dir.m_pListing.clear();
+        dir.m_pContent.reset();
         c.m_pDataSocket->SetTextMode(false);
         c.m_pDataSocket->SetBuffer(&dir.m_pListing);
-        c.SendCommand(K::CMD_LIST, std::string());
+        c.m_nListCommand = ListCommandFor(c);
+        c.SendCommand(c.m_nListCommand, std::string());
         c.ReportBytes(0);
         c.SetStep(dir, STEP_DIR_LIST);
         return;
@@ -330,6 +379,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
                 c.Fail(K::RESULT_FAILED, code, {error});
                 return;
             }
+            if (!dir.m_bAbortSent && c.m_nListCommand == K::CMD_LIST_ALL && ListsDashA(dir)) {
+                // The server took "-a" for a name: plain "LIST" from now on.
+                RetryListing(c, dir, "The server does not know LIST -a; LIST from now on.");
+                return;
+            }
             if (!dir.m_strTransferError.empty() && !dir.m_bAbortSent) {
                 // Received, but refused on this side (too large a listing).
                 c.Fail(K::RESULT_FAILED, code, {dir.m_strTransferError});
@@ -340,6 +394,14 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             } else {
                 c.SetStep(dir, STEP_DIR_ABORT_WAIT);
             }
+            return;
+        }
+        if (!dir.m_bAbortSent && code / 100 == 5 && c.m_nListCommand == K::CMD_LIST_ALL) {
+            RetryListing(c, dir, "The server refused LIST -a; LIST from now on.");
+            return;
+        }
+        if (!dir.m_bAbortSent && code / 100 == 5 && c.m_nListCommand == K::CMD_MLSD) {
+            RetryListing(c, dir, "The server refused MLSD; LIST from now on.");
             return;
         }
         if (!dir.m_bAbortSent) {

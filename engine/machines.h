@@ -13,6 +13,14 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action);
 void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code);
 // The server type from the reply to "SYST" (0 unless it has one line).
 int IdentifyServer(const ReplyLines& lines);
+// What a "FEAT" reply names (RFC 2389); lines that are no feature lines
+// are ignored, names compare without regard to case.
+struct FeatureList {
+    bool mlsd = false; // MLST or MLSD
+    bool utf8 = false;
+    bool epsv = false;
+};
+FeatureList ServerFeatures(const ReplyLines& lines);
 // The folder quoted in a "PWD" reply; false (and "") when nothing is quoted.
 bool ParsePwdReply(const std::string& line, std::string& path);
 

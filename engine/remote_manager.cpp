@@ -605,7 +605,8 @@ void CFTPRemoteManager::OnDataClosed() {
 }
 
 bool CFTPRemoteManager::ParseListing() {
-    if (!IsListingSupported(m_nServerType)) {
+    const bool mlsd = m_nListCommand == CMD_MLSD;
+    if (!mlsd && !IsListingSupported(m_nServerType)) {
         ShowMessage(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
         return false;
     }
@@ -629,22 +630,23 @@ bool CFTPRemoteManager::ParseListing() {
     bool tooMany = false;
     CFTPFolderContent& content = *dir.m_pContent;
     ListingParse result =
-        ParseListingText(m_nServerType, dir.m_pListing, context, content, [&](std::uint64_t read) {
-            if (IsStopping()) {
-                return false;
-            }
-            if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
-                m_options.maxListingEntries) {
-                tooMany = true;
-                return false;
-            }
-            const int percent = size ? static_cast<int>(read * 100 / size) : 0;
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                ReportProgress(percent);
-            }
-            return true;
-        });
+        ParseListingText(mlsd ? kMlsdListing : m_nServerType, dir.m_pListing, context, content,
+                         [&](std::uint64_t read) {
+                             if (IsStopping()) {
+                                 return false;
+                             }
+                             if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
+                                 m_options.maxListingEntries) {
+                                 tooMany = true;
+                                 return false;
+                             }
+                             const int percent = size ? static_cast<int>(read * 100 / size) : 0;
+                             if (percent != lastPercent) {
+                                 lastPercent = percent;
+                                 ReportProgress(percent);
+                             }
+                             return true;
+                         });
     if (tooMany) {
         dir.m_pContent.reset();
         NoteTransferError("The folder holds more than " +

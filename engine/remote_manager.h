@@ -179,6 +179,9 @@ public:
     // The data command whose reply is awaited ("EPSV", "PASV", "PORT" or
     // "EPRT"), -1 when none.
     int m_nDataCommand = -1;
+    // The listing command of the current explore ("MLSD", "LIST -a" or
+    // "LIST"): how its listing is read.
+    int m_nListCommand = CMD_LIST;
     std::deque<Reply> m_replyQueue;
 
 protected:

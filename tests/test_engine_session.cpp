@@ -290,6 +290,141 @@ INSTANTIATE_TEST_SUITE_P(Engine, Ipv6Loopback, ::testing::Bool(),
                              return p.param ? "Passive" : "Active";
                          });
 
+// "FEAT" after login, then the listing command it leads to: "MLSD" when
+// offered, "LIST -a" on UNIX servers, plain "LIST" for the rest of the
+// connection once "LIST -a" is refused or misread. The records are the same
+// whichever command listed them.
+struct ListingCase {
+    const char* name;
+    const char* syst;
+    std::vector<std::string> feat; // the reply to "FEAT"
+    // The listing commands of the login listing, with their replies: a
+    // refusal ("501 ...") or the listing sent ("=" then the text).
+    std::vector<std::pair<std::string, std::string>> first;
+    const char* second; // the command of the next listing
+    const char* secondListing;
+    const char* content; // the login folder's content as the event shows it
+};
+
+void PrintTo(const ListingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Listings : public Session, public ::testing::WithParamInterface<ListingCase> {};
+
+TEST_P(Listings, FeaturesChooseTheListingCommand) {
+    const ListingCase& c = GetParam();
+    server.Greet()
+        .On("USER u", "331 Password required")
+        .On("PASS p", "230 Logged in")
+        .On("FEAT", c.feat);
+    if (c.feat[0].find(" UTF8") != std::string::npos) {
+        server.On("OPTS UTF8 ON", "200 Always in UTF8 mode.");
+    }
+    server.On("TYPE I", "200 Binary")
+        .On("REST 100", "350 Restarting at 100")
+        .On("REST 0", "350 Restarting at 0")
+        .On("SYST", c.syst)
+        .On("PWD", "257 \"/home/u\" is the current directory");
+    // A listing tried again takes a new data connection; the type stays.
+    server.On("TYPE A", "200 Type set to A");
+    for (const auto& [command, answer] : c.first) {
+        server.Pasv();
+        if (answer.rfind("=", 0) == 0) {
+            server.SendData(command, answer.substr(1));
+        } else {
+            server.On(command, answer);
+        }
+    }
+    server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
+    server.SendData(c.second, c.secondListing);
+    server.Start();
+    FirewallSettings fw; // every extension on, as sites have it
+    fw.enabled = true;
+    fw.type = 5;
+    fw.extendedData = false;
+    CFTPRemoteManager* connection = Connect("", fw);
+    ASSERT_NE(connection, nullptr);
+    CFTPFile pub("pub", connection->Ref(), false);
+    ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count(std::string("ConnectDone result=0 ok content ") + c.content), 1u)
+        << ::testing::PrintToString(fe.Events().Events());
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content .hidden:3 a.c:7"), 1u)
+        << ::testing::PrintToString(fe.Events().Events());
+    EXPECT_TRUE(fe.Questions().empty()) << ::testing::PrintToString(fe.Questions());
+}
+
+const char* const kMlsd = "type=cdir;sizd=4096;modify=20240110120000; .\r\n"
+                          "type=pdir;sizd=4096;modify=20240110120000; ..\r\n"
+                          "type=dir;sizd=4096;modify=20240110120000;UNIX.mode=0755; pub\r\n"
+                          "type=file;size=1234;modify=20240110120000;perm=r; readme.txt\r\n"
+                          "type=file;size=2;modify=20240110120000; .profile\r\n";
+const char* const kListAll = "drwxr-xr-x 2 u g 4096 Jan 10 2024 .\r\n"
+                             "drwxr-xr-x 2 u g 4096 Jan 10 2024 ..\r\n"
+                             "drwxr-xr-x 2 u g 4096 Jan 10 2024 pub\r\n"
+                             "-rw-r--r-- 1 u g 1234 Jan 10 2024 readme.txt\r\n"
+                             "-rw-r--r-- 1 u g 2 Jan 10 2024 .profile\r\n";
+const char* const kSecondMlsd = "type=file;size=3;modify=20230201000000; .hidden\r\n"
+                                "type=file;size=7;modify=20230201000000; a.c\r\n";
+const char* const kSecondList = "-rw-r--r-- 1 u g 3 Feb  1 2023 .hidden\r\n"
+                                "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n";
+const std::vector<std::string> kFeatMlsd = {
+    "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n REST STREAM\r\n SIZE\r\n "
+    "UTF8\r\n211 End"};
+const std::vector<std::string> kFeatPlain = {"211-Features:\r\n MDTM\r\n SIZE\r\n211 End"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Listings,
+    ::testing::Values(
+        ListingCase{"Mlsd",
+                    "215 UNIX Type: L8",
+                    kFeatMlsd,
+                    {{"MLSD", std::string("=") + kMlsd}},
+                    "MLSD",
+                    kSecondMlsd,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"MlsdRefused",
+                    "215 UNIX Type: L8",
+                    kFeatMlsd,
+                    {{"MLSD", "500 Unknown command"}, {"LIST -a", std::string("=") + kListAll}},
+                    "LIST -a",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"NoFeat",
+                    "215 UNIX Type: L8",
+                    {"500 FEAT not understood"},
+                    {{"LIST -a", std::string("=") + kListAll}},
+                    "LIST -a",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"ListAllRefused",
+                    "215 UNIX Type: L8",
+                    kFeatPlain,
+                    {{"LIST -a", "501 Invalid option"}, {"LIST", std::string("=") + kListAll}},
+                    "LIST",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"ListAllTakenForAName",
+                    "215 UNIX Type: L8",
+                    kFeatPlain,
+                    {{"LIST -a", "=-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n"},
+                     {"LIST", std::string("=") + kListAll}},
+                    "LIST",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"WindowsGetsPlainList",
+                    "215 Windows_NT",
+                    kFeatPlain,
+                    {{"LIST", "=01-10-24  12:00PM       <DIR>          pub\r\n"
+                              "01-10-24  12:00PM                 1234 readme.txt\r\n"}},
+                    "LIST",
+                    "02-01-23  12:00AM                    3 .hidden\r\n"
+                    "02-01-23  12:00AM                    7 a.c\r\n",
+                    "pub/ readme.txt:1234"}),
+    [](const ::testing::TestParamInfo<ListingCase>& p) { return std::string(p.param.name); });
+
 TEST_F(Session, LoginVariants) {
     struct Case {
         const char* name;
@@ -336,9 +471,9 @@ TEST_F(Session, LoginVariants) {
         s.On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(
-            caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr, &connId),
-            0u);
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr,
+                                      &connId, ClassicFtp()),
+                  0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
         CFTPRemoteManager* conn = caseManager.FindConnection(connId);
         ASSERT_NE(conn, nullptr);

@@ -280,6 +280,30 @@ class Transfers(unittest.TestCase):
                 self.assertEqual(rc, 0, err)
                 self.assertFalse(os.path.exists(os.path.join(root, "tree")))
 
+    def test_hidden_entries_travel_and_are_deleted(self):
+        """Dot-files and dot-folders: plain LIST hides them on UNIX servers; MLSD (pyftpdlib)
+        and LIST -a (vsftpd, and pyftpdlib without FEAT) list them."""
+        hidden = os.path.join(self.tmp, "hidden")
+        os.makedirs(os.path.join(hidden, ".config", "deep"))
+        for rel, data in ((".profile", b"p\n"), (os.path.join(".config", "deep", ".x"), b"x\n"),
+                          ("seen.txt", b"s\n")):
+            with open(os.path.join(hidden, rel), "wb") as f:
+                f.write(data)
+        for server in ("pyftpdlib", "vsftpd"):
+            for options in ((), ("--no-feat",)):
+                with self.subTest(server=server, options=options):
+                    url, root = self.remote(server)
+                    rc, _, err = run(*options, "-r", "put", hidden, url + "/")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(os.path.join(root, "hidden")), snapshot(hidden))
+                    dest = os.path.join(self.tmp, f"down-{server}-{len(options)}")
+                    rc, _, err = run(*options, "-r", "get", url + "/hidden", dest)
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(dest), snapshot(hidden))
+                    rc, _, err = run(*options, "-r", "rm", url + "/hidden")
+                    self.assertEqual(rc, 0, err)
+                    self.assertFalse(os.path.exists(os.path.join(root, "hidden")))
+
     def test_copy_move_and_rename_on_and_between_sites(self):
         py, py_root = self.remote("pyftpdlib")
         vs, vs_root = self.remote("vsftpd")
