@@ -1234,6 +1234,7 @@ bool ReadMlsdLine(std::string_view line, const ListingContext& context, CFTPFold
         const std::string_view key = fact.substr(0, eq);
         const std::string_view value = fact.substr(eq + 1);
         if (EqualsNoCase(key, "type")) {
+            target = {}; // the last type fact counts, with its target
             if (EqualsNoCase(value, "file")) {
                 kind = Kind::File;
             } else if (EqualsNoCase(value, "dir")) {

@@ -464,7 +464,8 @@ TEST_F(Transfer, EveryOverwriteAnswer) {
         WriteFile(local + "/b", "old-b");
         caseFe.ScriptOverwrite({c.answer, Q::SKIP});
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId),
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId,
+                                      ClassicFtp()),
                   0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
         CFTPRemoteManager* conn = caseManager.FindConnection(connId);

@@ -705,6 +705,8 @@ TEST(ListingMlsd, FactsGiveKindSizeAndUtcTime) {
         {"type=file;x-long-fact=" + std::string(100000, 'x') + ";novalue;=;; long", "long", true,
          kUnknownSize, kUnknownTime, ""},
         {" no facts", "no facts", true, kUnknownSize, kUnknownTime, ""},
+        // The last type fact counts, and a link target only with its own.
+        {"type=OS.unix=slink:/a;type=file; twice", "twice", true, kUnknownSize, kUnknownTime, ""},
         // No name, or no facts section ended by "; ".
         {"type=file;size=1;", nullptr},
         {"type=file;size=1; ", nullptr},

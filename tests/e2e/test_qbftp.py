@@ -629,6 +629,8 @@ class Transfers(unittest.TestCase):
 class DataCommands(unittest.TestCase):
     """EPSV/EPRT as the servers take them, PASV/PORT when asked, and IPv6."""
 
+    counter = 0
+
     def setUp(self):
         import tempfile
         self.tmp = tempfile.mkdtemp(prefix="qbftp-e2e-")
@@ -645,13 +647,14 @@ class DataCommands(unittest.TestCase):
         """The verbs of the commands the --log dialogue shows."""
         verbs = set()
         for line in err.splitlines():
-            for word in line.replace(">", " ").split():
-                if word in ("EPSV", "PASV", "EPRT", "PORT"):
-                    verbs.add(word)
+            word = line.split(" ", 1)[0]
+            if word in ("EPSV", "PASV", "EPRT", "PORT"):
+                verbs.add(word)
         return verbs
 
     def round_trip(self, url, root, *options):
-        name = "dc-" + "-".join(o.strip("-") for o in options) + ".bin"
+        DataCommands.counter += 1
+        name = f"dc{DataCommands.counter}-" + "-".join(o.strip("-") for o in options) + ".bin"
         rc, _, err = run("--log", *options, "put", self.source, url + "/" + name)
         self.assertEqual(rc, 0, err)
         with open(os.path.join(root, name), "rb") as f:
@@ -686,7 +689,7 @@ class DataCommands(unittest.TestCase):
                 self.assertIn(expected, verbs)
                 rc, out, err = run(mode, "ls", PY6_URL + "/")
                 self.assertEqual(rc, 0, err)
-                self.assertIn("dc-" + mode.strip("-") + ".bin", out)
+                self.assertIn("-" + mode.strip("-") + ".bin", out)
 
 
 class Behaviour(unittest.TestCase):
