@@ -9,10 +9,12 @@ namespace qb {
 namespace {
 
 constexpr const char* kVerbs[CFTPConstants::CMD_COUNT] = {
-    "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR",
-    "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST",
-    "PASV", "SIZE", "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST",
+    "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR", "RNTO",
+    "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE",
+    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT",
 };
+// Every command has its verb.
+static_assert(sizeof kVerbs / sizeof kVerbs[0] == CFTPConstants::CMD_COUNT);
 
 bool TakesPath(int code) {
     switch (code) {

@@ -41,7 +41,10 @@ struct CFTPConstants {
         CMD_MLSD = 28,
         CMD_OPTS = 29,
         CMD_LIST_ALL = 30, // "LIST -a": hidden entries too
-        CMD_COUNT = 31,
+        CMD_AUTH = 31,
+        CMD_PBSZ = 32,
+        CMD_PROT = 33,
+        CMD_COUNT = 34,
     };
 
     // Server types learned from "SYST" at login.

@@ -299,6 +299,12 @@ int ListCommandFor(const CFTPRemoteManager& c) {
     return K::CMD_LIST;
 }
 
+// The server does not take the command or its argument (not a failure of
+// the listing itself, such as a missing folder or a broken data connection).
+bool IsUnknownCommand(unsigned code) {
+    return code == 500 || code == 501 || code == 502 || code == 504;
+}
+
 bool ListsDashA(const CFTPActionDir& dir) {
     if (!dir.m_pContent) {
         return false;
@@ -396,11 +402,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             }
             return;
         }
-        if (!dir.m_bAbortSent && code / 100 == 5 && c.m_nListCommand == K::CMD_LIST_ALL) {
+        if (!dir.m_bAbortSent && IsUnknownCommand(code) && c.m_nListCommand == K::CMD_LIST_ALL) {
             RetryListing(c, dir, "The server refused LIST -a; LIST from now on.");
             return;
         }
-        if (!dir.m_bAbortSent && code / 100 == 5 && c.m_nListCommand == K::CMD_MLSD) {
+        if (!dir.m_bAbortSent && IsUnknownCommand(code) && c.m_nListCommand == K::CMD_MLSD) {
             RetryListing(c, dir, "The server refused MLSD; LIST from now on.");
             return;
         }

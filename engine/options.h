@@ -48,6 +48,20 @@ struct FirewallSettings {
     // "LIST -a" on UNIX servers without "MLSD", so that dot-files are
     // listed.
     bool listHidden = true;
+
+    // TLS (FTPS). IfAvailable: "AUTH TLS", plain text when the server
+    // refuses it; Explicit: the same, refused means failed; Implicit: TLS
+    // from the first byte (port 990 as a rule).
+    enum class Tls : std::uint8_t { None, IfAvailable, Explicit, Implicit };
+    Tls tls = Tls::None;
+    // Trust these certificates (a PEM file) instead of the system's.
+    std::string caFile;
+    // A certificate that does not verify is taken without asking.
+    bool acceptAnyCertificate = false;
+    // The SHA-256 fingerprint ("AB:CD:...") of a certificate the user has
+    // accepted for good for this site: taken without asking; a different
+    // one asks again, with a warning.
+    std::string keptFingerprint;
 };
 
 // Settings that speak plain RFC 959 only: no "EPSV"/"EPRT", "FEAT",

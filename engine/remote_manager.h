@@ -182,6 +182,8 @@ public:
     // The listing command of the current explore ("MLSD", "LIST -a" or
     // "LIST"): how its listing is read.
     int m_nListCommand = CMD_LIST;
+    // "PROT P" was accepted: data connections are TLS too.
+    bool m_bProtectData = false;
     std::deque<Reply> m_replyQueue;
 
 protected:

@@ -212,6 +212,11 @@ void CFTPCtrlSocket::Close() {
     if (m_socket.IsOpen() && m_pOwner) {
         m_pOwner->UnwatchSocket(m_socket.Fd());
     }
+    if (m_tls) {
+        m_tls->Shutdown();
+    }
+    m_tls.reset();
+    m_tlsClient.reset();
     m_socket.Close();
     m_strHost.clear();
     m_strLocalAddress.clear();
@@ -228,9 +233,12 @@ void CFTPCtrlSocket::OnReceive() {
     std::vector<CReplyReader::Reply> replies;
     bool closed = false;
     char buffer[4096];
-    // Read only what has arrived: the loop never waits here.
-    for (int pass = 0; pass < 64; ++pass) {
-        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer, sizeof buffer);
+    // Read only what has arrived: the loop never waits here. Bytes TLS
+    // has decrypted already are read too (the socket will not wake for them).
+    for (int pass = 0; pass < 64 || (m_tls && m_tls->HasPending()); ++pass) {
+        net::Result r =
+            m_tls ? m_tls->Receive(buffer, sizeof buffer, m_pOwner->MakeInterrupt(true), false)
+                  : net::ReceiveAvailable(m_socket.Fd(), buffer, sizeof buffer);
         if (r.status == net::Status::Closed || r.status == net::Status::Error) {
             closed = true;
             break;
@@ -278,8 +286,35 @@ bool CFTPCtrlSocket::SendLine(const std::string& line) {
         }
     }
     wire += "\r\n";
+    if (m_tls) {
+        return m_tls->Send(wire.data(), wire.size(), m_pOwner->MakeInterrupt(true)).ok();
+    }
     return net::SendAll(m_socket.Fd(), wire.data(), wire.size(), m_pOwner->MakeInterrupt(true))
         .ok();
+}
+
+bool CFTPCtrlSocket::StartTls(const std::string& caFile, std::string& error) {
+    if (!m_socket.IsOpen()) {
+        error = "The connection is closed.";
+        return false;
+    }
+    auto client = std::make_unique<net::TlsClient>();
+    if (!client->Init(caFile, error)) {
+        return false;
+    }
+    auto tls = std::make_unique<net::TlsStream>();
+    net::Result r =
+        tls->Handshake(*client, m_socket.Fd(), m_strHost, nullptr, m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        error = r.status == net::Status::TimedOut
+                    ? "The TLS handshake with " + m_strHost + " got no answer in time."
+                : r.status == net::Status::Interrupted ? std::string("Stopped.")
+                                                       : r.errorText;
+        return false;
+    }
+    m_tlsClient = std::move(client);
+    m_tls = std::move(tls);
+    return true;
 }
 
 // --- CFTPListenSocket ------------------------------------------------------------
@@ -406,9 +441,61 @@ bool CFTPDataSocket::ConnectTo(const std::string& host, std::uint16_t port, std:
         m_socket.Close();
         return false;
     }
+    // The server starts its side of TLS once it has the transfer command:
+    // the handshake waits for the first transfer of data.
+    m_tls.reset();
+    m_bTlsPending = IsProtected();
     m_bConnected = true;
     Watch();
     return true;
+}
+
+bool CFTPDataSocket::IsProtected() const {
+    const CFTPCtrlSocket* control = m_pOwner->m_pCtrlSocket.get();
+    return m_pOwner->m_bProtectData && control && control->Tls() && control->TlsSettings();
+}
+
+bool CFTPDataSocket::SecureIfProtected() {
+    m_bTlsPending = false;
+    m_tls.reset();
+    if (!IsProtected()) {
+        return true;
+    }
+    const CFTPCtrlSocket* control = m_pOwner->m_pCtrlSocket.get();
+    auto tls = std::make_unique<net::TlsStream>();
+    net::Result r = tls->Handshake(*control->TlsSettings(), m_socket.Fd(), control->GetHostName(),
+                                   control->Tls(), m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        SetError(
+            "The data connection's TLS handshake failed: " +
+            (r.status == net::Status::TimedOut ? std::string("no answer in time.") : r.errorText));
+        return false;
+    }
+    m_tls = std::move(tls);
+    m_pOwner->PostNote("Data connection encrypted: " + TlsDescription() + ".");
+    return true;
+}
+
+std::string CFTPDataSocket::TlsDescription() const {
+    if (!m_tls) {
+        return {};
+    }
+    return m_tls->Description() + (m_tls->SessionReused() ? ", session resumed" : "");
+}
+
+net::Result CFTPDataSocket::Receive(void* into, std::size_t size, bool wait) {
+    if (m_tls) {
+        return m_tls->Receive(into, size, m_pOwner->MakeInterrupt(), wait);
+    }
+    return wait ? net::ReceiveSome(m_socket.Fd(), into, size, m_pOwner->MakeInterrupt())
+                : net::ReceiveAvailable(m_socket.Fd(), into, size);
+}
+
+net::Result CFTPDataSocket::Send(const void* data, std::size_t size) {
+    if (m_tls) {
+        return m_tls->Send(data, size, m_pOwner->MakeInterrupt());
+    }
+    return net::SendAll(m_socket.Fd(), data, size, m_pOwner->MakeInterrupt());
 }
 
 void CFTPDataSocket::Adopt(net::Socket socket) {
@@ -417,6 +504,17 @@ void CFTPDataSocket::Adopt(net::Socket socket) {
         m_socket.Close();
     }
     m_socket = std::move(socket);
+    // A server that connected once the transfer command was out has its
+    // side of TLS waiting; one that connected at "PORT" (before the
+    // command) starts it only with the transfer: the handshake waits for it.
+    m_tls.reset();
+    m_bTlsPending = false;
+    if (m_pOwner->m_nDataCommand >= 0) {
+        m_bTlsPending = IsProtected();
+    } else if (!SecureIfProtected()) {
+        m_socket.Close();
+        return;
+    }
     m_bConnected = true;
     Watch();
 }
@@ -576,13 +674,17 @@ void CFTPDataSocket::ReceiveAll() {
     std::vector<char> buffer(direct ? 0 : kDataChunk);
     if (m_nTotal == kNoTransfer) {
         // Nothing is set up to take the data: read and drop what is there.
-        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer.data(), buffer.size());
+        net::Result r = Receive(buffer.data(), buffer.size(), false);
         if (r.status != net::Status::Ok) {
             Close();
         }
         return;
     }
     if (m_pOwner->IsStopping()) {
+        Abort();
+        return;
+    }
+    if (m_bTlsPending && !SecureIfProtected()) {
         Abort();
         return;
     }
@@ -600,7 +702,7 @@ void CFTPDataSocket::ReceiveAll() {
             into = m_io.data() + m_ioUsed;
             room = m_io.size() - m_ioUsed;
         }
-        net::Result r = net::ReceiveSome(m_socket.Fd(), into, room, m_pOwner->MakeInterrupt());
+        net::Result r = Receive(into, room, true);
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
             Abort();
             return;
@@ -638,7 +740,11 @@ bool CFTPDataSocket::SendFile() {
     if (!m_pLocalFile || !m_socket.IsOpen()) {
         return false;
     }
-    if (!m_bTextMode && !m_bStream) {
+    if (m_bTlsPending && !SecureIfProtected()) {
+        Abort();
+        return false;
+    }
+    if (!m_bTextMode && !m_bStream && !m_tls) {
         // Bytes as they are go from the file to the socket in the kernel
         // (sendfile), without a copy through this process. A file it refuses
         // before anything has moved is read and sent below instead.
@@ -732,7 +838,7 @@ bool CFTPDataSocket::SendFile() {
             out = converted.data();
             outSize = converted.size();
         }
-        net::Result r = net::SendAll(m_socket.Fd(), out, outSize, m_pOwner->MakeInterrupt());
+        net::Result r = Send(out, outSize);
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
             Abort();
             return false;
@@ -796,7 +902,12 @@ void CFTPDataSocket::Close() {
     const bool active = m_socket.IsOpen() || m_nTotal != kNoTransfer;
     if (m_socket.IsOpen()) {
         m_pOwner->UnwatchSocket(m_socket.Fd());
+        if (m_tls) {
+            m_tls->Shutdown(); // close_notify: the server sees a complete stream
+        }
     }
+    m_tls.reset();
+    m_bTlsPending = false;
     m_socket.Close();
     if (!active) {
         return;

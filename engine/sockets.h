@@ -6,6 +6,7 @@
 #include "engine/constants.h"
 #include "platform/local_file.h"
 #include "platform/net.h"
+#include "platform/tls.h"
 #include "platform/types.h"
 
 #include <cstdint>
@@ -70,6 +71,13 @@ public:
 
     bool IsOpen() const { return m_socket.IsOpen(); }
     int Fd() const { return m_socket.Fd(); }
+    // Turns the open connection into a TLS one (at once for implicit TLS,
+    // after "234" for "AUTH TLS"); blocks like ConnectTo. `caFile`: trust
+    // its certificates instead of the system's. False with `error`.
+    bool StartTls(const std::string& caFile, std::string& error);
+    // The TLS connection, null while the control connection is plain text.
+    const net::TlsStream* Tls() const { return m_tls.get(); }
+    const net::TlsClient* TlsSettings() const { return m_tlsClient.get(); }
     const std::string& GetHostName() const { return m_strHost; }
     void SetHostName(const std::string& host);
     const std::string& GetLocalAddress() const { return m_strLocalAddress; }
@@ -84,6 +92,8 @@ public:
 private:
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
+    std::unique_ptr<net::TlsClient> m_tlsClient;
+    std::unique_ptr<net::TlsStream> m_tls;
     std::string m_strHost;
     std::string m_strLocalAddress; // "h1,h2,h3,h4" for "PORT"
     std::string m_strLocalIp;
@@ -163,7 +173,17 @@ public:
     bool m_bSendOnConnect = false;
     FileSize m_nTotal = kNoTransfer; // 0: size unknown, no percentage
 
+    // The data connection is TLS ("PROT P"): says how, for the log.
+    std::string TlsDescription() const;
+
 private:
+    // When "PROT P" is in effect: the handshake on the data connection,
+    // resuming the control connection's session. False (error set) when it
+    // failed.
+    bool SecureIfProtected();
+    bool IsProtected() const;
+    net::Result Receive(void* into, std::size_t size, bool wait);
+    net::Result Send(const void* data, std::size_t size);
     bool Deliver(const char* data, std::size_t size);
     bool Flush();
     void Report();
@@ -177,6 +197,8 @@ private:
 
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
+    std::unique_ptr<net::TlsStream> m_tls;
+    bool m_bTlsPending = false;        // connected; the handshake comes with the first data
     LocalFile* m_pLocalFile = nullptr; // not owned
     std::string* m_pBuffer = nullptr;  // not owned
     std::vector<char> m_io;            // file buffering

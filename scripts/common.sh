@@ -32,10 +32,10 @@ qb_need_packages() {
 }
 
 # What building and running the program needs.
-QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
+QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libssl-dev)
 # What the tests need on top.
 QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev
-    python3 python3-pyftpdlib vsftpd)
+    python3 python3-pyftpdlib vsftpd openssl python3-openssl curl)
 
 # Options of the normal build, shared by scripts/run and scripts/test so that
 # both keep one incremental build folder.

@@ -124,6 +124,9 @@ TEST(CommandLine, PathRules) {
         {K::CMD_MLSD, "ignored", true, 0, "/x", false, "MLSD"},
         {K::CMD_LIST_ALL, "", true, 0, "/x", false, "LIST -a"},
         {K::CMD_OPTS, "UTF8 ON", true, 0, "/x", false, "OPTS UTF8 ON"},
+        {K::CMD_AUTH, "TLS", true, 0, "/x", false, "AUTH TLS"},
+        {K::CMD_PBSZ, "0", true, 0, "/x", false, "PBSZ 0"},
+        {K::CMD_PROT, "P", true, 0, "/x", false, "PROT P"},
         // A line end in a name cannot start a second command, nor cut the
         // name: nothing is sent.
         {K::CMD_DELE, "a\r\nDELE b", true, 0, "", false, ""},
