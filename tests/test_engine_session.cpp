@@ -425,6 +425,68 @@ INSTANTIATE_TEST_SUITE_P(
                     "pub/ readme.txt:1234"}),
     [](const ::testing::TestParamInfo<ListingCase>& p) { return std::string(p.param.name); });
 
+// "AUTH TLS" right after the welcome: a server without TLS is used in plain
+// text only when the site allows it; a certificate that cannot be used ends
+// the connect without a new attempt.
+TEST_F(Session, TlsModesAgainstAServerWithoutTls) {
+    using Tls = FirewallSettings::Tls;
+    const struct {
+        const char* name;
+        Tls mode;
+        bool connects;
+        const char* says; // in the failure or the log
+    } cases[] = {
+        {"if available: plain text with a note", Tls::IfAvailable, true,
+         "note The server does not offer TLS; the connection goes on in plain text."},
+        {"required: the connect fails", Tls::Explicit, false,
+         "The server refused AUTH TLS, and this site requires TLS: 530 Please login with USER "
+         "and PASS."},
+        {"a plain answer to implicit TLS", Tls::Implicit, false, "TLS handshake failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecordingFrontEnd caseFe;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        s.Greet().On("AUTH TLS", "530 Please login with USER and PASS.");
+        if (c.connects) {
+            s.On("USER u", "331 Password required")
+                .On("PASS p", "230 Logged in")
+                .On("TYPE I", "200 Binary")
+                .On("REST 100", "502 No")
+                .On("SYST", "215 UNIX")
+                .On("PWD", "257 \"/\"")
+                .On("TYPE A", "200 OK")
+                .Port()
+                .SendData("LIST", "");
+        }
+        s.Start(3);
+        FirewallSettings fw = ClassicFtp();
+        fw.tls = c.mode;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(
+            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+            0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        if (c.mode != Tls::Implicit) { // there the script reads the client's hello
+            EXPECT_EQ(s.Mismatch(), "");
+        }
+        EXPECT_EQ(caseFe.Events().Count("ConnectDone result=0 ok content"), c.connects ? 1u : 0u)
+            << ::testing::PrintToString(caseFe.Events().Events());
+        if (c.connects) {
+            EXPECT_EQ(caseFe.Events().Count(c.says), 1u)
+                << ::testing::PrintToString(caseFe.Events().Events());
+        } else {
+            ASSERT_EQ(caseFe.Questions().size(), 1u);
+            EXPECT_NE(caseFe.Questions()[0].find(c.says), std::string::npos)
+                << caseFe.Questions()[0];
+            EXPECT_EQ(s.ConnectionsServed(), 1) << "a refusal is not tried again";
+        }
+    }
+}
+
 TEST_F(Session, LoginVariants) {
     struct Case {
         const char* name;
