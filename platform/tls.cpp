@@ -84,6 +84,9 @@ bool IsUnexpectedEof(int err) {
 } // namespace
 
 bool TlsClient::Init(const std::string& caFile, std::string& error) {
+    // OpenSSL writes with write(), not send(MSG_NOSIGNAL): a server that
+    // has gone must not end the process.
+    IgnoreSigpipe();
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx) {
         error = "TLS cannot be used: " + LastError("no TLS context");
