@@ -7,13 +7,16 @@
 # targets; exits 1 when a target is missed.
 #
 #   bench/run-benchmarks.sh [--runs N] [--only LIST] [--big-mib N]
-#                           [--tree-files N] [--list-entries N]
+#                           [--tree-files N] [--list-entries N] [--tls-mib N]
 #
 #   --runs N          timed runs of each client (default 5; the median counts)
-#   --only LIST       comma-separated subset of: download,upload,tree,stop,list
+#   --only LIST       comma-separated subset of: download,upload,tree,stop,list,
+#                     tls-download,tls-upload
 #   --big-mib N       size of the large file in MiB (default 1024)
 #   --tree-files N    files of 4 KiB in the recursive download (default 2000)
 #   --list-entries N  entries of the listed folder (default 100000)
+#   --tls-mib N       size of the file sent and received over explicit TLS
+#                     (default 512)
 #
 # Smaller sizes than the defaults are for trying the script out: the targets
 # are stated for the default sizes.
@@ -34,6 +37,17 @@ QB_PYFTPD_PASV_PORTS=${QB_BENCH_PYFTPD_PASV_PORTS:-42000-42999}
 QB_VSFTPD_PASV_MIN=${QB_BENCH_VSFTPD_PASV_MIN:-43000}
 # shellcheck disable=SC2034
 QB_VSFTPD_PASV_MAX=${QB_BENCH_VSFTPD_PASV_MAX:-43999}
+# The TLS and IPv6 servers that scripts/ftp-servers.sh starts too.
+# shellcheck disable=SC2034
+QB_PYFTPD6_PORT=${QB_BENCH_PYFTPD6_PORT:-2323} QB_PYFTPD6_PASV_PORTS=47000-47499
+# shellcheck disable=SC2034
+QB_VSFTPD_TLS_PORT=${QB_BENCH_VSFTPD_TLS_PORT:-2324} QB_VSFTPD_TLS_PASV_MIN=47500 \
+    QB_VSFTPD_TLS_PASV_MAX=47999
+# shellcheck disable=SC2034
+QB_VSFTPD_FTPS_PORT=${QB_BENCH_VSFTPD_FTPS_PORT:-2325} QB_VSFTPD_FTPS_PASV_MIN=48000 \
+    QB_VSFTPD_FTPS_PASV_MAX=48499
+# shellcheck disable=SC2034
+QB_PYFTPD_TLS_PORT=${QB_BENCH_PYFTPD_TLS_PORT:-2326} QB_PYFTPD_TLS_PASV_PORTS=48500-48999
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../scripts/common.sh"
@@ -42,8 +56,9 @@ source "$QB_ROOT/scripts/ftp-servers.sh"
 # --- Options -----------------------------------------------------------------
 
 RUNS=5
-ONLY=download,upload,tree,stop,list
+ONLY=download,upload,tree,stop,list,tls-download,tls-upload
 BIG_MIB=1024
+TLS_MIB=512
 TREE_FILES=2000
 LIST_ENTRIES=100000
 while (($# > 0)); do
@@ -53,21 +68,25 @@ while (($# > 0)); do
     --big-mib) BIG_MIB=${2:?}; shift 2 ;;
     --tree-files) TREE_FILES=${2:?}; shift 2 ;;
     --list-entries) LIST_ENTRIES=${2:?}; shift 2 ;;
+    --tls-mib) TLS_MIB=${2:?}; shift 2 ;;
     -h | --help) sed -n '3,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown argument: $1 (see --help)" ;;
     esac
 done
-for n in "$RUNS" "$BIG_MIB" "$TREE_FILES" "$LIST_ENTRIES"; do
+for n in "$RUNS" "$BIG_MIB" "$TREE_FILES" "$LIST_ENTRIES" "$TLS_MIB"; do
     [[ $n =~ ^[1-9][0-9]{0,6}$ ]] || die "not a positive number: $n"
 done
 ((RUNS <= 50)) || die "--runs: at most 50"
 ((RUNS >= 3)) || say "Note: fewer than 3 runs; the medians are weak"
 wanted() { [[ ",$ONLY," == *",$1,"* ]]; }
 for w in ${ONLY//,/ }; do
-    [[ $w =~ ^(download|upload|tree|stop|list)$ ]] || die "--only: unknown benchmark $w"
+    [[ $w =~ ^(download|upload|tree|stop|list|tls-download|tls-upload)$ ]] ||
+        die "--only: unknown benchmark $w"
 done
 REDUCED=0
-((BIG_MIB == 1024 && TREE_FILES == 2000 && LIST_ENTRIES == 100000)) || REDUCED=1
+((BIG_MIB == 1024 && TREE_FILES == 2000 && LIST_ENTRIES == 100000 && TLS_MIB == 512)) ||
+    REDUCED=1
+TLS_BYTES=$((TLS_MIB * 1024 * 1024))
 
 BIG_BYTES=$((BIG_MIB * 1024 * 1024))
 STOP_AFTER=$((BIG_BYTES / 16)) # the Stop comes once this much has arrived
@@ -137,6 +156,11 @@ if wanted tree; then
     mkdir -p "$VS_ROOT/tree"
     head -c $((TREE_FILES * 4096)) /dev/urandom |
         (cd "$VS_ROOT/tree" && split -b 4096 -a 6 -d - f)
+fi
+VS_TLS_ROOT=$QB_VSFTPD_TLS_ROOT
+VS_TLS_URL=$QB_VSFTPD_TLS_URL
+if wanted tls-download || wanted tls-upload; then
+    head -c "$TLS_BYTES" /dev/urandom >"$VS_TLS_ROOT/tls.bin"
 fi
 if wanted list; then
     mkdir -p "$PY_ROOT/many"
@@ -276,6 +300,44 @@ if wanted upload; then
         "$QBFTP" --passive --binary put "$VS_ROOT/big.bin" "$VS_URL/upload/big.bin" -- \
         curl -sS --ftp-pasv -T "$VS_ROOT/big.bin" "$VS_URL/upload/big.bin"
     rm -f "$VS_ROOT/upload/big.bin"
+fi
+
+# The same over explicit TLS (vsftpd, its data connections resuming the
+# control connection's session), against curl --ssl-reqd with the test CA.
+prep_tls_download() {
+    rm -f "$LOCAL/tls.bin"
+    warm_memory
+}
+TLS_FIRST_CHECK=1
+check_tls_download() {
+    [ "$(size_of "$LOCAL/tls.bin")" = "$TLS_BYTES" ] || return 1
+    if ((TLS_FIRST_CHECK)); then
+        TLS_FIRST_CHECK=0
+        cmp -s "$LOCAL/tls.bin" "$VS_TLS_ROOT/tls.bin" || return 1
+    fi
+}
+if wanted tls-download; then
+    compare "TLS download ${TLS_MIB} MiB (vsftpd)" "curl --ssl-reqd" 1.10 prep_tls_download \
+        check_tls_download \
+        "$QBFTP" --tls --cacert "$QB_TLS_CA" --passive --binary --overwrite get \
+        "$VS_TLS_URL/tls.bin" "$LOCAL/tls.bin" -- \
+        curl -sS --ssl-reqd --cacert "$QB_TLS_CA" --ftp-pasv -o "$LOCAL/tls.bin" \
+        "$VS_TLS_URL/tls.bin"
+    rm -f "$LOCAL/tls.bin"
+fi
+prep_tls_upload() {
+    rm -f "$VS_TLS_ROOT/upload/tls.bin"
+    warm_memory
+}
+check_tls_upload() { [ "$(size_of "$VS_TLS_ROOT/upload/tls.bin")" = "$TLS_BYTES" ]; }
+if wanted tls-upload; then
+    compare "TLS upload ${TLS_MIB} MiB (vsftpd)" "curl --ssl-reqd" 1.10 prep_tls_upload \
+        check_tls_upload \
+        "$QBFTP" --tls --cacert "$QB_TLS_CA" --passive --binary put "$VS_TLS_ROOT/tls.bin" \
+        "$VS_TLS_URL/upload/tls.bin" -- \
+        curl -sS --ssl-reqd --cacert "$QB_TLS_CA" --ftp-pasv -T "$VS_TLS_ROOT/tls.bin" \
+        "$VS_TLS_URL/upload/tls.bin"
+    rm -f "$VS_TLS_ROOT/upload/tls.bin"
 fi
 
 # Recursive download of many small files.

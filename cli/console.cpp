@@ -115,9 +115,36 @@ void Console::OnQuestion(CFTPSession& session, const Question& question) {
         session.Answer(question.id, question.CancelAnswer());
         return;
     }
+    if (question.kind == Question::Kind::Certificate) {
+        session.Answer(question.id, AskCertificate(question));
+        m_lastActivity = std::chrono::steady_clock::now();
+        return;
+    }
     session.Answer(question.id, AskOverwrite(question));
     // The time spent answering is not inactivity.
     m_lastActivity = std::chrono::steady_clock::now();
+}
+
+int Console::AskCertificate(const Question& q) {
+    EndProgress();
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) {
+        m_outcome.failed = true;
+        Print("qbftp: " + WithoutTrailingBreaks(q.text));
+        Print("qbftp: refused without a terminal to ask; use --insecure to accept it, or "
+              "--cacert FILE to trust its issuer");
+        return Question::CERT_REFUSE;
+    }
+    for (;;) {
+        m_err << TerminalSafe(q.text) << "  [a]ccept for this run, [r]efuse? ";
+        m_err.flush();
+        std::string answer;
+        if (!std::getline(std::cin, answer) || answer == "r") {
+            return Question::CERT_REFUSE;
+        }
+        if (answer == "a") {
+            return Question::CERT_ACCEPT_ONCE;
+        }
+    }
 }
 
 int Console::AskOverwrite(const Question& q) {

@@ -53,6 +53,8 @@ public:
 private:
     void Handle(CFTPSession& session, CoreEvent& event, OperationId id, bool& done);
     void OnQuestion(CFTPSession& session, const Question& question);
+    // A certificate that did not verify: asked on a terminal, else refused.
+    int AskCertificate(const Question& q);
     int AskOverwrite(const Question& question);
     void Print(const std::string& text);
     void Tick(CFTPSession& session);

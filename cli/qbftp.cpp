@@ -50,6 +50,19 @@ const char* const kUsage =
     "Options:\n"
     "  --passive       passive data connections (the default)\n"
     "  --active        active data connections (the server connects back)\n"
+    "  --no-epsv       only PASV and PORT (no EPSV/EPRT; PORT cannot work over\n"
+    "                  IPv6)\n"
+    "  --no-feat       do not ask the server's features: no MLSD listings, no\n"
+    "                  UTF-8 mode\n"
+    "  --no-list-a     plain LIST on UNIX servers (dot-files stay hidden)\n"
+    "  --tls           explicit TLS (AUTH TLS), required: a server without it fails\n"
+    "  --tls-implicit  TLS from the first byte (as ftps:// URLs; port 990 unless\n"
+    "                  given)\n"
+    "  --insecure      accept a server certificate that cannot be verified\n"
+    "  --cacert FILE   trust the certificates in FILE (PEM) instead of the\n"
+    "                  system's\n"
+    "                  (an unverifiable certificate is asked about on a\n"
+    "                  terminal, and fails without one)\n"
     "  --log           print the FTP dialogue on stderr (the password hidden)\n"
     "  --timeout SECS  give up when the server is silent for SECS seconds (0:\n"
     "                  never; default 60)\n"
@@ -75,6 +88,12 @@ const char* const kUsage =
 
 struct Options {
     bool passive = true;
+    bool extendedData = true; // EPSV/EPRT
+    bool features = true;     // FEAT, MLSD, UTF-8
+    bool listHidden = true;   // LIST -a
+    FirewallSettings::Tls tls = FirewallSettings::Tls::None;
+    bool insecure = false;
+    std::string caFile;
     bool log = false;
     bool json = false;
     bool recursive = false;
@@ -110,6 +129,28 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.passive = true;
             } else if (a == "--active") {
                 o.passive = false;
+            } else if (a == "--no-epsv") {
+                o.extendedData = false;
+            } else if (a == "--no-feat") {
+                o.features = false;
+            } else if (a == "--no-list-a") {
+                o.listHidden = false;
+            } else if (a == "--tls" || a == "--tls-implicit") {
+                const auto mode = a == "--tls" ? FirewallSettings::Tls::Explicit
+                                               : FirewallSettings::Tls::Implicit;
+                if (o.tls != FirewallSettings::Tls::None && o.tls != mode) {
+                    err << "qbftp: give only one TLS mode (--tls or --tls-implicit)\n";
+                    return false;
+                }
+                o.tls = mode;
+            } else if (a == "--insecure") {
+                o.insecure = true;
+            } else if (a == "--cacert") {
+                if (i + 1 >= argv.size() || argv[i + 1].empty()) {
+                    err << "qbftp: --cacert needs a file name\n";
+                    return false;
+                }
+                o.caFile = argv[++i];
             } else if (a == "--log") {
                 o.log = true;
             } else if (a == "--json") {
@@ -299,6 +340,16 @@ public:
                 request.firewall.type = 5;
             }
         }
+        request.firewall.extendedData = m_options.extendedData;
+        request.firewall.features = m_options.features;
+        request.firewall.listHidden = m_options.listHidden;
+        request.firewall.tls = url.implicitTls ? FirewallSettings::Tls::Implicit : m_options.tls;
+        if (m_options.tls == FirewallSettings::Tls::Implicit && !url.implicitTls &&
+            url.port == 21) {
+            request.port = 990;
+        }
+        request.firewall.acceptAnyCertificate = m_options.insecure;
+        request.firewall.caFile = m_options.caFile;
         const bool ok = Run([&] { return m_session.Connect(request); });
         if (!ok || !m_outcome.connected) {
             m_lastConnection = kNoConnection;

@@ -50,7 +50,7 @@ bool PercentDecode(const std::string& in, std::string& out) {
 }
 
 bool IsFtpUrl(const std::string& text) {
-    return StartsWithNoCase(text, "ftp://");
+    return StartsWithNoCase(text, "ftp://") || StartsWithNoCase(text, "ftps://");
 }
 
 bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
@@ -59,7 +59,12 @@ bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
         error = "not an ftp:// URL: " + text;
         return false;
     }
-    std::string rest = text.substr(6);
+    // ftps:// is implicit TLS, on port 990 unless the URL says otherwise.
+    url.implicitTls = StartsWithNoCase(text, "ftps://");
+    if (url.implicitTls) {
+        url.port = 990;
+    }
+    std::string rest = text.substr(url.implicitTls ? 7 : 6);
     const auto slash = rest.find('/');
     std::string authority = rest.substr(0, slash);
     std::string path = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
@@ -146,12 +151,12 @@ bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
 }
 
 std::string DisplayUrl(const FtpUrl& url) {
-    std::string text = "ftp://";
+    std::string text = url.implicitTls ? "ftps://" : "ftp://";
     if (!url.user.empty()) {
         text += url.user + "@";
     }
     text += url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
-    if (url.port != 21) {
+    if (url.port != (url.implicitTls ? 990u : 21u)) {
         text += ":" + std::to_string(url.port);
     }
     text += "/" + url.path;

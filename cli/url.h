@@ -18,6 +18,7 @@ struct FtpUrl {
     // or trailing "/"; "" is the login folder itself.
     std::string path;
     bool trailingSlash = false; // the URL named a folder ("/pub/")
+    bool implicitTls = false;   // an ftps:// URL
     // Set for a stored site: how it connects, and its login folder.
     FirewallSettings firewall;
     bool hasFirewall = false;
@@ -25,10 +26,12 @@ struct FtpUrl {
 };
 
 // Parses ftp://[user[:password]@]host[:port]/path (percent escapes are
-// decoded; an IPv6 host goes in brackets). False with a reason on error.
+// decoded; an IPv6 host goes in brackets), and ftps:// the same (implicit
+// TLS, port 990 by default). False with a reason on error.
 bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error);
 
-// Whether an argument is an ftp:// URL (as opposed to a local path).
+// Whether an argument is an ftp:// or ftps:// URL (as opposed to a local
+// path).
 bool IsFtpUrl(const std::string& text);
 
 // The URL as it may be shown: never with its password.

@@ -9,10 +9,12 @@ namespace qb {
 namespace {
 
 constexpr const char* kVerbs[CFTPConstants::CMD_COUNT] = {
-    "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR",
-    "STOR", "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN",
-    "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE", "NOOP",
+    "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR", "RNTO",
+    "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE",
+    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT",
 };
+// Every command has its verb.
+static_assert(sizeof kVerbs / sizeof kVerbs[0] == CFTPConstants::CMD_COUNT);
 
 bool TakesPath(int code) {
     switch (code) {
@@ -87,8 +89,10 @@ std::string BuildCommandLine(int code, std::string argument, bool splitName, int
     if (code < 0 || code >= CFTPConstants::CMD_COUNT) {
         return {};
     }
-    if (code == CFTPConstants::CMD_LIST) {
+    if (code == CFTPConstants::CMD_LIST || code == CFTPConstants::CMD_MLSD) {
         argument.clear();
+    } else if (code == CFTPConstants::CMD_LIST_ALL) {
+        argument = "-a";
     }
     if (TakesPath(code)) {
         if (serverType == CFTPConstants::SERVER_VMS) {

@@ -4,8 +4,11 @@
 #include "dispatch/actions.h"
 #include "dispatch/manager.h"
 #include "engine/machines.h"
+#include "engine/question_desk.h"
 #include "engine/steps.h"
 #include "platform/questions.h"
+
+#include <cctype>
 
 namespace qb {
 
@@ -15,6 +18,90 @@ using K = CFTPConstants;
 
 bool ViaProxy(const CFTPRemoteManager& c) {
     return c.m_firewall.enabled && c.m_firewall.type != 5;
+}
+
+using TlsMode = FirewallSettings::Tls;
+
+// A refusal that ends the connect for good (no new attempt).
+void FailForGood(CFTPRemoteManager& c, CFTPActionConnect& connect, const std::string& why) {
+    connect.m_bNoRestart = true;
+    c.Fail(K::RESULT_FAILED, 0, {why});
+}
+
+std::string CertificateText(const net::CertificateInfo& cert) {
+    return "Subject: " + cert.subject + "\nIssuer: " + cert.issuer + "\nValid from " +
+           cert.notBefore + " to " + cert.notAfter + "\nSHA-256 fingerprint: " + cert.fingerprint;
+}
+
+// The server's certificate after the handshake: verified, kept by the
+// user, accepted by the site's settings, or asked about. False (the connect
+// has failed) when it is refused.
+bool CheckCertificate(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    const net::TlsStream& tls = *c.m_pCtrlSocket->Tls();
+    const net::CertificateInfo& cert = tls.Certificate();
+    const FirewallSettings& settings = c.m_firewall;
+    const bool kept = !settings.keptFingerprint.empty() && !cert.fingerprint.empty() &&
+                      settings.keptFingerprint == cert.fingerprint;
+    const bool changed = !settings.keptFingerprint.empty() && !kept;
+    c.PostNote("Connection encrypted: " + tls.Description() + ".");
+    if ((cert.verified && !changed) || kept) {
+        if (kept && !cert.verified) {
+            c.PostNote("The server's certificate (" + cert.problem +
+                       ") is the one kept for this site.");
+        }
+        return true;
+    }
+    const std::string problem = changed ? "the certificate differs from the one kept for this "
+                                          "site"
+                                        : cert.problem;
+    if (settings.acceptAnyCertificate && !changed) {
+        c.PostNote("The server's certificate is taken without verification: " + problem + ".");
+        return true;
+    }
+    Question question;
+    question.kind = Question::Kind::Certificate;
+    question.fingerprint = cert.fingerprint;
+    question.changed = changed;
+    question.text = (changed ? "WARNING: the certificate of " + connect.m_strHost +
+                                   " HAS CHANGED since it was accepted. Someone may be "
+                                   "intercepting the connection.\n"
+                             : "The certificate of " + connect.m_strHost +
+                                   " cannot be verified: " + problem + ".\n") +
+                    CertificateText(cert) + "\n";
+    const int answer = c.Ask(question);
+    if (answer == Question::CERT_ACCEPT_ALWAYS) {
+        c.m_firewall.keptFingerprint = cert.fingerprint;
+        c.PostNote("The certificate " + cert.fingerprint + " is kept for " + connect.m_strHost +
+                   ".");
+        return true;
+    }
+    if (answer == Question::CERT_ACCEPT_ONCE) {
+        c.PostNote("The certificate is accepted for this connection.");
+        return true;
+    }
+    FailForGood(c, connect,
+                "The server's certificate was refused: " + problem + ".\n" + CertificateText(cert));
+    return false;
+}
+
+// TLS on the open control connection; false (failed) when the handshake or
+// the certificate fails.
+bool StartTls(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    std::string error;
+    if (!c.m_pCtrlSocket->StartTls(c.m_firewall.caFile, error)) {
+        if (c.IsStopping()) {
+            c.FinishAction();
+            return false;
+        }
+        FailForGood(c, connect, error);
+        return false;
+    }
+    return CheckCertificate(c, connect);
+}
+
+void SendUser(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    c.SetStep(connect, STEP_USER);
+    c.SendCommand(K::CMD_USER, connect.m_strUser);
 }
 
 void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLines& lines) {
@@ -46,12 +133,34 @@ void BeginRestProbe(CFTPRemoteManager& c, CFTPActionConnect& connect) {
     c.SetStep(connect, STEP_REST_PROBE);
 }
 
-void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+// After "FEAT" (and "OPTS UTF8"): the login folder or the resume probe.
+void AfterFeatures(CFTPRemoteManager& c, CFTPActionConnect& connect) {
     if (!connect.m_strFolder.empty()) {
         c.SendCommand(K::CMD_CWD_AS_GIVEN, connect.m_strFolder);
         c.SetStep(connect, STEP_LOGIN_CWD);
     } else {
         BeginRestProbe(c, connect);
+    }
+}
+
+// "FEAT" first when the site allows it; a server that does not know it
+// answers with an error, which only means: no extensions.
+void AskFeatures(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    if (c.m_firewall.features) {
+        c.SendCommand(K::CMD_FEAT, std::string());
+        c.SetStep(connect, STEP_FEAT);
+    } else {
+        AfterFeatures(c, connect);
+    }
+}
+
+// Over TLS the data connections are protected first ("PBSZ 0", "PROT P").
+void AfterLogin(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    if (c.m_pCtrlSocket->Tls()) {
+        c.SendCommand(K::CMD_PBSZ, std::string("0"));
+        c.SetStep(connect, STEP_PBSZ);
+    } else {
+        AskFeatures(c, connect);
     }
 }
 
@@ -77,6 +186,44 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
             return true;
         }
         return false;
+    case STEP_PBSZ:
+        c.SendCommand(K::CMD_PROT, std::string("P"));
+        c.SetStep(connect, STEP_PROT);
+        return true;
+    case STEP_PROT:
+        if (code / 100 == 2) {
+            c.m_bProtectData = true;
+        } else if (c.m_firewall.tls == TlsMode::IfAvailable) {
+            c.PostNote("The server refused PROT P: data connections are not encrypted.");
+        } else {
+            FailForGood(c, connect,
+                        "The server refused to encrypt the data connections (PROT P): " +
+                            (lines.empty() ? std::to_string(code) : lines.front()));
+            return true;
+        }
+        AskFeatures(c, connect);
+        return true;
+    case STEP_FEAT:
+        if (code / 100 == 2) {
+            const FeatureList features = ServerFeatures(lines);
+            c.m_features.mlsd = features.mlsd;
+            if (features.utf8) {
+                c.SendCommand(K::CMD_OPTS, std::string("UTF8 ON"));
+                c.SetStep(connect, STEP_OPTS_UTF8);
+                return true;
+            }
+        }
+        AfterFeatures(c, connect);
+        return true;
+    case STEP_OPTS_UTF8:
+        // Some servers answer 202 (always on) or refuse; names are UTF-8
+        // where the server named the feature either way.
+        c.m_features.utf8 = true;
+        if (code / 100 != 2) {
+            c.PostNote("The server refused OPTS UTF8 ON; names are taken as UTF-8 all the same.");
+        }
+        AfterFeatures(c, connect);
+        return true;
     case STEP_LOGIN_CWD:
         if (code != 250) {
             c.ShowMessage("Failed to change initial remote folder!\n" +
@@ -196,6 +343,13 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
     }
     c.m_pCtrlSocket->Close();
     c.m_replyQueue.clear(); // what the last attempt's server said is over
+    c.m_features = {};
+    c.m_nDataCommand = -1;
+    c.m_bProtectData = false;
+    if (c.m_firewall.tls != TlsMode::None && ViaProxy(c)) {
+        FailForGood(c, connect, "TLS does not go through a firewall proxy; turn one of them off.");
+        return;
+    }
     const bool proxy = ViaProxy(c);
     c.SetStep(connect, proxy ? STEP_CONTACT_PROXY : STEP_CONTACT_HOST);
     std::string error;
@@ -215,6 +369,9 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
         c.FinishAction();
         return;
     }
+    if (c.m_firewall.tls == TlsMode::Implicit && !StartTls(c, connect)) {
+        return;
+    }
     c.SetStep(connect, proxy ? STEP_PROXY_WELCOME : STEP_WELCOME);
     // The welcome is due without a command.
     c.AwaitReply();
@@ -224,13 +381,34 @@ void ReplyConnect(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& li
                   unsigned code) {
     auto& connect = static_cast<CFTPActionConnect&>(action);
     bool handled = false;
-    if (connect.m_nStep >= STEP_USER && connect.m_nStep <= STEP_PWD) {
+    const std::uint16_t step = connect.m_nStep;
+    if ((step >= STEP_USER && step <= STEP_PWD) || step == STEP_FEAT || step == STEP_OPTS_UTF8 ||
+        step == STEP_PBSZ || step == STEP_PROT) {
         handled = ReplyLogin(c, connect, lines, code);
     } else if (ViaProxy(c)) {
         handled = ReplyProxy(c, connect, code);
-    } else if (connect.m_nStep == STEP_WELCOME && code == 220) {
-        c.SetStep(connect, STEP_USER);
-        c.SendCommand(K::CMD_USER, connect.m_strUser);
+    } else if (step == STEP_WELCOME && code == 220) {
+        const TlsMode tls = c.m_firewall.tls;
+        if (tls == TlsMode::IfAvailable || tls == TlsMode::Explicit) {
+            c.SendCommand(K::CMD_AUTH, std::string("TLS"));
+            c.SetStep(connect, STEP_AUTH_TLS);
+        } else {
+            SendUser(c, connect);
+        }
+        handled = true;
+    } else if (step == STEP_AUTH_TLS) {
+        if (code == 234) {
+            if (StartTls(c, connect)) {
+                SendUser(c, connect);
+            }
+        } else if (c.m_firewall.tls == TlsMode::Explicit) {
+            FailForGood(c, connect,
+                        "The server refused AUTH TLS, and this site requires TLS: " +
+                            (lines.empty() ? std::to_string(code) : lines.front()));
+        } else {
+            c.PostNote("The server does not offer TLS; the connection goes on in plain text.");
+            SendUser(c, connect);
+        }
         handled = true;
     }
     if (!handled) {
@@ -273,6 +451,34 @@ int IdentifyServer(const ReplyLines& lines) {
         return K::SERVER_MACOS_WEBSTAR;
     }
     return K::SERVER_UNIX;
+}
+
+FeatureList ServerFeatures(const ReplyLines& lines) {
+    FeatureList features;
+    // "211-Features:", then one feature per line after a space, then "211 End".
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty() || line[0] != ' ') {
+            continue;
+        }
+        const auto start = line.find_first_not_of(' ');
+        if (start == std::string::npos) {
+            continue;
+        }
+        const auto end = line.find(' ', start);
+        std::string name = line.substr(start, end == std::string::npos ? end : end - start);
+        for (char& ch : name) {
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        }
+        if (name == "MLST" || name == "MLSD") {
+            features.mlsd = true;
+        } else if (name == "UTF8") {
+            features.utf8 = true;
+        } else if (name == "EPSV") {
+            features.epsv = true;
+        }
+    }
+    return features;
 }
 
 bool ParsePwdReply(const std::string& line, std::string& path) {

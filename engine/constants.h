@@ -35,7 +35,16 @@ struct CFTPConstants {
         CMD_PASV = 22,
         CMD_SIZE = 23,
         CMD_NOOP = 24,
-        CMD_COUNT = 25,
+        CMD_EPSV = 25,
+        CMD_EPRT = 26,
+        CMD_FEAT = 27,
+        CMD_MLSD = 28,
+        CMD_OPTS = 29,
+        CMD_LIST_ALL = 30, // "LIST -a": hidden entries too
+        CMD_AUTH = 31,
+        CMD_PBSZ = 32,
+        CMD_PROT = 33,
+        CMD_COUNT = 34,
     };
 
     // Server types learned from "SYST" at login.

@@ -285,6 +285,59 @@ void StartDir(CFTPRemoteManager& c, CFTPAction& action) {
     FailPlain(c);
 }
 
+// The listing command for this connection: "MLSD" when the server offers
+// it, "LIST -a" on UNIX servers (dot-files are hidden from plain "LIST"),
+// else "LIST".
+int ListCommandFor(const CFTPRemoteManager& c) {
+    if (c.m_features.mlsd) {
+        return K::CMD_MLSD;
+    }
+    const bool unix = c.m_nServerType == K::SERVER_UNIX || c.m_nServerType == K::SERVER_UNIX_SYST;
+    if (unix && c.m_firewall.listHidden && !c.m_features.listAllRefused) {
+        return K::CMD_LIST_ALL;
+    }
+    return K::CMD_LIST;
+}
+
+// The server does not take the command or its argument (not a failure of
+// the listing itself, such as a missing folder or a broken data connection).
+bool IsUnknownCommand(unsigned code) {
+    return code == 500 || code == 501 || code == 502 || code == 504;
+}
+
+bool ListsDashA(const CFTPActionDir& dir) {
+    if (!dir.m_pContent) {
+        return false;
+    }
+    for (const CFTPFileArray* items :
+         {&dir.m_pContent->GetFiles(), &dir.m_pContent->GetFolders()}) {
+        for (std::size_t i = 0; i < items->GetSize(); ++i) {
+            if (items->GetAt(i)->GetName() == "-a") {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The listing command was refused or misread: the connection drops it for
+// good and the listing starts over with a new data connection.
+void RetryListing(CFTPRemoteManager& c, CFTPActionDir& dir, const std::string& note) {
+    if (c.m_nListCommand == K::CMD_MLSD) {
+        c.m_features.mlsd = false;
+    } else {
+        c.m_features.listAllRefused = true;
+    }
+    c.PostNote(note);
+    c.CloseDataSockets();
+    dir.m_pListing.clear();
+    dir.m_pContent.reset();
+    dir.m_strTransferError.clear();
+    if (SendDataCommand(c)) {
+        c.SetStep(dir, STEP_DIR_DATA);
+    }
+}
+
 void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines, unsigned code) {
     auto& dir = static_cast<CFTPActionDir&>(action);
     switch (dir.m_nStep) {
@@ -309,9 +362,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             return;
         }
         dir.m_pListing.clear();
+        dir.m_pContent.reset();
         c.m_pDataSocket->SetTextMode(false);
         c.m_pDataSocket->SetBuffer(&dir.m_pListing);
-        c.SendCommand(K::CMD_LIST, std::string());
+        c.m_nListCommand = ListCommandFor(c);
+        c.SendCommand(c.m_nListCommand, std::string());
         c.ReportBytes(0);
         c.SetStep(dir, STEP_DIR_LIST);
         return;
@@ -330,6 +385,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
                 c.Fail(K::RESULT_FAILED, code, {error});
                 return;
             }
+            if (!dir.m_bAbortSent && c.m_nListCommand == K::CMD_LIST_ALL && ListsDashA(dir)) {
+                // The server took "-a" for a name: plain "LIST" from now on.
+                RetryListing(c, dir, "The server does not know LIST -a; LIST from now on.");
+                return;
+            }
             if (!dir.m_strTransferError.empty() && !dir.m_bAbortSent) {
                 // Received, but refused on this side (too large a listing).
                 c.Fail(K::RESULT_FAILED, code, {dir.m_strTransferError});
@@ -340,6 +400,14 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             } else {
                 c.SetStep(dir, STEP_DIR_ABORT_WAIT);
             }
+            return;
+        }
+        if (!dir.m_bAbortSent && IsUnknownCommand(code) && c.m_nListCommand == K::CMD_LIST_ALL) {
+            RetryListing(c, dir, "The server refused LIST -a; LIST from now on.");
+            return;
+        }
+        if (!dir.m_bAbortSent && IsUnknownCommand(code) && c.m_nListCommand == K::CMD_MLSD) {
+            RetryListing(c, dir, "The server refused MLSD; LIST from now on.");
             return;
         }
         if (!dir.m_bAbortSent) {
@@ -358,43 +426,104 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
 
 } // namespace
 
+namespace {
+
+// Sends "EPRT" for the listening socket; false when it has no address.
+bool SendEprt(CFTPRemoteManager& c) {
+    std::string argument;
+    if (!c.m_pListenSocket->GetEprtArgument(argument)) {
+        return false;
+    }
+    c.SendCommand(K::CMD_EPRT, argument);
+    c.m_nDataCommand = K::CMD_EPRT;
+    return true;
+}
+
+} // namespace
+
 bool SendDataCommand(CFTPRemoteManager& c) {
+    const bool extended = c.m_firewall.extendedData;
     if (c.UsePassive()) {
-        c.SendCommand(K::CMD_PASV, std::string());
+        if (extended && !c.m_features.epsvRefused) {
+            c.SendCommand(K::CMD_EPSV, std::string());
+            c.m_nDataCommand = K::CMD_EPSV;
+        } else {
+            c.SendCommand(K::CMD_PASV, std::string());
+            c.m_nDataCommand = K::CMD_PASV;
+        }
         return true;
     }
     std::string argument;
     c.m_pListenSocket->Close();
-    if (!c.m_pListenSocket->StartListening() || !c.m_pListenSocket->GetPortArgument(argument)) {
+    const bool ipv6 = c.m_pCtrlSocket->IsIpv6();
+    bool sent = false;
+    if (c.m_pListenSocket->StartListening()) {
+        if (ipv6 || (extended && c.m_features.portRefused)) {
+            sent = SendEprt(c);
+        } else if (c.m_pListenSocket->GetPortArgument(argument)) {
+            c.SendCommand(K::CMD_PORT, argument);
+            c.m_nDataCommand = K::CMD_PORT;
+            sent = true;
+        }
+    }
+    if (!sent) {
         c.m_pListenSocket->Close();
         c.Fail(K::RESULT_FAILED, 0, {"Cannot open a port for the data connection."});
         return false;
     }
-    c.SendCommand(K::CMD_PORT, argument);
     return true;
+}
+
+bool RetryRefusedDataCommand(CFTPRemoteManager& c, unsigned code) {
+    if (code / 100 != 5 || !c.m_firewall.extendedData) {
+        return false;
+    }
+    if (c.m_nDataCommand == K::CMD_EPSV) {
+        c.m_features.epsvRefused = true;
+        c.PostNote("The server refused EPSV; PASV from now on.");
+        c.SendCommand(K::CMD_PASV, std::string());
+        c.m_nDataCommand = K::CMD_PASV;
+        return true;
+    }
+    if (c.m_nDataCommand == K::CMD_PORT && c.m_pListenSocket->m_bListening) {
+        c.m_features.portRefused = true;
+        c.PostNote("The server refused PORT; EPRT from now on.");
+        return SendEprt(c);
+    }
+    return false;
 }
 
 bool OpenDataConnection(CFTPRemoteManager& c, const ReplyLines& lines, unsigned code,
                         std::string& error) {
+    const int command = c.m_nDataCommand;
+    c.m_nDataCommand = -1;
     if (!c.UsePassive()) {
         return code == 200;
     }
     if (code / 100 != 2) {
         return false;
     }
-    std::string host;
-    std::uint16_t port = 0;
-    if (!ParsePasvReply(lines, host, port)) {
-        error = "The server's passive mode reply holds no address.";
-        return false;
-    }
     // Data goes only to the server we are talking to, whatever address it
     // announces (a private address behind NAT, or a third party's).
     const std::string& peer = c.m_pCtrlSocket->GetPeerAddress();
-    if (!peer.empty() && host != peer && peer != "::ffff:" + host) {
-        c.PostNote("The server announced " + host + " for the data connection; using " + peer +
-                   " instead.");
+    std::string host;
+    std::uint16_t port = 0;
+    if (command == K::CMD_EPSV) {
+        if (!ParseEpsvReply(lines, port)) {
+            error = "The server's extended passive mode reply holds no port.";
+            return false;
+        }
         host = peer;
+    } else {
+        if (!ParsePasvReply(lines, host, port)) {
+            error = "The server's passive mode reply holds no address.";
+            return false;
+        }
+        if (!peer.empty() && host != peer && peer != "::ffff:" + host) {
+            c.PostNote("The server announced " + host + " for the data connection; using " + peer +
+                       " instead.");
+            host = peer;
+        }
     }
     if (c.m_pDataSocket->IsOpen()) {
         c.m_pDataSocket->Close();

@@ -1163,8 +1163,124 @@ bool ReadVmsLine(std::string_view line, const ListingContext&, CFTPFolderContent
     return true;
 }
 
+// --- Machine-readable listings (MLSD, RFC 3659) --------------------------------
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartsNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+// "YYYYMMDDHHMMSS" with optional ".fraction", in UTC.
+std::optional<std::time_t> MlsdTime(std::string_view value) {
+    if (value.size() < 14 || LeadingDigits(value) < 14 ||
+        (value.size() > 14 && (value[14] != '.' || LeadingDigits(value.substr(15)) == 0 ||
+                               15 + LeadingDigits(value.substr(15)) != value.size()))) {
+        return std::nullopt;
+    }
+    auto number = [value](std::size_t at, std::size_t n) {
+        int v = 0;
+        for (std::size_t i = at; i < at + n; ++i) {
+            v = v * 10 + (value[i] - '0');
+        }
+        return v;
+    };
+    const int year = number(0, 4);
+    const int month = number(4, 2);
+    const int day = number(6, 2);
+    const int hour = number(8, 2);
+    const int minute = number(10, 2);
+    const int second = number(12, 2);
+    // A leap second ("60") is taken as the last second of its minute.
+    if (!IsValidDate(year, month, day) || hour > 23 || minute > 59 || second > 60) {
+        return std::nullopt;
+    }
+    const std::int64_t t =
+        DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + std::min(second, 59);
+    return static_cast<std::time_t>(t); // years 1 to 9999 fit a 64-bit time_t
+}
+
+// "fact=value;fact=value; name": the facts end at the first ";" followed by
+// a space; the name is everything after that one space, as it is.
+bool ReadMlsdLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content,
+                  ListingState& state) {
+    enum class Kind { File, Folder, Link, Skip };
+    Kind kind = Kind::File;
+    FileSize size = kUnknownSize;
+    std::optional<std::time_t> time;
+    std::string_view target;
+    std::size_t pos = 0;
+    while (pos < line.size() && line[pos] != ' ') {
+        const std::size_t semi = line.find(';', pos);
+        if (semi == std::string_view::npos) {
+            return false; // no name
+        }
+        const std::string_view fact = line.substr(pos, semi - pos);
+        pos = semi + 1;
+        const std::size_t eq = fact.find('=');
+        if (eq == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = fact.substr(0, eq);
+        const std::string_view value = fact.substr(eq + 1);
+        if (EqualsNoCase(key, "type")) {
+            target = {}; // the last type fact counts, with its target
+            if (EqualsNoCase(value, "file")) {
+                kind = Kind::File;
+            } else if (EqualsNoCase(value, "dir")) {
+                kind = Kind::Folder;
+            } else if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir")) {
+                kind = Kind::Skip;
+            } else if (EqualsNoCase(value, "OS.unix=symlink")) {
+                kind = Kind::Link;
+            } else if (StartsNoCase(value, "OS.unix=slink:")) {
+                kind = Kind::Link;
+                target = value.substr(14);
+            } else {
+                kind = Kind::File; // devices, pipes, other systems' kinds
+            }
+        } else if (EqualsNoCase(key, "size")) {
+            if (AllDigits(value)) {
+                size = SizeNumber(value);
+            }
+        } else if (EqualsNoCase(key, "modify")) {
+            time = MlsdTime(value);
+        }
+    }
+    if (kind == Kind::Skip || pos >= line.size()) {
+        return false;
+    }
+    const std::string_view name = line.substr(pos + 1);
+    if (!IsEntryName(name)) {
+        return false;
+    }
+    std::string absolute;
+    if (!target.empty() && target.find('/') == std::string_view::npos) {
+        absolute = AbsoluteLink(target, context);
+        target = absolute;
+    }
+    const bool isFile = kind == Kind::File;
+    if (!isFile && size == kUnknownSize) {
+        size = 0;
+    }
+    content.AddListed(name, isFile, time ? *time : state.clock.Unknown(), size, target);
+    return true;
+}
+
 LineParser ParserFor(int serverType) {
     switch (serverType) {
+    case kMlsdListing:
+        return &ReadMlsdLine;
     case CFTPConstants::SERVER_UNIX:
     case 1: // "UNIX" in the reply to SYST
         return &ReadUnixLine;
@@ -1247,6 +1363,12 @@ bool ParseVmsLine(std::string_view line, const ListingContext& context,
     return ReadVmsLine(line, context, content, state);
 }
 
+bool ParseMlsdLine(std::string_view line, const ListingContext& context,
+                   CFTPFolderContent& content) {
+    ListingState state(context.now);
+    return ReadMlsdLine(line, context, content, state);
+}
+
 bool IsListingSupported(int serverType) {
     return ParserFor(serverType) != nullptr;
 }
@@ -1270,7 +1392,7 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
     const bool vms = serverType == CFTPConstants::SERVER_VMS;
     ListingState state(context.now);
     state.clock.UseOffsetCache();
-    state.collectColumns = !vms;
+    state.collectColumns = !vms && serverType != kMlsdListing;
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
 

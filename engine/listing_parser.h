@@ -46,7 +46,17 @@ bool ParseMacLine(std::string_view line, const ListingContext& context, CFTPFold
 bool ParseNtLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content);
 bool ParseVmsLine(std::string_view line, const ListingContext& context, CFTPFolderContent& content);
 
-// Whether a server type has a listing parser (0, 1, 4, 8, 9).
+// One line of an "MLSD" listing (RFC 3659): the type, size and modify
+// facts (times in UTC); other facts are ignored, "cdir"/"pdir" entries add
+// nothing.
+bool ParseMlsdLine(std::string_view line, const ListingContext& context,
+                   CFTPFolderContent& content);
+
+// The "server type" ParseListingText takes for an "MLSD" listing, whatever
+// the server.
+inline constexpr int kMlsdListing = 1000;
+
+// Whether a server type has a listing parser (0, 1, 4, 8, 9, kMlsdListing).
 bool IsListingSupported(int serverType);
 
 // The message shown for a server type without a parser.

@@ -30,7 +30,7 @@ struct EngineOptions {
     std::size_t maxListingBytes = std::size_t{512} << 20;
 };
 
-// Proxy and data connection settings of one connection.
+// Proxy, data connection and protocol settings of one connection.
 struct FirewallSettings {
     bool enabled = false;
     std::uint16_t type = 1; // 1 to 5; 5 = direct login, passive data
@@ -38,6 +38,39 @@ struct FirewallSettings {
     std::uint32_t proxyPort = 21;
     std::string proxyUser;
     std::string proxyPassword;
+    // "EPSV" before "PASV" (passive), "EPRT" when "PORT" is refused
+    // (active). Over IPv6 "EPRT" is used whatever this says: "PORT" cannot
+    // carry the address.
+    bool extendedData = true;
+    // "FEAT" after login; "MLSD" listings and UTF-8 names when the server
+    // offers them.
+    bool features = true;
+    // "LIST -a" on UNIX servers without "MLSD", so that dot-files are
+    // listed.
+    bool listHidden = true;
+
+    // TLS (FTPS). IfAvailable: "AUTH TLS", plain text when the server
+    // refuses it; Explicit: the same, refused means failed; Implicit: TLS
+    // from the first byte (port 990 as a rule).
+    enum class Tls : std::uint8_t { None, IfAvailable, Explicit, Implicit };
+    Tls tls = Tls::None;
+    // Trust these certificates (a PEM file) instead of the system's.
+    std::string caFile;
+    // A certificate that does not verify is taken without asking.
+    bool acceptAnyCertificate = false;
+    // The SHA-256 fingerprint ("AB:CD:...") of a certificate the user has
+    // accepted for good for this site: taken without asking; a different
+    // one asks again, with a warning.
+    std::string keptFingerprint;
 };
+
+// Settings that speak plain RFC 959 only: no "EPSV"/"EPRT", "FEAT",
+// "MLSD" or "LIST -a" (servers that take any of them badly).
+inline FirewallSettings ClassicFtp(FirewallSettings settings = {}) {
+    settings.extendedData = false;
+    settings.features = false;
+    settings.listHidden = false;
+    return settings;
+}
 
 } // namespace qb

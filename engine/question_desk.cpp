@@ -8,6 +8,9 @@ int Question::CancelAnswer() const {
     if (kind == Kind::Overwrite) {
         return SKIP;
     }
+    if (kind == Kind::Certificate) {
+        return CERT_REFUSE;
+    }
     switch (style & 0xF) {
     case MB_OKCANCEL:
     case MB_RETRYCANCEL:
@@ -28,7 +31,9 @@ int QuestionDesk::Ask(Question question) {
             return question.CancelAnswer();
         }
         if (!m_pSink) {
-            return question.kind == Question::Kind::Overwrite ? Question::SKIP : IDOK;
+            // Nobody to ask: a message is taken note of; anything that
+            // asks for a decision gets its cancel meaning.
+            return question.kind == Question::Kind::Message ? IDOK : question.CancelAnswer();
         }
         m_pending.emplace(question.id, Pending{question.connection, std::nullopt, false});
     }

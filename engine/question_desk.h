@@ -21,7 +21,14 @@ namespace qb {
 using QuestionId = std::uint64_t;
 
 struct Question {
-    enum class Kind { Message, Overwrite };
+    enum class Kind { Message, Overwrite, Certificate };
+
+    // The answers to a certificate that did not verify (cancel: refuse).
+    enum CertificateAnswer : int {
+        CERT_ACCEPT_ONCE = 1,
+        CERT_ACCEPT_ALWAYS = 2, // and keep its fingerprint for the site
+        CERT_REFUSE = 3,
+    };
 
     // The overwrite answers (also the "for all files" ones).
     enum OverwriteAnswer : int {
@@ -45,9 +52,15 @@ struct Question {
     std::string existing;
     std::string incoming;
     bool canResume = false;
+    // A certificate question: `text` says what is wrong and shows the
+    // certificate (subject, issuer, validity, fingerprint); `fingerprint`
+    // alone, for keeping; `changed` when it differs from the kept one.
+    std::string fingerprint;
+    bool changed = false;
 
     // What closing the question without an answer means: Cancel, No, or OK
-    // for a box with only OK; skipping the file for an overwrite question.
+    // for a box with only OK; skipping the file for an overwrite question;
+    // refusing a certificate.
     int CancelAnswer() const;
 };
 

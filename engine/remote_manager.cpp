@@ -3,6 +3,7 @@
 #include "dispatch/manager.h"
 #include "engine/command.h"
 #include "engine/listing_parser.h"
+#include "engine/machines.h"
 #include "engine/secretary.h"
 #include "engine/steps.h"
 #include "platform/local_file.h"
@@ -236,6 +237,7 @@ void CFTPRemoteManager::OnNext() {
         return;
     }
     const ActionHandlers* handlers = HandlersFor(*m_pAction);
+    m_nDataCommand = -1; // a data command of an action that ended is no longer answered
     if (handlers && handlers->start) {
         handlers->start(*this, *m_pAction);
     } else {
@@ -315,6 +317,9 @@ void CFTPRemoteManager::OnReply(const ReplyLines& lines, unsigned code) {
             handlers->late(*this, *m_pAction, lines, code);
         }
         FinishAction();
+        return;
+    }
+    if (m_nDataCommand >= 0 && RetryRefusedDataCommand(*this, code)) {
         return;
     }
     if (code == 0) {
@@ -584,7 +589,8 @@ void CFTPRemoteManager::OnDataClosed() {
 }
 
 bool CFTPRemoteManager::ParseListing() {
-    if (!IsListingSupported(m_nServerType)) {
+    const bool mlsd = m_nListCommand == CMD_MLSD;
+    if (!mlsd && !IsListingSupported(m_nServerType)) {
         ShowMessage(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
         return false;
     }
@@ -608,22 +614,23 @@ bool CFTPRemoteManager::ParseListing() {
     bool tooMany = false;
     CFTPFolderContent& content = *dir.m_pContent;
     ListingParse result =
-        ParseListingText(m_nServerType, dir.m_pListing, context, content, [&](std::uint64_t read) {
-            if (IsStopping()) {
-                return false;
-            }
-            if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
-                m_options.maxListingEntries) {
-                tooMany = true;
-                return false;
-            }
-            const int percent = size ? static_cast<int>(read * 100 / size) : 0;
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                ReportProgress(percent);
-            }
-            return true;
-        });
+        ParseListingText(mlsd ? kMlsdListing : m_nServerType, dir.m_pListing, context, content,
+                         [&](std::uint64_t read) {
+                             if (IsStopping()) {
+                                 return false;
+                             }
+                             if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
+                                 m_options.maxListingEntries) {
+                                 tooMany = true;
+                                 return false;
+                             }
+                             const int percent = size ? static_cast<int>(read * 100 / size) : 0;
+                             if (percent != lastPercent) {
+                                 lastPercent = percent;
+                                 ReportProgress(percent);
+                             }
+                             return true;
+                         });
     if (tooMany) {
         dir.m_pContent.reset();
         NoteTransferError("The folder holds more than " +

@@ -168,6 +168,22 @@ public:
     FirewallSettings m_firewall; // set by the manager before the first action
     bool m_bResume = false;
     int m_nServerType = SERVER_UNIX;
+    // What this connection learned about the server; reset at each connect.
+    struct ServerFeatures {
+        bool epsvRefused = false;    // "PASV" from now on
+        bool portRefused = false;    // "EPRT" from now on
+        bool mlsd = false;           // "FEAT" named MLSD (or MLST)
+        bool utf8 = false;           // "OPTS UTF8 ON" was accepted
+        bool listAllRefused = false; // plain "LIST" from now on
+    } m_features;
+    // The data command whose reply is awaited ("EPSV", "PASV", "PORT" or
+    // "EPRT"), -1 when none.
+    int m_nDataCommand = -1;
+    // The listing command of the current explore ("MLSD", "LIST -a" or
+    // "LIST"): how its listing is read.
+    int m_nListCommand = CMD_LIST;
+    // "PROT P" was accepted: data connections are TLS too.
+    bool m_bProtectData = false;
     std::deque<Reply> m_replyQueue;
 
 protected:

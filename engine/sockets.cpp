@@ -191,8 +191,10 @@ bool CFTPCtrlSocket::ConnectTo(const std::string& host, std::uint32_t port, std:
     std::string local;
     std::uint16_t localPort = 0;
     m_strLocalAddress.clear();
+    m_strLocalIp.clear();
     if (net::LocalEndpoint(m_socket.Fd(), local, localPort)) {
         m_strLocalAddress = PortHostText(local);
+        m_strLocalIp = local;
     }
     std::uint16_t peerPort = 0;
     m_strPeerAddress.clear();
@@ -201,10 +203,20 @@ bool CFTPCtrlSocket::ConnectTo(const std::string& host, std::uint32_t port, std:
     return true;
 }
 
+bool CFTPCtrlSocket::IsIpv6() const {
+    return m_strPeerAddress.find(':') != std::string::npos &&
+           m_strPeerAddress.rfind("::ffff:", 0) != 0;
+}
+
 void CFTPCtrlSocket::Close() {
     if (m_socket.IsOpen() && m_pOwner) {
         m_pOwner->UnwatchSocket(m_socket.Fd());
     }
+    if (m_tls) {
+        m_tls->Shutdown();
+    }
+    m_tls.reset();
+    m_tlsClient.reset();
     m_socket.Close();
     m_strHost.clear();
     m_strLocalAddress.clear();
@@ -221,9 +233,12 @@ void CFTPCtrlSocket::OnReceive() {
     std::vector<CReplyReader::Reply> replies;
     bool closed = false;
     char buffer[4096];
-    // Read only what has arrived: the loop never waits here.
-    for (int pass = 0; pass < 64; ++pass) {
-        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer, sizeof buffer);
+    // Read only what has arrived: the loop never waits here. Bytes TLS
+    // has decrypted already are read too (the socket will not wake for them).
+    for (int pass = 0; pass < 64 || (m_tls && m_tls->HasPending()); ++pass) {
+        net::Result r =
+            m_tls ? m_tls->Receive(buffer, sizeof buffer, m_pOwner->MakeInterrupt(true), false)
+                  : net::ReceiveAvailable(m_socket.Fd(), buffer, sizeof buffer);
         if (r.status == net::Status::Closed || r.status == net::Status::Error) {
             closed = true;
             break;
@@ -271,8 +286,35 @@ bool CFTPCtrlSocket::SendLine(const std::string& line) {
         }
     }
     wire += "\r\n";
+    if (m_tls) {
+        return m_tls->Send(wire.data(), wire.size(), m_pOwner->MakeInterrupt(true)).ok();
+    }
     return net::SendAll(m_socket.Fd(), wire.data(), wire.size(), m_pOwner->MakeInterrupt(true))
         .ok();
+}
+
+bool CFTPCtrlSocket::StartTls(const std::string& caFile, std::string& error) {
+    if (!m_socket.IsOpen()) {
+        error = "The connection is closed.";
+        return false;
+    }
+    auto client = std::make_unique<net::TlsClient>();
+    if (!client->Init(caFile, error)) {
+        return false;
+    }
+    auto tls = std::make_unique<net::TlsStream>();
+    net::Result r =
+        tls->Handshake(*client, m_socket.Fd(), m_strHost, nullptr, m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        error = r.status == net::Status::TimedOut
+                    ? "The TLS handshake with " + m_strHost + " got no answer in time."
+                : r.status == net::Status::Interrupted ? std::string("Stopped.")
+                                                       : r.errorText;
+        return false;
+    }
+    m_tlsClient = std::move(client);
+    m_tls = std::move(tls);
+    return true;
 }
 
 // --- CFTPListenSocket ------------------------------------------------------------
@@ -288,7 +330,11 @@ bool CFTPListenSocket::StartListening() {
         return false;
     }
     // Listen only on the address the server knows us by.
-    std::string local = m_pOwner->m_pCtrlSocket ? m_pOwner->m_pCtrlSocket->GetLocalAddress() : "";
+    std::string local;
+    if (m_pOwner->m_pCtrlSocket) {
+        local = m_pOwner->m_pCtrlSocket->IsIpv6() ? m_pOwner->m_pCtrlSocket->GetLocalIp()
+                                                  : m_pOwner->m_pCtrlSocket->GetLocalAddress();
+    }
     std::replace(local.begin(), local.end(), ',', '.');
     if (!net::ListenTcp(local, m_socket, 5).ok()) {
         m_socket.Close();
@@ -314,6 +360,20 @@ bool CFTPListenSocket::GetPortArgument(std::string& argument) const {
         return false;
     }
     argument = PortArgument(host, port);
+    return true;
+}
+
+bool CFTPListenSocket::GetEprtArgument(std::string& argument) const {
+    argument.clear();
+    if (!m_socket.IsOpen() || !m_bListening) {
+        return false;
+    }
+    std::string address;
+    std::uint16_t port = 0;
+    if (!net::LocalEndpoint(m_socket.Fd(), address, port)) {
+        return false;
+    }
+    argument = EprtArgument(address, port);
     return true;
 }
 
@@ -381,9 +441,61 @@ bool CFTPDataSocket::ConnectTo(const std::string& host, std::uint16_t port, std:
         m_socket.Close();
         return false;
     }
+    // The server starts its side of TLS once it has the transfer command:
+    // the handshake waits for the first transfer of data.
+    m_tls.reset();
+    m_bTlsPending = IsProtected();
     m_bConnected = true;
     Watch();
     return true;
+}
+
+bool CFTPDataSocket::IsProtected() const {
+    const CFTPCtrlSocket* control = m_pOwner->m_pCtrlSocket.get();
+    return m_pOwner->m_bProtectData && control && control->Tls() && control->TlsSettings();
+}
+
+bool CFTPDataSocket::SecureIfProtected() {
+    m_bTlsPending = false;
+    m_tls.reset();
+    if (!IsProtected()) {
+        return true;
+    }
+    const CFTPCtrlSocket* control = m_pOwner->m_pCtrlSocket.get();
+    auto tls = std::make_unique<net::TlsStream>();
+    net::Result r = tls->Handshake(*control->TlsSettings(), m_socket.Fd(), control->GetHostName(),
+                                   control->Tls(), m_pOwner->MakeInterrupt());
+    if (!r.ok()) {
+        SetError(
+            "The data connection's TLS handshake failed: " +
+            (r.status == net::Status::TimedOut ? std::string("no answer in time.") : r.errorText));
+        return false;
+    }
+    m_tls = std::move(tls);
+    m_pOwner->PostNote("Data connection encrypted: " + TlsDescription() + ".");
+    return true;
+}
+
+std::string CFTPDataSocket::TlsDescription() const {
+    if (!m_tls) {
+        return {};
+    }
+    return m_tls->Description() + (m_tls->SessionReused() ? ", session resumed" : "");
+}
+
+net::Result CFTPDataSocket::Receive(void* into, std::size_t size, bool wait) {
+    if (m_tls) {
+        return m_tls->Receive(into, size, m_pOwner->MakeInterrupt(), wait);
+    }
+    return wait ? net::ReceiveSome(m_socket.Fd(), into, size, m_pOwner->MakeInterrupt())
+                : net::ReceiveAvailable(m_socket.Fd(), into, size);
+}
+
+net::Result CFTPDataSocket::Send(const void* data, std::size_t size) {
+    if (m_tls) {
+        return m_tls->Send(data, size, m_pOwner->MakeInterrupt());
+    }
+    return net::SendAll(m_socket.Fd(), data, size, m_pOwner->MakeInterrupt());
 }
 
 void CFTPDataSocket::Adopt(net::Socket socket) {
@@ -392,6 +504,17 @@ void CFTPDataSocket::Adopt(net::Socket socket) {
         m_socket.Close();
     }
     m_socket = std::move(socket);
+    // A server that connected once the transfer command was out has its
+    // side of TLS waiting; one that connected at "PORT" (before the
+    // command) starts it only with the transfer: the handshake waits for it.
+    m_tls.reset();
+    m_bTlsPending = false;
+    if (m_pOwner->m_nDataCommand >= 0) {
+        m_bTlsPending = IsProtected();
+    } else if (!SecureIfProtected()) {
+        m_socket.Close();
+        return;
+    }
     m_bConnected = true;
     Watch();
 }
@@ -551,13 +674,17 @@ void CFTPDataSocket::ReceiveAll() {
     std::vector<char> buffer(direct ? 0 : kDataChunk);
     if (m_nTotal == kNoTransfer) {
         // Nothing is set up to take the data: read and drop what is there.
-        net::Result r = net::ReceiveAvailable(m_socket.Fd(), buffer.data(), buffer.size());
+        net::Result r = Receive(buffer.data(), buffer.size(), false);
         if (r.status != net::Status::Ok) {
             Close();
         }
         return;
     }
     if (m_pOwner->IsStopping()) {
+        Abort();
+        return;
+    }
+    if (m_bTlsPending && !SecureIfProtected()) {
         Abort();
         return;
     }
@@ -575,7 +702,7 @@ void CFTPDataSocket::ReceiveAll() {
             into = m_io.data() + m_ioUsed;
             room = m_io.size() - m_ioUsed;
         }
-        net::Result r = net::ReceiveSome(m_socket.Fd(), into, room, m_pOwner->MakeInterrupt());
+        net::Result r = Receive(into, room, true);
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
             Abort();
             return;
@@ -613,7 +740,11 @@ bool CFTPDataSocket::SendFile() {
     if (!m_pLocalFile || !m_socket.IsOpen()) {
         return false;
     }
-    if (!m_bTextMode && !m_bStream) {
+    if (m_bTlsPending && !SecureIfProtected()) {
+        Abort();
+        return false;
+    }
+    if (!m_bTextMode && !m_bStream && !m_tls) {
         // Bytes as they are go from the file to the socket in the kernel
         // (sendfile), without a copy through this process. A file it refuses
         // before anything has moved is read and sent below instead.
@@ -707,7 +838,7 @@ bool CFTPDataSocket::SendFile() {
             out = converted.data();
             outSize = converted.size();
         }
-        net::Result r = net::SendAll(m_socket.Fd(), out, outSize, m_pOwner->MakeInterrupt());
+        net::Result r = Send(out, outSize);
         if (r.status == net::Status::Interrupted || m_pOwner->IsStopping()) {
             Abort();
             return false;
@@ -771,7 +902,12 @@ void CFTPDataSocket::Close() {
     const bool active = m_socket.IsOpen() || m_nTotal != kNoTransfer;
     if (m_socket.IsOpen()) {
         m_pOwner->UnwatchSocket(m_socket.Fd());
+        if (m_tls) {
+            m_tls->Shutdown(); // close_notify: the server sees a complete stream
+        }
     }
+    m_tls.reset();
+    m_bTlsPending = false;
     m_socket.Close();
     if (!active) {
         return;
@@ -800,6 +936,44 @@ void CFTPDataSocket::Close() {
 
 std::string PortArgument(const std::string& hostText, std::uint16_t port) {
     return hostText + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
+
+std::string EprtArgument(const std::string& address, std::uint16_t port) {
+    const bool v6 = address.find(':') != std::string::npos;
+    return std::string(v6 ? "|2|" : "|1|") + address + "|" + std::to_string(port) + "|";
+}
+
+bool ParseEpsvReply(const std::vector<std::string>& replyLines, std::uint16_t& port) {
+    if (replyLines.empty()) {
+        return false;
+    }
+    const std::string& line = replyLines[0];
+    const auto open = line.find('(');
+    if (open == std::string::npos || open + 5 > line.size()) {
+        return false;
+    }
+    // "(" d d d port d ")": the delimiter is any printable character but a
+    // digit (RFC 2428 suggests "|").
+    const char d = line[open + 1];
+    if (d < 33 || d > 126 || std::isdigit(static_cast<unsigned char>(d)) || line[open + 2] != d ||
+        line[open + 3] != d) {
+        return false;
+    }
+    unsigned long value = 0;
+    std::size_t at = open + 4;
+    const std::size_t digits = at;
+    for (; at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])); ++at) {
+        value = value * 10 + static_cast<unsigned long>(line[at] - '0');
+        if (value > 65535) {
+            return false;
+        }
+    }
+    if (at == digits || value == 0 || at + 1 >= line.size() || line[at] != d ||
+        line[at + 1] != ')') {
+        return false;
+    }
+    port = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,

@@ -6,6 +6,7 @@
 #include "engine/constants.h"
 #include "platform/local_file.h"
 #include "platform/net.h"
+#include "platform/tls.h"
 #include "platform/types.h"
 
 #include <cstdint>
@@ -70,17 +71,32 @@ public:
 
     bool IsOpen() const { return m_socket.IsOpen(); }
     int Fd() const { return m_socket.Fd(); }
+    // Turns the open connection into a TLS one (at once for implicit TLS,
+    // after "234" for "AUTH TLS"); blocks like ConnectTo. `caFile`: trust
+    // its certificates instead of the system's. False with `error`.
+    bool StartTls(const std::string& caFile, std::string& error);
+    // The TLS connection, null while the control connection is plain text.
+    const net::TlsStream* Tls() const { return m_tls.get(); }
+    const net::TlsClient* TlsSettings() const { return m_tlsClient.get(); }
     const std::string& GetHostName() const { return m_strHost; }
     void SetHostName(const std::string& host);
     const std::string& GetLocalAddress() const { return m_strLocalAddress; }
+    // The local address as text ("127.0.0.1", "::1").
+    const std::string& GetLocalIp() const { return m_strLocalIp; }
     // The address of the server end (for checking "PASV" replies).
     const std::string& GetPeerAddress() const { return m_strPeerAddress; }
+    // The connection runs over IPv6 (not an IPv4-mapped address): "PORT"
+    // and "PASV" addresses cannot name this end.
+    bool IsIpv6() const;
 
 private:
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
+    std::unique_ptr<net::TlsClient> m_tlsClient;
+    std::unique_ptr<net::TlsStream> m_tls;
     std::string m_strHost;
     std::string m_strLocalAddress; // "h1,h2,h3,h4" for "PORT"
+    std::string m_strLocalIp;
     std::string m_strPeerAddress;
     CReplyReader m_reader;
 };
@@ -97,6 +113,8 @@ public:
     // The whole "PORT" argument: the control connection's address and the
     // port's two bytes.
     bool GetPortArgument(std::string& argument) const;
+    // The whole "EPRT" argument ("|1|127.0.0.1|4000|", "|2|::1|4000|").
+    bool GetEprtArgument(std::string& argument) const;
     // The server connected: the connection goes to the data socket.
     void OnAccept();
     virtual void Close();
@@ -155,7 +173,17 @@ public:
     bool m_bSendOnConnect = false;
     FileSize m_nTotal = kNoTransfer; // 0: size unknown, no percentage
 
+    // The data connection is TLS ("PROT P"): says how, for the log.
+    std::string TlsDescription() const;
+
 private:
+    // When "PROT P" is in effect: the handshake on the data connection,
+    // resuming the control connection's session. False (error set) when it
+    // failed.
+    bool SecureIfProtected();
+    bool IsProtected() const;
+    net::Result Receive(void* into, std::size_t size, bool wait);
+    net::Result Send(const void* data, std::size_t size);
     bool Deliver(const char* data, std::size_t size);
     bool Flush();
     void Report();
@@ -169,6 +197,8 @@ private:
 
     CFTPRemoteManager* m_pOwner;
     net::Socket m_socket;
+    std::unique_ptr<net::TlsStream> m_tls;
+    bool m_bTlsPending = false;        // connected; the handshake comes with the first data
     LocalFile* m_pLocalFile = nullptr; // not owned
     std::string* m_pBuffer = nullptr;  // not owned
     std::vector<char> m_io;            // file buffering
@@ -186,6 +216,13 @@ private:
 
 // The argument of "PORT": the address ("h1,h2,h3,h4") and the port's bytes.
 std::string PortArgument(const std::string& hostText, std::uint16_t port);
+
+// The argument of "EPRT" for an address given as text (RFC 2428).
+std::string EprtArgument(const std::string& address, std::uint16_t port);
+
+// The port of an "EPSV" reply ("229 ... (|||6446|)"); false when it names
+// none (RFC 2428: any delimiter, no address, port 1 to 65535).
+bool ParseEpsvReply(const std::vector<std::string>& replyLines, std::uint16_t& port);
 
 // The host and port of a "PASV" reply; false when it has no address.
 bool ParsePasvReply(const std::vector<std::string>& replyLines, std::string& host,

@@ -94,6 +94,13 @@ enum Step : std::uint16_t {
     STEP_COPY_SEND_VERIFY = 74,
     STEP_COPY_SEND_VERIFY_LIST = 75,
     STEP_CD_PWD = 76,
+    // connect: the server's extensions, after login
+    STEP_FEAT = 77,
+    STEP_OPTS_UTF8 = 78,
+    // connect: TLS
+    STEP_AUTH_TLS = 79,
+    STEP_PBSZ = 80,
+    STEP_PROT = 81,
     // every machine
     STEP_DONE = 100,
 };
@@ -171,6 +178,11 @@ inline constexpr StepInfo kStepTable[] = {
     {STEP_COPY_SEND_VERIFY, "check the sent file"},
     {STEP_COPY_SEND_VERIFY_LIST, "check the sent file"},
     {STEP_CD_PWD, "get the real path of the working folder"},
+    {STEP_FEAT, "ask for the server's features"},
+    {STEP_OPTS_UTF8, "switch the server to UTF-8 names"},
+    {STEP_AUTH_TLS, "secure the connection"},
+    {STEP_PBSZ, "prepare protected data connections"},
+    {STEP_PROT, "protect the data connections"},
 };
 
 // The string resource number of a step's text.

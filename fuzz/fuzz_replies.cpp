@@ -1,6 +1,6 @@
 // Feeds arbitrary server text to everything that reads replies: the reply
 // reader (split into pieces at points the input chooses) and the parsers of
-// "PASV", "150", "PWD" and "SYST" replies.
+// "PASV", "EPSV", "150", "PWD", "SYST" and "FEAT" replies.
 #include "engine/machines.h"
 #include "engine/sockets.h"
 
@@ -35,6 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string host;
         std::uint16_t port = 0;
         qb::ParsePasvReply(reply.lines, host, port);
+        if (qb::ParseEpsvReply(reply.lines, port) && port == 0) {
+            __builtin_trap();
+        }
+        qb::ServerFeatures(reply.lines);
         qb::ParseByteCount(reply.lines);
         std::string path;
         qb::ParsePwdReply(reply.lines.front(), path);
@@ -45,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string host;
     std::uint16_t port = 0;
     qb::ParsePasvReply({whole}, host, port);
+    qb::ParseEpsvReply({whole}, port);
     qb::ParseByteCount({whole});
     std::string path;
     qb::ParsePwdReply(whole, path);

@@ -332,19 +332,30 @@ Result ReceiveSome(int fd, void* data, std::size_t size, const Interrupt& intr) 
 
 Result ListenTcp(const std::string& address, Socket& out, int backlog) {
     out.Close();
-    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_storage ss{};
+    socklen_t len = 0;
+    if (address.find(':') != std::string::npos) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
+        sin6->sin6_family = AF_INET6;
+        if (::inet_pton(AF_INET6, address.c_str(), &sin6->sin6_addr) != 1) {
+            return ErrorResult(EINVAL, "listen address");
+        }
+        len = sizeof(sockaddr_in6);
+    } else {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
+        sin->sin_family = AF_INET;
+        if (address.empty()) {
+            sin->sin_addr.s_addr = htonl(INADDR_ANY);
+        } else if (::inet_pton(AF_INET, address.c_str(), &sin->sin_addr) != 1) {
+            return ErrorResult(EINVAL, "listen address");
+        }
+        len = sizeof(sockaddr_in);
+    }
+    Socket s(::socket(ss.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!s.IsOpen()) {
         return ErrorResult(errno, "socket");
     }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = 0;
-    if (address.empty()) {
-        sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    } else if (::inet_pton(AF_INET, address.c_str(), &sin.sin_addr) != 1) {
-        return ErrorResult(EINVAL, "listen address");
-    }
-    if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+    if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&ss), len) != 0) {
         return ErrorResult(errno, "bind");
     }
     if (::listen(s.Fd(), backlog) != 0) {

@@ -102,13 +102,15 @@ Result ReceiveSome(int fd, void* data, std::size_t size, const Interrupt& intr);
 // Reads what is there without waiting; bytes == 0 with Ok means nothing yet.
 Result ReceiveAvailable(int fd, void* data, std::size_t size);
 
-// A listening IPv4 socket on `address` (empty: any) and an ephemeral port.
+// A listening socket on `address` (an IPv4 or IPv6 address; empty: any IPv4
+// address) and an ephemeral port.
 Result ListenTcp(const std::string& address, Socket& out, int backlog = 1);
 
 // Accepts one connection, waiting for it.
 Result Accept(int listenFd, Socket& out, const Interrupt& intr);
 
-// Local and peer IPv4 address and port of a connected or bound socket.
+// Local and peer address (IPv4 or IPv6 text) and port of a connected or
+// bound socket.
 bool LocalEndpoint(int fd, std::string& address, std::uint16_t& port);
 bool PeerEndpoint(int fd, std::string& address, std::uint16_t& port);
 

@@ -32,10 +32,10 @@ qb_need_packages() {
 }
 
 # What building and running the program needs.
-QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6)
+QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6 libssl-dev)
 # What the tests need on top.
 QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev
-    python3 python3-pyftpdlib vsftpd xvfb xdotool imagemagick)
+    python3 python3-pyftpdlib vsftpd xvfb xdotool imagemagick openssl python3-openssl curl)
 
 # Options of the normal build, shared by scripts/run and scripts/test so that
 # both keep one incremental build folder.

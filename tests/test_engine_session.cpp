@@ -50,7 +50,8 @@ protected:
         server.SendData("LIST", listing);
     }
 
-    CFTPRemoteManager* Connect(const std::string& folder = "", const FirewallSettings& fw = {},
+    CFTPRemoteManager* Connect(const std::string& folder = "",
+                               const FirewallSettings& fw = ClassicFtp(),
                                const std::string& host = "127.0.0.1") {
         ConnectionId cId = kNoConnection;
         const std::size_t before = fe.Events().Count("Idle");
@@ -88,7 +89,7 @@ protected:
 class DataModes : public Session, public ::testing::WithParamInterface<bool> {
 protected:
     FirewallSettings Mode() const {
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = GetParam();
         fw.type = 5;
         fw.proxyHost = "proxy.invalid"; // never used with type 5
@@ -157,6 +158,335 @@ INSTANTIATE_TEST_SUITE_P(Engine, DataModes, ::testing::Bool(),
                              return p.param ? "Passive" : "Active";
                          });
 
+// The extended data commands (RFC 2428): "EPSV" first in passive mode,
+// "PORT" then "EPRT" in active mode; a refusal is remembered for the rest of
+// the connection.
+struct ExtendedCase {
+    const char* name;
+    bool passive;
+    const char* refusal;            // the reply to the first data command; "": accepted
+    std::vector<std::string> verbs; // every command after login, first word
+};
+
+void PrintTo(const ExtendedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExtendedData : public Session, public ::testing::WithParamInterface<ExtendedCase> {
+protected:
+    // The data command of one listing as the case's server answers it.
+    void ScriptData(bool first) {
+        const ExtendedCase& c = GetParam();
+        const bool refused = *c.refusal != 0;
+        if (c.passive) {
+            if (first && refused) {
+                server.On("EPSV", c.refusal);
+            }
+            refused ? server.Pasv() : server.Epsv();
+        } else {
+            if (first && refused) {
+                server.On("PORT *", c.refusal);
+            }
+            refused ? server.Eprt() : server.Port();
+        }
+    }
+};
+
+TEST_P(ExtendedData, FallsBackOnceAndRemembers) {
+    const ExtendedCase& c = GetParam();
+    ScriptLogin();
+    server.On("TYPE A", "200 Type set to A");
+    ScriptData(true);
+    server.SendData("LIST", kListing);
+    server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A");
+    ScriptData(false);
+    server.SendData("LIST", "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n");
+    server.Start();
+    FirewallSettings fw = ClassicFtp();
+    fw.extendedData = true;
+    fw.enabled = c.passive;
+    fw.type = 5;
+    CFTPRemoteManager* connection = Connect("", fw);
+    ASSERT_NE(connection, nullptr);
+    CFTPFile pub("pub", connection->Ref(), false);
+    ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content a.c:7"), 1u);
+    std::vector<std::string> verbs;
+    for (const auto& command : AfterLogin()) {
+        verbs.push_back(command.substr(0, command.find(' ')));
+        if (verbs.back() == "EPRT") {
+            EXPECT_EQ(command.rfind("EPRT |1|127.0.0.1|", 0), 0u) << command;
+        }
+    }
+    EXPECT_EQ(verbs, c.verbs);
+    EXPECT_TRUE(fe.Questions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, ExtendedData,
+    ::testing::Values(
+        ExtendedCase{"Epsv", true, "", {"TYPE", "EPSV", "LIST", "CWD", "TYPE", "EPSV", "LIST"}},
+        ExtendedCase{"EpsvUnknown",
+                     true,
+                     "500 Unknown command",
+                     {"TYPE", "EPSV", "PASV", "LIST", "CWD", "TYPE", "PASV", "LIST"}},
+        ExtendedCase{"EpsvNotImplemented",
+                     true,
+                     "502 Command not implemented",
+                     {"TYPE", "EPSV", "PASV", "LIST", "CWD", "TYPE", "PASV", "LIST"}},
+        ExtendedCase{"Port", false, "", {"TYPE", "PORT", "LIST", "CWD", "TYPE", "PORT", "LIST"}},
+        ExtendedCase{"PortRefused",
+                     false,
+                     "500 Illegal PORT command",
+                     {"TYPE", "PORT", "EPRT", "LIST", "CWD", "TYPE", "EPRT", "LIST"}}),
+    [](const ::testing::TestParamInfo<ExtendedCase>& p) { return std::string(p.param.name); });
+
+// A server over IPv6 loopback: the data connection follows the control
+// connection's family ("EPSV" in passive mode; "EPRT" in active mode, even
+// with the extended commands off, as "PORT" cannot name an IPv6 address).
+class Ipv6Loopback : public Session, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Ipv6Loopback, DataFollowsTheControlConnection) {
+    const bool passive = GetParam();
+    test::ScriptServer server6("::1");
+    if (server6.ListenPort() == 0) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    server6.Greet()
+        .On("USER u", "331 Password required")
+        .On("PASS p", "230 Logged in")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 Restarting at 100")
+        .On("REST 0", "350 Restarting at 0")
+        .On("SYST", "215 UNIX Type: L8")
+        .On("PWD", "257 \"/home/u\" is the current directory")
+        .On("TYPE A", "200 Type set to A");
+    passive ? server6.Epsv() : server6.Eprt();
+    server6.SendData("LIST", kListing);
+    server6.Start();
+    FirewallSettings fw = ClassicFtp();
+    fw.extendedData = passive;
+    fw.enabled = passive;
+    fw.type = 5;
+    ConnectionId cId = kNoConnection;
+    ASSERT_NE(manager->Connect("::1", "u", "p", "", server6.ListenPort(),
+                               std::make_unique<CFTPActionCallerDataConnect>(1, true), &cId, fw),
+              0u);
+    ASSERT_TRUE(WaitIdle(1));
+    EXPECT_EQ(server6.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count("ConnectDone result=0 ok content pub/ readme.txt:1234"), 1u);
+    const auto commands = server6.Commands();
+    const std::string expected = passive ? "EPSV" : "EPRT |2|::1|";
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [&](const std::string& line) {
+        return line.rfind(expected, 0) == 0;
+    })) << ::testing::PrintToString(commands);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, Ipv6Loopback, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "Passive" : "Active";
+                         });
+
+// "FEAT" after login, then the listing command it leads to: "MLSD" when
+// offered, "LIST -a" on UNIX servers, plain "LIST" for the rest of the
+// connection once "LIST -a" is refused or misread. The records are the same
+// whichever command listed them.
+struct ListingCase {
+    const char* name;
+    const char* syst;
+    std::vector<std::string> feat; // the reply to "FEAT"
+    // The listing commands of the login listing, with their replies: a
+    // refusal ("501 ...") or the listing sent ("=" then the text).
+    std::vector<std::pair<std::string, std::string>> first;
+    const char* second; // the command of the next listing
+    const char* secondListing;
+    const char* content; // the login folder's content as the event shows it
+};
+
+void PrintTo(const ListingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Listings : public Session, public ::testing::WithParamInterface<ListingCase> {};
+
+TEST_P(Listings, FeaturesChooseTheListingCommand) {
+    const ListingCase& c = GetParam();
+    server.Greet()
+        .On("USER u", "331 Password required")
+        .On("PASS p", "230 Logged in")
+        .On("FEAT", c.feat);
+    if (c.feat[0].find(" UTF8") != std::string::npos) {
+        server.On("OPTS UTF8 ON", "200 Always in UTF8 mode.");
+    }
+    server.On("TYPE I", "200 Binary")
+        .On("REST 100", "350 Restarting at 100")
+        .On("REST 0", "350 Restarting at 0")
+        .On("SYST", c.syst)
+        .On("PWD", "257 \"/home/u\" is the current directory");
+    // A listing tried again takes a new data connection; the type stays.
+    server.On("TYPE A", "200 Type set to A");
+    for (const auto& [command, answer] : c.first) {
+        server.Pasv();
+        if (answer.rfind("=", 0) == 0) {
+            server.SendData(command, answer.substr(1));
+        } else {
+            server.On(command, answer);
+        }
+    }
+    server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
+    server.SendData(c.second, c.secondListing);
+    server.Start();
+    FirewallSettings fw; // every extension on, as sites have it
+    fw.enabled = true;
+    fw.type = 5;
+    fw.extendedData = false;
+    CFTPRemoteManager* connection = Connect("", fw);
+    ASSERT_NE(connection, nullptr);
+    CFTPFile pub("pub", connection->Ref(), false);
+    ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(fe.Events().Count(std::string("ConnectDone result=0 ok content ") + c.content), 1u)
+        << ::testing::PrintToString(fe.Events().Events());
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content .hidden:3 a.c:7"), 1u)
+        << ::testing::PrintToString(fe.Events().Events());
+    EXPECT_TRUE(fe.Questions().empty()) << ::testing::PrintToString(fe.Questions());
+}
+
+const char* const kMlsd = "type=cdir;sizd=4096;modify=20240110120000; .\r\n"
+                          "type=pdir;sizd=4096;modify=20240110120000; ..\r\n"
+                          "type=dir;sizd=4096;modify=20240110120000;UNIX.mode=0755; pub\r\n"
+                          "type=file;size=1234;modify=20240110120000;perm=r; readme.txt\r\n"
+                          "type=file;size=2;modify=20240110120000; .profile\r\n";
+const char* const kListAll = "drwxr-xr-x 2 u g 4096 Jan 10 2024 .\r\n"
+                             "drwxr-xr-x 2 u g 4096 Jan 10 2024 ..\r\n"
+                             "drwxr-xr-x 2 u g 4096 Jan 10 2024 pub\r\n"
+                             "-rw-r--r-- 1 u g 1234 Jan 10 2024 readme.txt\r\n"
+                             "-rw-r--r-- 1 u g 2 Jan 10 2024 .profile\r\n";
+const char* const kSecondMlsd = "type=file;size=3;modify=20230201000000; .hidden\r\n"
+                                "type=file;size=7;modify=20230201000000; a.c\r\n";
+const char* const kSecondList = "-rw-r--r-- 1 u g 3 Feb  1 2023 .hidden\r\n"
+                                "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n";
+const std::vector<std::string> kFeatMlsd = {
+    "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n REST STREAM\r\n SIZE\r\n "
+    "UTF8\r\n211 End"};
+const std::vector<std::string> kFeatPlain = {"211-Features:\r\n MDTM\r\n SIZE\r\n211 End"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, Listings,
+    ::testing::Values(
+        ListingCase{"Mlsd",
+                    "215 UNIX Type: L8",
+                    kFeatMlsd,
+                    {{"MLSD", std::string("=") + kMlsd}},
+                    "MLSD",
+                    kSecondMlsd,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"MlsdRefused",
+                    "215 UNIX Type: L8",
+                    kFeatMlsd,
+                    {{"MLSD", "500 Unknown command"}, {"LIST -a", std::string("=") + kListAll}},
+                    "LIST -a",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"NoFeat",
+                    "215 UNIX Type: L8",
+                    {"500 FEAT not understood"},
+                    {{"LIST -a", std::string("=") + kListAll}},
+                    "LIST -a",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"ListAllRefused",
+                    "215 UNIX Type: L8",
+                    kFeatPlain,
+                    {{"LIST -a", "501 Invalid option"}, {"LIST", std::string("=") + kListAll}},
+                    "LIST",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"ListAllTakenForAName",
+                    "215 UNIX Type: L8",
+                    kFeatPlain,
+                    {{"LIST -a", "=-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n"},
+                     {"LIST", std::string("=") + kListAll}},
+                    "LIST",
+                    kSecondList,
+                    "pub/ readme.txt:1234 .profile:2"},
+        ListingCase{"WindowsGetsPlainList",
+                    "215 Windows_NT",
+                    kFeatPlain,
+                    {{"LIST", "=01-10-24  12:00PM       <DIR>          pub\r\n"
+                              "01-10-24  12:00PM                 1234 readme.txt\r\n"}},
+                    "LIST",
+                    "02-01-23  12:00AM                    3 .hidden\r\n"
+                    "02-01-23  12:00AM                    7 a.c\r\n",
+                    "pub/ readme.txt:1234"}),
+    [](const ::testing::TestParamInfo<ListingCase>& p) { return std::string(p.param.name); });
+
+// "AUTH TLS" right after the welcome: a server without TLS is used in plain
+// text only when the site allows it; a certificate that cannot be used ends
+// the connect without a new attempt.
+TEST_F(Session, TlsModesAgainstAServerWithoutTls) {
+    using Tls = FirewallSettings::Tls;
+    const struct {
+        const char* name;
+        Tls mode;
+        bool connects;
+        const char* says; // in the failure or the log
+    } cases[] = {
+        {"if available: plain text with a note", Tls::IfAvailable, true,
+         "note The server does not offer TLS; the connection goes on in plain text."},
+        {"required: the connect fails", Tls::Explicit, false,
+         "The server refused AUTH TLS, and this site requires TLS: 530 Please login with USER "
+         "and PASS."},
+        {"a plain answer to implicit TLS", Tls::Implicit, false, "TLS handshake failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RecordingFrontEnd caseFe;
+        CFTPSecretary caseSecretary(caseFe.Get());
+        CFTPManager caseManager(caseFe.Get());
+        caseManager.SetSecretary(&caseSecretary);
+        test::ScriptServer s;
+        s.Greet().On("AUTH TLS", "530 Please login with USER and PASS.");
+        if (c.connects) {
+            s.On("USER u", "331 Password required")
+                .On("PASS p", "230 Logged in")
+                .On("TYPE I", "200 Binary")
+                .On("REST 100", "502 No")
+                .On("SYST", "215 UNIX")
+                .On("PWD", "257 \"/\"")
+                .On("TYPE A", "200 OK")
+                .Port()
+                .SendData("LIST", "");
+        }
+        s.Start(3);
+        FirewallSettings fw = ClassicFtp();
+        fw.tls = c.mode;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(
+            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+            0u);
+        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
+        if (c.mode != Tls::Implicit) { // there the script reads the client's hello
+            EXPECT_EQ(s.Mismatch(), "");
+        }
+        EXPECT_EQ(caseFe.Events().Count("ConnectDone result=0 ok content"), c.connects ? 1u : 0u)
+            << ::testing::PrintToString(caseFe.Events().Events());
+        if (c.connects) {
+            EXPECT_EQ(caseFe.Events().Count(c.says), 1u)
+                << ::testing::PrintToString(caseFe.Events().Events());
+        } else {
+            ASSERT_EQ(caseFe.Questions().size(), 1u);
+            EXPECT_NE(caseFe.Questions()[0].find(c.says), std::string::npos)
+                << caseFe.Questions()[0];
+            EXPECT_EQ(s.ConnectionsServed(), 1) << "a refusal is not tried again";
+        }
+    }
+}
+
 TEST_F(Session, LoginVariants) {
     struct Case {
         const char* name;
@@ -203,9 +533,9 @@ TEST_F(Session, LoginVariants) {
         s.On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(
-            caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr, &connId),
-            0u);
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", c.folder, s.ListenPort(), nullptr,
+                                      &connId, ClassicFtp()),
+                  0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
         CFTPRemoteManager* conn = caseManager.FindConnection(connId);
         ASSERT_NE(conn, nullptr);
@@ -250,7 +580,7 @@ TEST_F(Session, ProxyLogins) {
             .On("SYST", "215 UNIX Type: L8");
         s.On("PWD", "257 \"/pub\"").On("TYPE A", "200 OK").Port().SendData("LIST", "");
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = c.type;
         fw.proxyHost = "127.0.0.1";
@@ -377,7 +707,7 @@ TEST_F(Session, APassiveAddressElsewhereIsReplacedByTheServers) {
     ScriptLogin();
     server.On("TYPE A", "200 OK").Pasv("10,9,8,7").SendData("LIST", kListing);
     server.Start();
-    FirewallSettings fw;
+    FirewallSettings fw = ClassicFtp();
     fw.enabled = true;
     fw.type = 5;
     Connect("", fw);
@@ -504,7 +834,7 @@ TEST_F(Session, ACancelledListingIsAbortedQuietlyAndTheNextCommandGetsItsOwnRepl
         s.On("CWD /next", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 n.txt\r\n");
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = 5;
         ConnectionId connId = kNoConnection;
@@ -611,7 +941,7 @@ TEST(SilentServer, EndsTheStepAfterTheReplyTimeout) {
             s.On("CWD /quiet", std::vector<std::string>{});
         }
         s.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = true;
         fw.type = 5;
         ConnectionId id = kNoConnection;

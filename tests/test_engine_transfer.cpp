@@ -55,7 +55,7 @@ protected:
 
     CFTPRemoteManager* Connect(bool passive = false) {
         server.Start();
-        FirewallSettings fw;
+        FirewallSettings fw = ClassicFtp();
         fw.enabled = passive;
         fw.type = 5;
         ConnectionId cId = kNoConnection;
@@ -375,7 +375,8 @@ TEST_F(Transfer, AFileMovesBetweenTwoSites) {
     server.On("DELE /out/f", "250 Deleted");
     CFTPRemoteManager* source = Connect();
     ConnectionId destId = kNoConnection;
-    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &destId),
+    ASSERT_NE(manager->Connect("127.0.0.1", "v", "q", "", other.ListenPort(), nullptr, &destId,
+                               ClassicFtp()),
               0u);
     ASSERT_TRUE(WaitOps(2));
     CFTPRemoteManager* dest = manager->FindConnection(destId);
@@ -456,7 +457,8 @@ TEST_F(Transfer, EveryOverwriteAnswer) {
         WriteFile(local + "/b", "old-b");
         caseFe.ScriptOverwrite({c.answer, Q::SKIP});
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId),
+        ASSERT_NE(caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId,
+                                      ClassicFtp()),
                   0u);
         ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
         CFTPRemoteManager* conn = caseManager.FindConnection(connId);

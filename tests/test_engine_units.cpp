@@ -119,6 +119,14 @@ TEST(CommandLine, PathRules) {
         {K::CMD_SIZE, "pub/a", true, 0, "/home/u", false, "SIZE /home/u/pub/a"},
         {K::CMD_SIZE, "pub/a", true, 8, "D:[S]", false, "SIZE D:[S.pub]a"},
         {K::CMD_NOOP, "", true, 0, "/x", false, "NOOP"},
+        {K::CMD_EPSV, "", true, 0, "/x", false, "EPSV"},
+        {K::CMD_EPRT, "|2|::1|4000|", true, 0, "/x", false, "EPRT |2|::1|4000|"},
+        {K::CMD_MLSD, "ignored", true, 0, "/x", false, "MLSD"},
+        {K::CMD_LIST_ALL, "", true, 0, "/x", false, "LIST -a"},
+        {K::CMD_OPTS, "UTF8 ON", true, 0, "/x", false, "OPTS UTF8 ON"},
+        {K::CMD_AUTH, "TLS", true, 0, "/x", false, "AUTH TLS"},
+        {K::CMD_PBSZ, "0", true, 0, "/x", false, "PBSZ 0"},
+        {K::CMD_PROT, "P", true, 0, "/x", false, "PROT P"},
         // A line end in a name cannot start a second command, nor cut the
         // name: nothing is sent.
         {K::CMD_DELE, "a\r\nDELE b", true, 0, "", false, ""},
@@ -137,6 +145,41 @@ TEST(ReplyParsers, PortArgument) {
     EXPECT_EQ(PortArgument("127,0,0,1", 21), "127,0,0,1,0,21");
     EXPECT_EQ(PortArgument("10,1,2,3", 5001), "10,1,2,3,19,137");
     EXPECT_EQ(PortArgument("10,1,2,3", 65535), "10,1,2,3,255,255");
+}
+
+TEST(ReplyParsers, ExtendedPassiveAndActive) {
+    struct Epsv {
+        const char* line;
+        bool ok;
+        std::uint16_t port;
+    };
+    const Epsv epsv[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", true, 6446},
+        {"229 Entering Extended Passive Mode (!!!65535!)", true, 65535},
+        {"229 EPSV ok (|||1|) trailing text", true, 1},
+        {"229 Entering Extended Passive Mode (|||0|)", false, 0},
+        {"229 Entering Extended Passive Mode (|||65536|)", false, 0},
+        {"229 Entering Extended Passive Mode (|||99999999999999999999|)", false, 0},
+        {"229 Entering Extended Passive Mode (|||6446)", false, 0},
+        {"229 Entering Extended Passive Mode (||6446|)", false, 0},
+        {"229 Entering Extended Passive Mode (|2|::1|6446|)", false, 0},
+        {"229 Entering Extended Passive Mode (1116461)", false, 0},
+        {"229 Entering Extended Passive Mode (|||", false, 0},
+        {"229 Entering Extended Passive Mode (||||)", false, 0},
+        {"229 Entering Extended Passive Mode", false, 0},
+    };
+    for (const auto& c : epsv) {
+        std::uint16_t port = 0;
+        EXPECT_EQ(ParseEpsvReply({c.line}, port), c.ok) << c.line;
+        if (c.ok) {
+            EXPECT_EQ(port, c.port) << c.line;
+        }
+    }
+    std::uint16_t port = 0;
+    EXPECT_FALSE(ParseEpsvReply({}, port));
+    EXPECT_EQ(EprtArgument("127.0.0.1", 5001), "|1|127.0.0.1|5001|");
+    EXPECT_EQ(EprtArgument("::1", 65535), "|2|::1|65535|");
+    EXPECT_EQ(EprtArgument("fe80::1:2", 21), "|2|fe80::1:2|21|");
 }
 
 TEST(ReplyParsers, PasvAndByteCount) {

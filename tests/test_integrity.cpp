@@ -86,7 +86,8 @@ protected:
                 }
             }
         }
-        args.insert(args.begin(), {"--timeout", "5"});
+        // The scripts speak plain RFC 959.
+        args.insert(args.begin(), {"--timeout", "5", "--no-epsv", "--no-feat", "--no-list-a"});
         static const std::atomic<bool> never{false};
         out.str("");
         err.str("");

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
@@ -628,6 +629,125 @@ TEST(ListingText, VmsNamesOnALineOfTheirOwnAreJoined) {
         EXPECT_EQ(all[i]->m_nSize, want[i].size) << want[i].name;
         EXPECT_EQ(Format(ToLocalTime(all[i]->m_time)), Format(want[i].time)) << want[i].name;
     }
+}
+
+// --- MLSD (RFC 3659) ----------------------------------------------------------
+
+std::time_t Utc(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return timegm(&tm);
+}
+
+TEST(ListingMlsd, FactsGiveKindSizeAndUtcTime) {
+    constexpr std::time_t kUnknownTime = -1; // 1 January of this year, local midnight
+    const std::time_t jan10 = Utc(2024, 1, 10, 12, 0, 0);
+    const struct {
+        std::string line;
+        const char* name; // nullptr: no entry
+        bool isFile;
+        FileSize size;
+        std::time_t time;
+        const char* link;
+    } cases[] = {
+        // RFC 3659, 7.7.4: the example listing.
+        {"type=cdir;perm=el;unique=keVO1+ZF4; test", nullptr},
+        {"type=pdir;perm=e;unique=keVO1+d?3; ..", nullptr},
+        {"type=OS.unix=slink:/foobar;perm=;unique=keVO1+4G4; foobar", "foobar", false, 0,
+         kUnknownTime, "/foobar"},
+        {"type=OS.unix=chr-13/29;perm=;unique=keVO1+5G4; device", "device", true, kUnknownSize,
+         kUnknownTime, ""},
+        {"type=file;perm=awr;unique=keVO1+8G4; writable", "writable", true, kUnknownSize,
+         kUnknownTime, ""},
+        {"type=dir;perm=cpmel;unique=keVO1+7G4; promiscuous", "promiscuous", false, 0, kUnknownTime,
+         ""},
+        {"type=file;perm=r;unique=keVO1+EG4; two words", "two words", true, kUnknownSize,
+         kUnknownTime, ""},
+        {"type=file;perm=r;unique=keVO1+IH4;  leading space", " leading space", true, kUnknownSize,
+         kUnknownTime, ""},
+        // RFC 3659, 7.7.2: facts in any case; a path is not an entry of the folder.
+        {"Type=file;Size=1024990;Perm=r; /tmp/cap60.pl198.tar.gz", nullptr},
+        {"Type=FILE;Size=1024990;Modify=19990929003355;Perm=r; cap60.pl198.tar.gz",
+         "cap60.pl198.tar.gz", true, 1024990, Utc(1999, 9, 29, 0, 33, 55), ""},
+        // pyftpdlib
+        {"type=file;size=6;modify=20240110120000.123;perm=radfwMT;unix.mode=0644;unix.uid=0;"
+         "unix.gid=0;unique=803g1a2b; readme.txt",
+         "readme.txt", true, 6, jan10, ""},
+        {"type=dir;size=4096;modify=20240110120000;perm=flcdmpe;unix.mode=0755; .git", ".git",
+         false, 4096, jan10, ""},
+        // proftpd: facts in another order, owner names with spaces, links
+        {"modify=20240110120000;perm=adfrw;size=1234;type=file;unique=FD00U1234;UNIX.group=1000;"
+         "UNIX.groupname=domain users;UNIX.mode=0644;UNIX.owner=1000;UNIX.ownername=J Smith; "
+         ".bashrc",
+         ".bashrc", true, 1234, jan10, ""},
+        {"modify=20240110120000;perm=adfr;size=7;type=OS.unix=symlink;UNIX.mode=0777; latest",
+         "latest", false, 7, jan10, ""},
+        {"type=OS.unix=slink:target.txt;size=10;modify=20240110120000; link", "link", false, 10,
+         jan10, "/home/u/pub/target.txt"},
+        // pure-ftpd
+        {"type=file;size=7;modify=20240110120000;UNIX.mode=0644;UNIX.uid=1000;UNIX.gid=1000;"
+         "unique=803g2e; a;b c.txt",
+         "a;b c.txt", true, 7, jan10, ""},
+        // Odd values: sizes saturate or are not sizes, times out of range are unknown.
+        {"type=file;size=99999999999999999999999999; huge", "huge", true, kMaxListedSize,
+         kUnknownTime, ""},
+        {"type=file;size=-1;modify=20241310120000; bad", "bad", true, kUnknownSize, kUnknownTime,
+         ""},
+        {"type=file;modify=2024011012; short", "short", true, kUnknownSize, kUnknownTime, ""},
+        {"type=file;modify=20241231235960; leap", "leap", true, kUnknownSize,
+         Utc(2024, 12, 31, 23, 59, 59), ""},
+        {"type=file;modify=20240110120000.; dot", "dot", true, kUnknownSize, kUnknownTime, ""},
+        {"type=file;x-long-fact=" + std::string(100000, 'x') + ";novalue;=;; long", "long", true,
+         kUnknownSize, kUnknownTime, ""},
+        {" no facts", "no facts", true, kUnknownSize, kUnknownTime, ""},
+        // The last type fact counts, and a link target only with its own.
+        {"type=OS.unix=slink:/a;type=file; twice", "twice", true, kUnknownSize, kUnknownTime, ""},
+        // No name, or no facts section ended by "; ".
+        {"type=file;size=1;", nullptr},
+        {"type=file;size=1; ", nullptr},
+        {"type=file;size=1;name", nullptr},
+        {"type=file name", nullptr},
+        {"", nullptr},
+    };
+    const std::time_t unknown = FromLocalTime(LocalTime{ToLocalTime(kFifthOfDecember).year, 1, 1});
+    for (const auto& c : cases) {
+        const std::string label = c.line.substr(0, 80);
+        CFTPFolderContent content = NewContent();
+        EXPECT_EQ(ParseMlsdLine(c.line, Context(), content), c.name != nullptr) << label;
+        const auto all = Entries(content);
+        if (!c.name) {
+            EXPECT_TRUE(all.empty()) << label;
+            continue;
+        }
+        ASSERT_EQ(all.size(), 1u) << label;
+        EXPECT_EQ(all[0]->m_strName, c.name) << label;
+        EXPECT_EQ(all[0]->m_bFile, c.isFile) << label;
+        EXPECT_EQ(all[0]->m_nSize, c.size) << label;
+        EXPECT_EQ(all[0]->m_time, c.time == kUnknownTime ? unknown : c.time) << label;
+        EXPECT_EQ(all[0]->m_strLink, c.link) << label;
+    }
+}
+
+TEST(ListingMlsd, WholeListings) {
+    const std::string listing = "type=cdir;modify=20240110120000; /home/u/pub\r\n"
+                                "type=pdir;modify=20240110120000; /home/u\r\n"
+                                "type=dir;modify=20240110120000; sub\n"
+                                "type=file;size=3;modify=20240110120000; .hidden\r"
+                                "type=file;size=5;modify=20240110120000; a b";
+    CFTPFolderContent content = NewContent();
+    EXPECT_EQ(ParseListingText(kMlsdListing, listing, Context(), content), ListingParse::Done);
+    const auto all = Entries(content);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0]->m_strName, ".hidden");
+    EXPECT_EQ(all[1]->m_strName, "a b");
+    EXPECT_EQ(all[2]->m_strName, "sub");
+    EXPECT_FALSE(all[2]->m_bFile);
+    EXPECT_TRUE(IsListingSupported(kMlsdListing));
 }
 
 TEST(ListingText, ServerTypesChooseTheParser) {

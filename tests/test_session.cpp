@@ -205,6 +205,7 @@ protected:
         request.port = server.ListenPort();
         request.user = "u";
         request.password = "p";
+        request.firewall = ClassicFtp();
         request.firewall.enabled = true;
         request.firewall.type = 5;
         return session->Connect(request);

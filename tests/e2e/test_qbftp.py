@@ -16,6 +16,15 @@ PY_ROOT = os.environ.get("QB_PYFTPD_ROOT")
 PY_PASSWORD = os.environ.get("QB_PYFTPD_PASSWORD")
 VS_URL = os.environ.get("QB_VSFTPD_URL")
 VS_ROOT = os.environ.get("QB_VSFTPD_ROOT")
+TLS_CA = os.environ.get("QB_TLS_CA")
+VS_TLS_URL = os.environ.get("QB_VSFTPD_TLS_URL")
+VS_TLS_ROOT = os.environ.get("QB_VSFTPD_TLS_ROOT")
+VS_FTPS_URL = os.environ.get("QB_VSFTPD_FTPS_URL")
+VS_FTPS_ROOT = os.environ.get("QB_VSFTPD_FTPS_ROOT")
+PY_TLS_URL = os.environ.get("QB_PYFTPD_TLS_URL")
+PY_TLS_ROOT = os.environ.get("QB_PYFTPD_TLS_ROOT")
+PY6_URL = os.environ.get("QB_PYFTPD6_URL")
+PY6_ROOT = os.environ.get("QB_PYFTPD6_ROOT")
 
 
 def run(*args, password=PY_PASSWORD, timeout=60):
@@ -277,6 +286,30 @@ class Transfers(unittest.TestCase):
                 rc, _, err = run("-r", "rm", url + "/tree")
                 self.assertEqual(rc, 0, err)
                 self.assertFalse(os.path.exists(os.path.join(root, "tree")))
+
+    def test_hidden_entries_travel_and_are_deleted(self):
+        """Dot-files and dot-folders: plain LIST hides them on UNIX servers; MLSD (pyftpdlib)
+        and LIST -a (vsftpd, and pyftpdlib without FEAT) list them."""
+        hidden = os.path.join(self.tmp, "hidden")
+        os.makedirs(os.path.join(hidden, ".config", "deep"))
+        for rel, data in ((".profile", b"p\n"), (os.path.join(".config", "deep", ".x"), b"x\n"),
+                          ("seen.txt", b"s\n")):
+            with open(os.path.join(hidden, rel), "wb") as f:
+                f.write(data)
+        for server in ("pyftpdlib", "vsftpd"):
+            for options in ((), ("--no-feat",)):
+                with self.subTest(server=server, options=options):
+                    url, root = self.remote(server)
+                    rc, _, err = run(*options, "-r", "put", hidden, url + "/")
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(os.path.join(root, "hidden")), snapshot(hidden))
+                    dest = os.path.join(self.tmp, f"down-{server}-{len(options)}")
+                    rc, _, err = run(*options, "-r", "get", url + "/hidden", dest)
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(snapshot(dest), snapshot(hidden))
+                    rc, _, err = run(*options, "-r", "rm", url + "/hidden")
+                    self.assertEqual(rc, 0, err)
+                    self.assertFalse(os.path.exists(os.path.join(root, "hidden")))
 
     def test_copy_move_and_rename_on_and_between_sites(self):
         py, py_root = self.remote("pyftpdlib")
@@ -598,6 +631,181 @@ class Transfers(unittest.TestCase):
                 self.assertIn("Failed to rename", err)
                 self.assertIn("550", err)
                 self.assertEqual(os.listdir(root), [new])
+
+
+class DataCommands(unittest.TestCase):
+    """EPSV/EPRT as the servers take them, PASV/PORT when asked, and IPv6."""
+
+    counter = 0
+
+    def setUp(self):
+        import tempfile
+        self.tmp = tempfile.mkdtemp(prefix="qbftp-e2e-")
+        self.payload = os.urandom(256 * 1024 + 3)
+        self.source = os.path.join(self.tmp, "data.bin")
+        with open(self.source, "wb") as f:
+            f.write(self.payload)
+
+    def tearDown(self):
+        import shutil
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def sent(self, err):
+        """The verbs of the commands the --log dialogue shows."""
+        verbs = set()
+        for line in err.splitlines():
+            word = line.split(" ", 1)[0]
+            if word in ("EPSV", "PASV", "EPRT", "PORT"):
+                verbs.add(word)
+        return verbs
+
+    def round_trip(self, url, root, *options):
+        DataCommands.counter += 1
+        name = f"dc{DataCommands.counter}-" + "-".join(o.strip("-") for o in options) + ".bin"
+        rc, _, err = run("--log", *options, "put", self.source, url + "/" + name)
+        self.assertEqual(rc, 0, err)
+        with open(os.path.join(root, name), "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        back = os.path.join(self.tmp, name)
+        rc, _, err2 = run("--log", *options, "get", url + "/" + name, back)
+        self.assertEqual(rc, 0, err2)
+        with open(back, "rb") as f:
+            self.assertEqual(f.read(), self.payload)
+        return self.sent(err + err2)
+
+    def test_commands_per_mode_and_option(self):
+        cases = [  # options, the data commands expected, those that must not appear
+            (("--passive",), {"EPSV"}, {"PASV", "PORT", "EPRT"}),
+            (("--passive", "--no-epsv"), {"PASV"}, {"EPSV", "PORT", "EPRT"}),
+            (("--active",), {"PORT"}, {"EPSV", "PASV", "EPRT"}),
+            (("--active", "--no-epsv"), {"PORT"}, {"EPSV", "PASV", "EPRT"}),
+        ]
+        for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT),
+                                ("vsftpd", VS_URL + "/upload", os.path.join(VS_ROOT, "upload"))):
+            for options, expected, absent in cases:
+                with self.subTest(server=name, options=options):
+                    verbs = self.round_trip(url, root, *options)
+                    self.assertTrue(expected <= verbs, verbs)
+                    self.assertFalse(absent & verbs, verbs)
+
+    @unittest.skipUnless(PY6_URL, "no pyftpdlib on the IPv6 loopback")
+    def test_ipv6_loopback(self):
+        for mode, expected in (("--passive", "EPSV"), ("--active", "EPRT")):
+            with self.subTest(mode=mode):
+                verbs = self.round_trip(PY6_URL, PY6_ROOT, mode)
+                self.assertIn(expected, verbs)
+                rc, out, err = run(mode, "ls", PY6_URL + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertIn("-" + mode.strip("-") + ".bin", out)
+
+
+@unittest.skipUnless(VS_TLS_URL and PY_TLS_URL and TLS_CA, "no TLS servers")
+class Tls(unittest.TestCase):
+    """FTPS: vsftpd with explicit TLS (data connections must resume the session) and
+    implicit TLS, pyftpdlib with explicit TLS and a self-signed certificate."""
+
+    counter = 0
+
+    def setUp(self):
+        import tempfile
+        self.tmp = tempfile.mkdtemp(prefix="qbftp-e2e-")
+        self.payload = os.urandom(2 * 1024 * 1024 + 11)
+        self.source = os.path.join(self.tmp, "data.bin")
+        with open(self.source, "wb") as f:
+            f.write(self.payload)
+
+    def tearDown(self):
+        import shutil
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def servers(self):
+        """name, options, writable folder URL, its path on disk"""
+        return [
+            ("vsftpd explicit", ("--tls", "--cacert", TLS_CA), VS_TLS_URL + "/upload",
+             os.path.join(VS_TLS_ROOT, "upload")),
+            ("vsftpd implicit", ("--cacert", TLS_CA), VS_FTPS_URL + "/upload",
+             os.path.join(VS_FTPS_ROOT, "upload")),
+            ("pyftpdlib explicit", ("--tls", "--insecure"), PY_TLS_URL, PY_TLS_ROOT),
+        ]
+
+    def test_round_trips_listing_and_resume(self):
+        for name, options, url, root in self.servers():
+            for mode in ("--passive", "--active"):
+                with self.subTest(server=name, mode=mode):
+                    Tls.counter += 1
+                    remote = f"tls{Tls.counter}.bin"
+                    rc, _, err = run(*options, mode, "--log", "put", self.source,
+                                     f"{url}/{remote}")
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn("Connection encrypted: TLSv1.2", err)
+                    self.assertIn("Data connection encrypted:", err)
+                    with open(os.path.join(root, remote), "rb") as f:
+                        self.assertEqual(f.read(), self.payload)
+                    rc, out, err = run(*options, mode, "ls", url + "/")
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn(remote, listing(out))
+                    self.assertEqual(listing(out)[remote], ("-", len(self.payload)))
+                    # A download cut short locally, then resumed over TLS.
+                    back = os.path.join(self.tmp, remote)
+                    with open(back, "wb") as f:
+                        f.write(self.payload[:700001])
+                    rc, _, err = run(*options, mode, "--log", "--resume", "get",
+                                     f"{url}/{remote}", back)
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn("REST 700001", err)
+                    with open(back, "rb") as f:
+                        self.assertEqual(f.read(), self.payload)
+
+    def test_data_connections_resume_the_session(self):
+        # vsftpd refuses a data connection that does not (require_ssl_reuse): a listing of
+        # two folders and a transfer need three in a row.
+        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "-r", "put", self.source,
+                         VS_TLS_URL + "/upload/reuse.bin")
+        self.assertEqual(rc, 0, err)
+        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "ls", VS_TLS_URL + "/upload/")
+        self.assertEqual(rc, 0, err)
+        self.assertGreaterEqual(err.count("session resumed"), 2, err)
+
+    def test_certificates(self):
+        vs = VS_TLS_URL + "/"
+        py = PY_TLS_URL + "/"
+        mismatch = vs.replace("127.0.0.1", "localhost")
+        cases = [  # name, arguments, exit status, what stderr says
+            ("trusted through --cacert", ("--tls", "--cacert", TLS_CA, "ls", vs), 0, ""),
+            ("unknown issuer, no terminal", ("--tls", "ls", vs), 1,
+             "unable to get local issuer certificate"),
+            ("self-signed, no terminal", ("--tls", "ls", py), 1, "self-signed certificate"),
+            ("self-signed with --insecure", ("--tls", "--insecure", "ls", py), 0, ""),
+            ("host name mismatch", ("--tls", "--cacert", TLS_CA, "ls", mismatch), 1,
+             "mismatch"),
+            ("host name mismatch with --insecure", ("--tls", "--insecure", "ls", mismatch), 0, ""),
+            ("a CA file that is not there", ("--tls", "--cacert", "/nonexistent.pem", "ls", vs), 1,
+             "/nonexistent.pem"),
+        ]
+        for name, args, status, says in cases:
+            with self.subTest(case=name):
+                started = time.monotonic()
+                rc, _, err = run("--timeout", "10", *args, timeout=30)
+                self.assertEqual(rc, status, err)
+                self.assertIn(says, err)
+                self.assertLess(time.monotonic() - started, 10, "no waiting for a time-out")
+                if status:
+                    self.assertIn("refused" if "CA file" not in name else "cannot be read", err)
+
+    def test_servers_that_do_not_speak_tls(self):
+        cases = [  # name, arguments, what stderr says
+            ("AUTH TLS refused while TLS is required", ("--tls", "ls", VS_URL + "/"),
+             "refused AUTH TLS"),
+            ("a plain server where TLS comes first", ("--tls-implicit", "ls", VS_URL + "/"),
+             "TLS handshake failed"),
+        ]
+        for name, args, says in cases:
+            with self.subTest(case=name):
+                started = time.monotonic()
+                rc, _, err = run("--timeout", "10", *args, timeout=30)
+                self.assertEqual(rc, 1, err)
+                self.assertIn(says, err)
+                self.assertLess(time.monotonic() - started, 10, "no waiting for a time-out")
 
 
 class Behaviour(unittest.TestCase):

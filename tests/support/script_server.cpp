@@ -9,10 +9,10 @@ namespace {
 constexpr int kWaitMs = 10000; // every wait of the server is bounded
 }
 
-ScriptServer::ScriptServer() {
-    net::ListenTcp("127.0.0.1", m_listener, 4);
-    std::string address;
-    net::LocalEndpoint(m_listener.Fd(), address, m_port);
+ScriptServer::ScriptServer(const std::string& address) : m_address(address) {
+    net::ListenTcp(address, m_listener, 4);
+    std::string bound;
+    net::LocalEndpoint(m_listener.Fd(), bound, m_port);
 }
 
 ScriptServer::~ScriptServer() {
@@ -54,6 +54,14 @@ ScriptServer& ScriptServer::Pasv(const std::string& announce) {
 
 ScriptServer& ScriptServer::Port() {
     return On("PORT *", "200 PORT command successful");
+}
+
+ScriptServer& ScriptServer::Epsv() {
+    return On("EPSV", "229 Entering Extended Passive Mode (|||PORT|)");
+}
+
+ScriptServer& ScriptServer::Eprt() {
+    return On("EPRT *", "200 EPRT command successful");
 }
 
 ScriptServer& ScriptServer::SendData(const std::string& expect, const std::string& data,
@@ -213,15 +221,33 @@ void ScriptServer::Serve(net::Socket& control) {
             std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
         }
         std::vector<std::string> replies = step.replies;
-        if (step.expect == "PASV") {
-            net::ListenTcp("127.0.0.1", m_pasvListener, 1);
+        if (step.expect == "PASV" || step.expect == "EPSV") {
+            net::ListenTcp(m_address, m_pasvListener, 1);
             std::string address;
             std::uint16_t port = 0;
             net::LocalEndpoint(m_pasvListener.Fd(), address, port);
-            const std::string numbers =
-                std::to_string(port >> 8) + "," + std::to_string(port & 255);
-            auto at = replies[0].find("PORT)");
-            replies[0].replace(at, 4, numbers);
+            const std::string numbers = step.expect == "EPSV" ? std::to_string(port)
+                                                              : std::to_string(port >> 8) + "," +
+                                                                    std::to_string(port & 255);
+            auto at = replies[0].find("PORT");
+            if (at != std::string::npos) {
+                replies[0].replace(at, 4, numbers);
+            }
+        }
+        if (step.expect == "EPRT *") {
+            // "EPRT |af|address|port|"
+            const std::string args = line.size() > 5 ? line.substr(5) : std::string();
+            if (args.size() > 2) {
+                const char d = args[0];
+                const auto a = args.find(d, 1);
+                const auto b = a == std::string::npos ? a : args.find(d, a + 1);
+                const auto e = b == std::string::npos ? b : args.find(d, b + 1);
+                if (e != std::string::npos) {
+                    m_portHost = args.substr(a + 1, b - a - 1);
+                    m_portPort =
+                        static_cast<std::uint16_t>(std::stoi(args.substr(b + 1, e - b - 1)));
+                }
+            }
         }
         if (step.expect == "PORT *") {
             // "PORT h1,h2,h3,h4,p1,p2"

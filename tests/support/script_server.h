@@ -39,7 +39,8 @@ public:
         int delayMs = 0;
     };
 
-    ScriptServer();
+    // Listens on `address` (loopback: "127.0.0.1" or "::1").
+    explicit ScriptServer(const std::string& address = "127.0.0.1");
     ~ScriptServer();
     ScriptServer(const ScriptServer&) = delete;
     ScriptServer& operator=(const ScriptServer&) = delete;
@@ -55,6 +56,11 @@ public:
     ScriptServer& Pasv(const std::string& announce = "127,0,0,1");
     // "PORT *": connects back to the address it names, then replies 200.
     ScriptServer& Port();
+    // "EPSV": replies 229 with a fresh data port (RFC 2428).
+    ScriptServer& Epsv();
+    // "EPRT *": connects back to the address it names ("|1|a.b.c.d|port|" or
+    // "|2|::1|port|"), then replies 200.
+    ScriptServer& Eprt();
     // A transfer command that sends `data` on the data connection between
     // `first` (e.g. 150) and `last` (e.g. 226) replies.
     ScriptServer& SendData(const std::string& expect, const std::string& data,
@@ -91,6 +97,7 @@ private:
     void Record(const std::string& line);
 
     net::Socket m_listener;
+    std::string m_address;
     std::uint16_t m_port = 0;
     std::vector<Step> m_script;
     std::thread m_thread;
