@@ -100,6 +100,38 @@ int MessageBoxAnswer(const QMessageBox& box, unsigned style) {
     return question.CancelAnswer();
 }
 
+std::unique_ptr<QMessageBox> MakeCertificateBox(QWidget* parent, const Question& question) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(question.changed ? QStringLiteral("Certificate Changed")
+                                         : QStringLiteral("Unknown Certificate"));
+    box->setIcon(QMessageBox::Warning);
+    box->setText(QString::fromStdString(question.text));
+    const struct {
+        const char* text;
+        int answer;
+        QMessageBox::ButtonRole role;
+    } buttons[] = {
+        {"Accept &Once", Question::CERT_ACCEPT_ONCE, QMessageBox::AcceptRole},
+        {"Accept &Always", Question::CERT_ACCEPT_ALWAYS, QMessageBox::YesRole},
+        {"&Refuse", Question::CERT_REFUSE, QMessageBox::RejectRole},
+    };
+    for (const auto& spec : buttons) {
+        QPushButton* button = box->addButton(QString::fromUtf8(spec.text), spec.role);
+        button->setProperty("answer", spec.answer);
+        if (spec.answer == Question::CERT_REFUSE) {
+            box->setDefaultButton(button);
+            box->setEscapeButton(button);
+        }
+    }
+    return box;
+}
+
+int CertificateAnswer(const QMessageBox& box) {
+    const QAbstractButton* clicked = box.clickedButton();
+    const QVariant answer = clicked != nullptr ? clicked->property("answer") : QVariant();
+    return answer.isValid() ? answer.toInt() : static_cast<int>(Question::CERT_REFUSE);
+}
+
 std::unique_ptr<QMessageBox> MakeExitDialog(QWidget* parent) {
     auto box = MakeYesNo(parent, QStringLiteral("Exit Confirmation"),
                          QStringLiteral("\nThere is job in progress.\n\n"

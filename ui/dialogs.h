@@ -26,6 +26,14 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text
 // closed; what closing it means when no button was clicked.
 int MessageBoxAnswer(const QMessageBox& box, unsigned style);
 
+// A server certificate that did not verify (or differs from the kept one):
+// the box shows what is wrong and the certificate, and offers accepting it
+// once, accepting it always, or refusing it ("Refuse" is the default and what
+// closing the box means).
+std::unique_ptr<QMessageBox> MakeCertificateBox(QWidget* parent, const Question& question);
+// One of Question::CertificateAnswer once the box has closed.
+int CertificateAnswer(const QMessageBox& box);
+
 // "Exit Confirmation": a job is in progress; "&No" is the default.
 std::unique_ptr<QMessageBox> MakeExitDialog(QWidget* parent);
 // "Stop current action by disconnect from server?"; "&No" is the default.

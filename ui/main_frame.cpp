@@ -820,6 +820,11 @@ void CMainFrame::ShowQuestion(const Question& question) {
             QuestionFinished(id, known ? result : static_cast<int>(Question::SKIP));
         });
         dialog = overwrite;
+    } else if (question.kind == Question::Kind::Certificate) {
+        QMessageBox* box = MakeCertificateBox(this, question).release();
+        connect(box, &QDialog::finished, this,
+                [this, id, box] { QuestionFinished(id, CertificateAnswer(*box)); });
+        dialog = box;
     } else {
         QMessageBox* box =
             MakeMessageBox(this, QString::fromStdString(question.text), question.style).release();

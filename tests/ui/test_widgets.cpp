@@ -44,6 +44,7 @@ private Q_SLOTS:
     void messageBoxStyles();
     void exitAndStopDialogs();
     void overwriteDialog();
+    void certificateBox();
     void aboutSelectsLicence();
     void iconsFallBack();
 };
@@ -419,6 +420,40 @@ void TestWidgets::overwriteDialog() {
         dialog.show();
         dialog.Button(Question::SKIP_ALL)->click();
         QCOMPARE(dialog.result(), int(Question::SKIP_ALL));
+    }
+}
+
+void TestWidgets::certificateBox() {
+    Question question;
+    question.kind = Question::Kind::Certificate;
+    question.text = "The certificate's issuer is unknown.\nSubject: CN=localhost";
+    for (bool changed : {false, true}) {
+        question.changed = changed;
+        // Closing the box without a button refuses the certificate.
+        auto closed = MakeCertificateBox(nullptr, question);
+        QCOMPARE(closed->windowTitle(), changed ? QStringLiteral("Certificate Changed")
+                                                : QStringLiteral("Unknown Certificate"));
+        QCOMPARE(closed->text(), QString::fromStdString(question.text));
+        QCOMPARE(closed->defaultButton()->text(), QStringLiteral("&Refuse"));
+        QCOMPARE(closed->escapeButton()->text(), QStringLiteral("&Refuse"));
+        QCOMPARE(CertificateAnswer(*closed), int(Question::CERT_REFUSE));
+    }
+    const struct {
+        const char* text;
+        int answer;
+    } buttons[] = {{"Accept &Once", Question::CERT_ACCEPT_ONCE},
+                   {"Accept &Always", Question::CERT_ACCEPT_ALWAYS},
+                   {"&Refuse", Question::CERT_REFUSE}};
+    for (const auto& b : buttons) {
+        auto box = MakeCertificateBox(nullptr, question);
+        QCOMPARE(box->buttons().size(), 3);
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QString::fromUtf8(b.text)) {
+                box->show();
+                button->click();
+            }
+        }
+        QCOMPARE(CertificateAnswer(*box), b.answer);
     }
 }
 
