@@ -23,6 +23,7 @@ endfunction()
 qb_ui_test(test_ui_widgets ui/test_widgets.cpp)
 qb_ui_test(test_ui_frame ui/test_frame.cpp)
 qb_ui_test(test_ui_questions ui/test_questions.cpp)
+qb_ui_test(test_ui_tree_model ui/test_tree_model.cpp)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.
