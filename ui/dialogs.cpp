@@ -2,6 +2,7 @@
 
 #include "about_dialog.h"
 #include "platform/questions.h"
+#include "site_dialogs.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -9,6 +10,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -242,6 +244,57 @@ void CDialogPrompter::ShowAbout(QWidget* parent, AboutPage page, bool selectPage
     CFTPAboutDlg dialog(parent);
     dialog.ShowPage(page, selectPage);
     dialog.exec();
+}
+
+} // namespace qb::ui
+
+namespace qb::ui {
+
+bool CDialogPrompter::EditSite(QWidget* parent, SiteDialogValues& values, int mode) {
+    CFTPSiteDlg dialog(parent, values, mode);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    values = dialog.Values();
+    if (mode != SITE_LOGIN) {
+        if (values.label.empty()) {
+            values.label = values.host;
+        }
+        if (values.anonymous) {
+            values.user.clear();
+            values.password.clear();
+        }
+    }
+    return true;
+}
+
+bool CDialogPrompter::EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                                     bool edit) {
+    CFTPSiteFolderDlg dialog(parent, label, comments, edit);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    label = dialog.Label();
+    comments = dialog.Comments();
+    return true;
+}
+
+QString CDialogPrompter::AskFolderName(QWidget* parent, const QString& caption) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(parent, caption, QStringLiteral("&Name : "),
+                                               QLineEdit::Normal, QString(), &ok);
+    return ok ? name : QString();
+}
+
+bool CDialogPrompter::ConfirmDelete(QWidget* parent, const QString& what) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm Delete"),
+                    QStringLiteral("Are you sure you want to delete\n%1").arg(what),
+                    QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 } // namespace qb::ui

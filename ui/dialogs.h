@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,22 @@ private:
 // The default name of a saved log: month, day, hour and minute, ".txt".
 QString DefaultLogFileName(const QDateTime& when);
 
+// What the FTP Site dialog edits.
+struct SiteDialogValues {
+    std::string label;
+    std::string host;
+    bool anonymous = true;
+    std::string user;
+    std::string password;
+    std::uint32_t port = 21;
+    std::string folder;
+    std::string comments;
+    bool insideFirewall = false;
+};
+
+// The FTP Site dialog's uses.
+enum SiteDialogMode : int { SITE_NEW = 0, SITE_EDIT = 1, SITE_LOGIN = 2 };
+
 // The about box's pages.
 enum class AboutPage { Product, Licence, ReleaseNotes };
 
@@ -67,6 +84,17 @@ public:
     virtual QString AskGoTo(QWidget* parent, const std::vector<std::string>& history) = 0;
     // `selectPage`: the page's text is selected (the licence on a first run).
     virtual void ShowAbout(QWidget* parent, AboutPage page, bool selectPage) = 0;
+    // The FTP Site dialog in `mode` (SiteDialogMode); true after OK, with
+    // `values` as typed.
+    virtual bool EditSite(QWidget* parent, SiteDialogValues& values, int mode) = 0;
+    // The FTP Site Folder dialog; `edit`: an existing folder (the label
+    // stays). True after OK.
+    virtual bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                                bool edit) = 0;
+    // The name of a new folder; empty when cancelled.
+    virtual QString AskFolderName(QWidget* parent, const QString& caption) = 0;
+    // "Confirm Delete" for `what`; true only for "&Yes".
+    virtual bool ConfirmDelete(QWidget* parent, const QString& what) = 0;
 };
 
 // The real dialogs.
@@ -78,6 +106,11 @@ public:
     QString AskSaveLogFile(QWidget* parent, const QString& defaultName) override;
     QString AskGoTo(QWidget* parent, const std::vector<std::string>& history) override;
     void ShowAbout(QWidget* parent, AboutPage page, bool selectPage) override;
+    bool EditSite(QWidget* parent, SiteDialogValues& values, int mode) override;
+    bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                        bool edit) override;
+    QString AskFolderName(QWidget* parent, const QString& caption) override;
+    bool ConfirmDelete(QWidget* parent, const QString& what) override;
 };
 
 } // namespace qb::ui
