@@ -24,6 +24,9 @@ qb_ui_test(test_ui_widgets ui/test_widgets.cpp)
 qb_ui_test(test_ui_frame ui/test_frame.cpp)
 qb_ui_test(test_ui_questions ui/test_questions.cpp)
 qb_ui_test(test_ui_tree_model ui/test_tree_model.cpp)
+qb_ui_test(test_ui_tree ui/test_tree.cpp)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
+target_link_libraries(test_ui_tree PRIVATE Qt6::Network)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.

@@ -255,16 +255,7 @@ bool CDialogPrompter::EditSite(QWidget* parent, SiteDialogValues& values, int mo
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    values = dialog.Values();
-    if (mode != SITE_LOGIN) {
-        if (values.label.empty()) {
-            values.label = values.host;
-        }
-        if (values.anonymous) {
-            values.user.clear();
-            values.password.clear();
-        }
-    }
+    values = dialog.Result();
     return true;
 }
 

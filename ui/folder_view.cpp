@@ -103,10 +103,25 @@ bool CFolderTreeView::IsWorking() const {
     return m_session.App().IsWorking();
 }
 
-void CFolderTreeView::Started(std::uint16_t busy) {
-    m_session.App().SetBusyCode(busy);
+CFTPSession::Submitted
+CFolderTreeView::Submit(std::uint16_t busy,
+                        const std::function<CFTPSession::Submitted()>& request) {
+    // The busy code is set first: a quick operation may end (and set it
+    // back to idle) before the request returns.
+    CFTPApp& app = m_session.App();
+    const auto before = static_cast<std::uint16_t>(app.GetBusyCode());
+    app.SetBusyCode(busy);
+    CFTPSession::Submitted sent = request();
+    if (!sent) {
+        app.SetBusyCode(before);
+        if (!sent.refusal.empty()) {
+            Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
+        }
+        return sent;
+    }
     Q_EMIT OperationStarted();
     Q_EMIT StateChanged();
+    return sent;
 }
 
 CFTPVI* CFolderTreeView::Selection() const {
@@ -311,18 +326,15 @@ bool CFolderTreeView::ConnectSite(CFTPVI* node, bool expandWhenDone) {
         request->user = values.user;
         request->password = values.password;
     }
-    const CFTPSession::Submitted sent = m_session.Connect(*request);
+    const CFTPSession::Submitted sent =
+        Submit(BUSY_CONNECTING, [&] { return m_session.Connect(*request); });
     if (!sent) {
-        if (!sent.refusal.empty()) {
-            Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
-        }
         return false;
     }
     m_ops[sent.operation] = Pending{Op::Connect, node, expandWhenDone, {}, {}};
     m_connections[sent.connection] = Connection{node, site->m_strHost};
     node->SetMark(MARK_CONNECTING);
     m_pModel->Changed(node);
-    Started(BUSY_CONNECTING);
     return true;
 }
 
@@ -333,17 +345,15 @@ bool CFolderTreeView::ExploreRemote(CFTPVI* node, bool expandWhenDone) {
     if (ConnectionOf(m_pModel->SiteOf(node)) == kNoConnection) {
         return false;
     }
-    const CFTPSession::Submitted sent = m_session.Explore(RemoteRecord(node, false));
+    const CFTPFile folder = RemoteRecord(node, false);
+    const CFTPSession::Submitted sent =
+        Submit(BUSY_EXPLORING, [&] { return m_session.Explore(folder); });
     if (!sent) {
-        if (!sent.refusal.empty()) {
-            Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
-        }
         return false;
     }
     m_ops[sent.operation] = Pending{Op::Explore, node, expandWhenDone, {}, {}};
     node->SetMark(MARK_EXPLORING);
     m_pModel->Changed(node);
-    Started(BUSY_EXPLORING);
     return true;
 }
 
@@ -645,16 +655,14 @@ bool CFolderTreeView::Rename(CFTPVI* node, const QString& text) {
         break;
     }
     case VI_REMOTEFOLDER: {
-        const CFTPSession::Submitted sent = m_session.Rename(RemoteRecord(node, false), name);
+        const CFTPFile item = RemoteRecord(node, false);
+        const CFTPSession::Submitted sent =
+            Submit(BUSY_RENAMING, [&] { return m_session.Rename(item, name); });
         if (!sent) {
-            if (!sent.refusal.empty()) {
-                Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
-            }
             ReopenEditor(node, text);
             return false;
         }
         m_ops[sent.operation] = Pending{Op::Rename, node, false, oldName, name};
-        Started(BUSY_RENAMING);
         return false; // the node changes when the rename is reported
     }
     default:
@@ -808,15 +816,12 @@ void CFolderTreeView::DeleteNode(CFTPVI* node) {
         if (confirm && !m_prompter.ConfirmDelete(this, shown)) {
             return;
         }
-        const CFTPSession::Submitted sent = m_session.Delete({RemoteRecord(node, false)});
-        if (!sent) {
-            if (!sent.refusal.empty()) {
-                Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
-            }
-            return;
+        const std::vector<CFTPFile> items{RemoteRecord(node, false)};
+        const CFTPSession::Submitted sent =
+            Submit(BUSY_DELETING, [&] { return m_session.Delete(items); });
+        if (sent) {
+            m_ops[sent.operation] = Pending{Op::Delete, node, false, {}, {}};
         }
-        m_ops[sent.operation] = Pending{Op::Delete, node, false, {}, {}};
-        Started(BUSY_DELETING);
         break;
     }
     case VI_LOCALFOLDER: {
@@ -852,7 +857,9 @@ void CFolderTreeView::NewSiteFolder(CFTPVI* node) {
             return;
         }
         if (folder->AddSiteFolder(std::make_unique<CFTPSiteFolder>(label, comments))) {
-            if (node->Has(VIF_CHILDREN)) {
+            if (!node->Has(VIF_CHILDREN)) {
+                m_pModel->ExploreLocal(node); // brings the new one with the others
+            } else {
                 m_pModel->InsertNode(
                     node, std::make_unique<CFTPVI>(VI_SITEFOLDER, label, std::time(nullptr), 0));
             }
@@ -884,7 +891,9 @@ void CFolderTreeView::NewSite(CFTPVI* node) {
                                              values.user, values.password, values.folder,
                                              values.port, values.comments);
         if (folder->AddSite(std::move(site))) {
-            if (node->Has(VIF_CHILDREN)) {
+            if (!node->Has(VIF_CHILDREN)) {
+                m_pModel->ExploreLocal(node);
+            } else {
                 m_pModel->InsertNode(
                     node, std::make_unique<CFTPVI>(VI_SITE, values.label, std::time(nullptr), 0));
             }
@@ -942,16 +951,12 @@ void CFolderTreeView::NewFolder(CFTPVI* node) {
     const std::string base = m_pModel->RemotePath(node);
     CFTPFile record(base.empty() ? text : base + "/" + text, folder.GetSite(), false);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const CFTPSession::Submitted sent = m_session.MakeFolder(record);
+    const CFTPSession::Submitted sent =
+        Submit(BUSY_CREATING_FOLDER, [&] { return m_session.MakeFolder(record); });
     QGuiApplication::restoreOverrideCursor();
-    if (!sent) {
-        if (!sent.refusal.empty()) {
-            Say(Q(sent.refusal), MB_OK | MB_ICONWARNING);
-        }
-        return;
+    if (sent) {
+        m_ops[sent.operation] = Pending{Op::MakeFolder, node, false, {}, text};
     }
-    m_ops[sent.operation] = Pending{Op::MakeFolder, node, false, {}, text};
-    Started(BUSY_CREATING_FOLDER);
 }
 
 void CFolderTreeView::Properties(CFTPVI* node) {

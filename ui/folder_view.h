@@ -7,11 +7,13 @@
 #pragma once
 
 #include "app/events.h"
+#include "app/session.h"
 #include "dialogs.h"
 #include "folder_model.h"
 
 #include <QTimer>
 #include <QTreeView>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -38,6 +40,8 @@ public:
     // The node of a path of labels ("Folder/Site/remote/path") or a local
     // path, looked up without exploring; null when not there.
     CFTPVI* FindNode(const std::string& path) const;
+    // Requests whose end has not been reported yet.
+    bool HasPending() const { return !m_ops.empty(); }
     // The connection of a site node; kNoConnection when not connected.
     ConnectionId ConnectionOf(const CFTPVI* site) const;
 
@@ -112,7 +116,8 @@ private:
     int Say(const QString& text, unsigned style);
     bool IsBusy() const;
     bool IsWorking() const;
-    void Started(std::uint16_t busy);
+    CFTPSession::Submitted Submit(std::uint16_t busy,
+                                  const std::function<CFTPSession::Submitted()>& request);
     void UpdateTitle();
 
     CFTPSession& m_session;

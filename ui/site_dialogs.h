@@ -30,6 +30,9 @@ public:
 
     // The values as typed (spaces trimmed where the dialog trims them).
     SiteDialogValues Values() const;
+    // What OK took: an empty label became the host, and an anonymous site
+    // has no user or password.
+    const SiteDialogValues& Result() const { return m_values; }
     int Mode() const { return m_nMode; }
 
     QLineEdit* LabelEdit() const { return m_pLabel; }
