@@ -93,6 +93,7 @@ private Q_SLOTS:
     void dropUploadsDesktopFiles();
     void dropFolderDownloads();
     void refreshLocalLeavesSitesAlone();
+    void listingAfterDisconnectIsDropped();
 
 private:
     bool StartServer();
@@ -838,6 +839,29 @@ void TestTree::refreshLocalLeavesSitesAlone() {
     QVERIFY(site->Has(VIF_EXPLORED));
     QVERIFY(Node("Folder/Test/pub") != nullptr);
     QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+}
+
+void TestTree::listingAfterDisconnectIsDropped() {
+    CFolderTreeView& tree = m_program->Tree();
+    CFTPVI* site = ConnectTestSite();
+    QVERIFY(site != nullptr);
+    // The explore goes out; the site is disconnected before its listing
+    // is handed over.
+    QVERIFY(tree.ExploreRemote(Node("Folder/Test/pub"), true));
+    tree.Disconnect(site, false);
+    QVERIFY(Node("Folder/Test/pub") == nullptr);
+    QVERIFY(WaitIdle());
+    QVERIFY(!site->Has(VIF_EXPLORED));
+    QCOMPARE(tree.Model().rowCount(tree.Model().IndexOf(site)), 0);
+    QCOMPARE(site->GetMark(), std::uint16_t(MARK_NONE));
+    // A listing of an operation the tree never made is dropped too.
+    event::Listing stray;
+    stray.operation = 9999;
+    stray.connect = true;
+    stray.succeeded = true;
+    stray.content = std::make_shared<CFTPFolderContent>(CFTPFile("", SiteRef{77, "x"}, false));
+    tree.OnListing(stray);
+    QCOMPARE(tree.Model().rowCount(tree.Model().IndexOf(site)), 0);
 }
 
 QTEST_MAIN(TestTree)
