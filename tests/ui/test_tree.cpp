@@ -94,6 +94,7 @@ private Q_SLOTS:
     void dropFolderDownloads();
     void refreshLocalLeavesSitesAlone();
     void listingAfterDisconnectIsDropped();
+    void deleteLocalFolderTree();
 
 private:
     bool StartServer();
@@ -862,6 +863,31 @@ void TestTree::listingAfterDisconnectIsDropped() {
     stray.content = std::make_shared<CFTPFolderContent>(CFTPFile("", SiteRef{77, "x"}, false));
     tree.OnListing(stray);
     QCOMPARE(tree.Model().rowCount(tree.Model().IndexOf(site)), 0);
+}
+
+void TestTree::deleteLocalFolderTree() {
+    CFolderTreeView& tree = m_program->Tree();
+    QDir local(m_dir.filePath("localdelete"));
+    QVERIFY(local.removeRecursively());
+    QVERIFY(local.mkpath("gone/a/b") && local.mkpath("kept"));
+    QFile file(local.filePath("gone/a/f"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(tree.GoTo(local.absoluteFilePath("gone/a")));
+    QVERIFY(tree.GoTo(local.absoluteFilePath("gone")));
+    CFTPVI* gone = tree.Selection();
+    CFTPVI* parent = gone->m_pParent;
+    m_program->prompter.deleteAnswer = false;
+    m_program->Frame().Action(ID_DELETE)->trigger();
+    QVERIFY(local.exists("gone"));
+    m_program->prompter.deleteAnswer = true;
+    m_program->Frame().Action(ID_DELETE)->trigger();
+    QCOMPARE(m_program->prompter.deletesAsked.size(), std::size_t(2));
+    QVERIFY(!local.exists("gone"));
+    QVERIFY(local.exists("kept"));
+    QTRY_VERIFY(tree.Model().Child(parent, "gone") == nullptr);
+    QVERIFY(tree.Model().Child(parent, "kept") != nullptr);
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
 }
 
 QTEST_MAIN(TestTree)
