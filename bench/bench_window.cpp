@@ -43,6 +43,11 @@ public:
     QString AskSaveLogFile(QWidget*, const QString&) override { return {}; }
     QString AskGoTo(QWidget*, const std::vector<std::string>&) override { return {}; }
     void ShowAbout(QWidget*, AboutPage, bool) override {}
+    bool EditSite(QWidget*, SiteDialogValues&, int) override { return false; }
+    bool EditSiteFolder(QWidget*, std::string&, std::string&, bool) override { return false; }
+    QString AskFolderName(QWidget*, const QString&) override { return {}; }
+    bool ConfirmDelete(QWidget*, const QString&) override { return false; }
+    int AskDropAction(QWidget*, const QPoint&) override { return ID_CANCEL_DROP; }
 };
 
 // Resident memory in MiB.

@@ -9,3 +9,11 @@ if(QB_BUILD_UI)
   set_target_properties(bench_window PROPERTIES AUTOMOC ON)
   qb_ui_warnings(bench_window)
 endif()
+
+# The folder tree's model with large profiles and listings.
+if(QB_BUILD_UI)
+  add_executable(bench_tree bench_tree.cpp)
+  target_include_directories(bench_tree PRIVATE ${PROJECT_SOURCE_DIR}/ui)
+  target_link_libraries(bench_tree PRIVATE qb_ui)
+  qb_ui_warnings(bench_tree)
+endif()

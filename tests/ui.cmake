@@ -26,6 +26,10 @@ qb_ui_test(test_ui_questions ui/test_questions.cpp)
 qb_ui_test(test_ui_settings ui/test_settings.cpp)
 qb_ui_test(test_ui_item_dialogs ui/test_item_dialogs.cpp)
 qb_ui_test(test_ui_local_properties ui/test_local_properties.cpp)
+qb_ui_test(test_ui_tree_model ui/test_tree_model.cpp)
+qb_ui_test(test_ui_tree ui/test_tree.cpp)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
+target_link_libraries(test_ui_tree PRIVATE Qt6::Network)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.

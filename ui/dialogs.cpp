@@ -3,6 +3,8 @@
 #include "about_dialog.h"
 #include "item_dialogs.h"
 #include "platform/questions.h"
+#include "site_dialogs.h"
+#include "view_item.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,8 +12,10 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -256,6 +260,103 @@ void CDialogPrompter::ShowAbout(QWidget* parent, AboutPage page, bool selectPage
     CFTPAboutDlg dialog(parent);
     dialog.ShowPage(page, selectPage);
     dialog.exec();
+}
+
+} // namespace qb::ui
+
+namespace qb::ui {
+
+bool CDialogPrompter::EditSite(QWidget* parent, SiteDialogValues& values, int mode) {
+    CFTPSiteDlg dialog(parent, values, mode);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    values = dialog.Result();
+    return true;
+}
+
+bool CDialogPrompter::EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                                     bool edit) {
+    CFTPSiteFolderDlg dialog(parent, label, comments, edit);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    label = dialog.Label();
+    comments = dialog.Comments();
+    return true;
+}
+
+QString CDialogPrompter::AskFolderName(QWidget* parent, const QString& caption) {
+    bool ok = false;
+    const QString name = QInputDialog::getText(parent, caption, QStringLiteral("&Name : "),
+                                               QLineEdit::Normal, QString(), &ok);
+    return ok ? name : QString();
+}
+
+void CDialogPrompter::ShowProperties(QWidget* parent, const ItemProperties& item) {
+    switch (item.kind) {
+    case VI_RAMDISK:
+    case VI_FLOPPY:
+    case VI_FIXEDDISK:
+    case VI_CDROM:
+    case VI_REMOVABLE:
+    case VI_NETDRIVE: {
+        CFTPLocalDriveDlg dialog(item.drive, parent);
+        dialog.exec();
+        return;
+    }
+    case VI_LOCALFOLDER: {
+        CFTPLocalFolderDlg dialog(item.location, item.name, item.questions, parent);
+        if (dialog.IsValid()) {
+            dialog.exec();
+        }
+        return;
+    }
+    case VI_LOCALFILE: {
+        CFTPLocalFileDlg dialog(item.location, item.name, item.questions, parent);
+        if (dialog.IsValid()) {
+            dialog.exec();
+        }
+        return;
+    }
+    case VI_REMOTEFOLDER: {
+        std::unique_ptr<CFTPRemoteFolderDlg> dialog(CFTPRemoteFolderDlg::ForProperties(
+            QString::fromStdString(item.location), QString::fromStdString(item.name), item.modified,
+            item.size, parent));
+        dialog->exec();
+        return;
+    }
+    case VI_REMOTEFILE: {
+        CFTPRemoteFileDlg dialog(QString::fromStdString(item.location),
+                                 QString::fromStdString(item.name), item.modified, item.size,
+                                 parent);
+        dialog.exec();
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+int CDialogPrompter::AskDropAction(QWidget* parent, const QPoint& at) {
+    QMenu menu(parent);
+    QAction* copy = menu.addAction(QStringLiteral("Copy Here"));
+    QAction* move = menu.addAction(QStringLiteral("Move Here"));
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Cancel"));
+    QAction* chosen = menu.exec(at);
+    return chosen == copy ? ID_COPY_HERE : chosen == move ? ID_MOVE_HERE : ID_CANCEL_DROP;
+}
+
+bool CDialogPrompter::ConfirmDelete(QWidget* parent, const QString& what) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm Delete"),
+                    QStringLiteral("Are you sure you want to delete\n%1").arg(what),
+                    QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 } // namespace qb::ui

@@ -4,11 +4,14 @@
 #pragma once
 
 #include "engine/question_desk.h"
+#include "local_properties.h"
 
 #include <QDateTime>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPoint>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,8 +61,40 @@ private:
 // The default name of a saved log: month, day, hour and minute, ".txt".
 QString DefaultLogFileName(const QDateTime& when);
 
+// What the FTP Site dialog edits.
+struct SiteDialogValues {
+    std::string label;
+    std::string host;
+    bool anonymous = true;
+    std::string user;
+    std::string password;
+    std::uint32_t port = 21;
+    std::string folder;
+    std::string comments;
+    bool insideFirewall = false;
+};
+
+// The drop menu's commands.
+enum DropCommand : int { ID_COPY_HERE = 32868, ID_MOVE_HERE = 32869, ID_CANCEL_DROP = 32870 };
+
+// The FTP Site dialog's uses.
+enum SiteDialogMode : int { SITE_NEW = 0, SITE_EDIT = 1, SITE_LOGIN = 2 };
+
 // The about box's pages.
 enum class AboutPage { Product, Licence, ReleaseNotes };
+
+// What Properties shows of a drive, a local folder or file, or a remote
+// folder or file: its view item kind, the folder it is in, its name and the
+// texts the views show; for a drive, the volume.
+struct ItemProperties {
+    int kind = 0;
+    std::string location;
+    std::string name;
+    QString modified;
+    QString size;
+    LocalDriveInfo drive;
+    IQuestions* questions = nullptr; // shows the dialogs' refusals
+};
 
 // Everything the frame asks the user.
 class IPrompter {
@@ -75,6 +110,22 @@ public:
     virtual QString AskGoTo(QWidget* parent, const std::vector<std::string>& history) = 0;
     // `selectPage`: the page's text is selected (the licence on a first run).
     virtual void ShowAbout(QWidget* parent, AboutPage page, bool selectPage) = 0;
+    // The FTP Site dialog in `mode` (SiteDialogMode); true after OK, with
+    // `values` as typed.
+    virtual bool EditSite(QWidget* parent, SiteDialogValues& values, int mode) = 0;
+    // The FTP Site Folder dialog; `edit`: an existing folder (the label
+    // stays). True after OK.
+    virtual bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                                bool edit) = 0;
+    // The name of a new folder; empty when cancelled.
+    virtual QString AskFolderName(QWidget* parent, const QString& caption) = 0;
+    // "Confirm Delete" for `what`; true only for "&Yes".
+    virtual bool ConfirmDelete(QWidget* parent, const QString& what) = 0;
+    // The drop menu at `at`: ID_COPY_HERE, ID_MOVE_HERE or ID_CANCEL_DROP.
+    virtual int AskDropAction(QWidget* parent, const QPoint& at) = 0;
+    // The properties dialog of a drive, local folder or file, or remote
+    // folder or file (nothing shown by default).
+    virtual void ShowProperties(QWidget* /*parent*/, const ItemProperties& /*item*/) {}
 };
 
 // The real dialogs.
@@ -86,6 +137,13 @@ public:
     QString AskSaveLogFile(QWidget* parent, const QString& defaultName) override;
     QString AskGoTo(QWidget* parent, const std::vector<std::string>& history) override;
     void ShowAbout(QWidget* parent, AboutPage page, bool selectPage) override;
+    bool EditSite(QWidget* parent, SiteDialogValues& values, int mode) override;
+    bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
+                        bool edit) override;
+    QString AskFolderName(QWidget* parent, const QString& caption) override;
+    bool ConfirmDelete(QWidget* parent, const QString& what) override;
+    int AskDropAction(QWidget* parent, const QPoint& at) override;
+    void ShowProperties(QWidget* parent, const ItemProperties& item) override;
 };
 
 } // namespace qb::ui

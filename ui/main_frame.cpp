@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "folder_view.h"
 #include "log_view.h"
 #include "platform/questions.h"
 #include "settings_sheet.h"
@@ -124,8 +125,12 @@ void CMainFrame::CreatePanes() {
     m_pInner->setObjectName(QStringLiteral("innerSplitter"));
     m_pInner->setChildrenCollapsible(false);
     m_pInner->setMinimumSize(kMinPaneSize, kMinPaneSize);
-    m_pTree =
-        MakePlaceholder(m_pInner, QStringLiteral("Folder Tree"), QStringLiteral("folderTree"));
+    m_pTree = new CFolderTreeView(m_session, m_prompter, ReadMounts(), m_pInner);
+    m_pTree->setMinimumSize(kMinPaneSize, kMinPaneSize);
+    connect(m_pTree, &CFolderTreeView::OperationStarted, this, &CMainFrame::BeginWaitCursor);
+    connect(m_pTree, &CFolderTreeView::StateChanged, this, &CMainFrame::UpdateActions);
+    connect(this, &CMainFrame::PaneCommand, m_pTree, [this](int id) { m_pTree->Run(id); });
+    m_goTo = [this](const QString& path) { return m_pTree->GoTo(path); };
     m_pList = MakePlaceholder(m_pInner, QStringLiteral("Folder Content"),
                               QStringLiteral("folderContent"));
     m_pLog = new CFTPLogView(m_pOuter);
@@ -359,13 +364,15 @@ void CMainFrame::UpdateActions() {
     const bool editing = app.GetBusyCode() == BUSY_EDITING_LABEL;
     const CFTPProfile* profile = m_session.GetProfile();
 
-    // What needs a selection in a pane stays off while the panes show
-    // nothing that can be selected.
-    const bool selection = false;
-    for (int id : {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME,
-                   ID_PROPERTIES, ID_CUT, ID_COPY, ID_PASTE, ID_REFRESH_REMOTE, ID_VIEW_REMOTE_TEXT,
-                   ID_CONNECT_EXPLORE, ID_DISCONNECT, ID_UP_ONE_LEVEL}) {
-        m_actions[id]->setEnabled(selection && !busy);
+    // What acts on the tree's selection asks the tree; the clipboard and
+    // the content list's commands stay off until those panes exist.
+    for (int id :
+         {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME, ID_PROPERTIES,
+          ID_REFRESH_REMOTE, ID_CONNECT_EXPLORE, ID_DISCONNECT, ID_UP_ONE_LEVEL}) {
+        m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
+    }
+    for (int id : {ID_CUT, ID_COPY, ID_PASTE, ID_VIEW_REMOTE_TEXT}) {
+        m_actions[id]->setEnabled(false);
     }
     for (int id : {ID_SELECT_ALL, ID_INVERT_SELECTION, ID_REFRESH_LOCAL, ID_GO_TO, ID_TRANSFER_TEXT,
                    ID_TRANSFER_BINARY, ID_TRANSFER_AUTO, ID_CLEAR_LOG, ID_SAVE_LOG_AS, ID_SETTINGS,
@@ -787,6 +794,25 @@ void CMainFrame::Drain() {
                 } else if constexpr (std::is_same_v<T, event::OperationEnded>) {
                     ended = true;
                     allEnded = e.report.stillRunning == 0;
+                    if (!exiting) {
+                        m_pTree->OnOperationEnded(e.report);
+                    }
+                } else if constexpr (std::is_same_v<T, event::Listing>) {
+                    if (!exiting) {
+                        m_pTree->OnListing(e);
+                    }
+                } else if constexpr (std::is_same_v<T, event::ItemsChanged>) {
+                    if (!exiting) {
+                        m_pTree->OnItemsChanged(e);
+                    }
+                } else if constexpr (std::is_same_v<T, event::Renamed>) {
+                    if (!exiting) {
+                        m_pTree->OnRenamed(e);
+                    }
+                } else if constexpr (std::is_same_v<T, event::ConnectionEnded>) {
+                    if (!exiting) {
+                        m_pTree->OnConnectionEnded(e.connection);
+                    }
                 }
             },
             event);

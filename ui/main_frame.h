@@ -22,6 +22,7 @@ class QFrame;
 namespace qb::ui {
 
 class CFTPLogView;
+class CFolderTreeView;
 class CFTPStatusBar;
 
 // The commands, numbered as the menu resource always numbered them.
@@ -125,6 +126,7 @@ public:
     QSplitter* OuterSplitter() const { return m_pOuter; }
     QSplitter* InnerSplitter() const { return m_pInner; }
     CFTPLogView* LogView() const { return m_pLog; }
+    CFolderTreeView* Tree() const { return m_pTree; }
     CFTPStatusBar* StatusBarWidget() const { return m_pStatus; }
     QToolBar* ToolBar() const { return m_pToolBar; }
 
@@ -135,8 +137,8 @@ public:
     void SaveLogAs();
     void ClearLog();
     void SaveSettingsNow();
-    // Where Go To goes: true when the path was found. Until the tree pane
-    // exists nothing is found.
+    // Where Go To goes: true when the path was found. The folder tree's
+    // walk unless replaced.
     void SetGoToHandler(std::function<bool(const QString&)> handler) {
         m_goTo = std::move(handler);
     }
@@ -189,7 +191,7 @@ private:
 
     QSplitter* m_pOuter = nullptr;
     QSplitter* m_pInner = nullptr;
-    QFrame* m_pTree = nullptr;
+    CFolderTreeView* m_pTree = nullptr;
     QFrame* m_pList = nullptr;
     CFTPLogView* m_pLog = nullptr;
     CFTPStatusBar* m_pStatus = nullptr;

@@ -46,6 +46,46 @@ void CFakePrompter::ShowAbout(QWidget*, AboutPage page, bool selectPage) {
     abouts.push_back({page, selectPage});
 }
 
+bool CFakePrompter::EditSite(QWidget*, SiteDialogValues& values, int mode) {
+    sitesShown.emplace_back(mode, values);
+    if (siteAnswers.empty()) {
+        return false;
+    }
+    auto answer = std::move(siteAnswers.front());
+    siteAnswers.pop_front();
+    return answer(values);
+}
+
+bool CFakePrompter::EditSiteFolder(QWidget*, std::string& label, std::string& comments, bool) {
+    ++siteFoldersShown;
+    if (siteFolderAnswers.empty()) {
+        return false;
+    }
+    auto answer = std::move(siteFolderAnswers.front());
+    siteFolderAnswers.pop_front();
+    return answer(label, comments);
+}
+
+QString CFakePrompter::AskFolderName(QWidget*, const QString& caption) {
+    folderNameCaptions.push_back(caption);
+    if (folderNameAnswers.empty()) {
+        return {};
+    }
+    QString answer = folderNameAnswers.front();
+    folderNameAnswers.pop_front();
+    return answer;
+}
+
+bool CFakePrompter::ConfirmDelete(QWidget*, const QString& what) {
+    deletesAsked.push_back(what);
+    return deleteAnswer;
+}
+
+int CFakePrompter::AskDropAction(QWidget*, const QPoint&) {
+    ++dropsAsked;
+    return dropAnswer;
+}
+
 void WriteDefaultProfile(const QString& path) {
     CFTPProfile profile(path.toStdString(), false);
     if (!profile.LoadProfile() || profile.SaveProfile(nullptr) != CFTPProfile::SAVE_DONE) {

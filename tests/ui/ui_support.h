@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,14 @@ public:
     QString AskSaveLogFile(QWidget*, const QString& defaultName) override;
     QString AskGoTo(QWidget*, const std::vector<std::string>& history) override;
     void ShowAbout(QWidget*, AboutPage page, bool selectPage) override;
+    bool EditSite(QWidget*, SiteDialogValues& values, int mode) override;
+    bool EditSiteFolder(QWidget*, std::string& label, std::string& comments, bool edit) override;
+    QString AskFolderName(QWidget*, const QString& caption) override;
+    bool ConfirmDelete(QWidget*, const QString& what) override;
+    int AskDropAction(QWidget*, const QPoint&) override;
+    void ShowProperties(QWidget*, const ItemProperties& item) override {
+        propertiesShown.push_back(item);
+    }
 
     // Answers of the message boxes in turn; IDOK once they run out.
     std::deque<int> messageAnswers;
@@ -48,6 +57,21 @@ public:
     std::vector<QString> saveLogDefaults;
     int goToAsked = 0;
     std::vector<AboutCall> abouts;
+
+    // The site dialogs: each answer is applied to the values shown (a
+    // function may change them) and says whether OK was pressed; Cancel
+    // once they run out.
+    std::deque<std::function<bool(SiteDialogValues&)>> siteAnswers;
+    std::vector<std::pair<int, SiteDialogValues>> sitesShown; // mode, values shown
+    std::deque<std::function<bool(std::string&, std::string&)>> siteFolderAnswers;
+    int siteFoldersShown = 0;
+    std::deque<QString> folderNameAnswers;
+    std::vector<QString> folderNameCaptions;
+    bool deleteAnswer = true;
+    std::vector<QString> deletesAsked;
+    int dropAnswer = ID_CANCEL_DROP;
+    int dropsAsked = 0;
+    std::vector<ItemProperties> propertiesShown;
 };
 
 // A profile file with the default sites, written to `path`.

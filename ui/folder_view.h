@@ -1,0 +1,151 @@
+// The folder tree pane: a QTreeView over the folder tree model. It turns
+// the tree's commands into dialogs, changes of the site tree, local folder
+// changes and requests to the session, and applies what the session reports
+// back (listings, changes, renames, ended connections and operations).
+// Requests are remembered by operation id; sites by connection id; a node
+// never holds anything of the core.
+#pragma once
+
+#include "app/events.h"
+#include "app/session.h"
+#include "dialogs.h"
+#include "folder_model.h"
+
+#include <QTimer>
+#include <QTreeView>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace qb {
+class CFTPSession;
+class IQuestions;
+} // namespace qb
+
+namespace qb::ui {
+
+class CFolderTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    // How long a selection must stay before it is explored.
+    static constexpr int kExploreDelayMs = 500;
+
+    CFolderTreeView(CFTPSession& session, IPrompter& prompter, std::vector<MountInfo> mounts,
+                    QWidget* parent = nullptr);
+    ~CFolderTreeView() override;
+
+    CFolderTreeModel& Model() const { return *m_pModel; }
+    CFTPVI* Selection() const;
+    void Select(CFTPVI* node);
+    // The node of a path of labels ("Folder/Site/remote/path") or a local
+    // path, looked up without exploring; null when not there.
+    CFTPVI* FindNode(const std::string& path) const;
+    // Requests whose end has not been reported yet.
+    bool HasPending() const { return !m_ops.empty(); }
+    // The connection of a site node; kNoConnection when not connected.
+    ConnectionId ConnectionOf(const CFTPVI* site) const;
+
+    // ---- Commands (on the selection unless a node is given) ----
+    bool CanRun(int id, CFTPVI* node = nullptr) const;
+    void Run(int id, CFTPVI* node = nullptr);
+    void ConnectExplore(CFTPVI* node);
+    bool ConnectSite(CFTPVI* node, bool expandWhenDone);
+    bool ExploreRemote(CFTPVI* node, bool expandWhenDone);
+    void Disconnect(CFTPVI* node, bool confirm);
+    void DeleteNode(CFTPVI* node);
+    void NewSiteFolder(CFTPVI* node);
+    void NewSite(CFTPVI* node);
+    void NewFolder(CFTPVI* node);
+    void Properties(CFTPVI* node);
+    void RefreshLocal();
+    void RefreshRemote(CFTPVI* node);
+    void UpOneLevel();
+    // Walks the path from the root, exploring on the way; true when the
+    // final node was found and selected.
+    bool GoTo(const QString& path);
+
+    // ---- Dragging ----
+    // The node being dragged (startDrag sets it for the drag's length).
+    void SetDragSource(CFTPVI* node) { m_pDragSource = node; }
+    // Sites and site folders drop on the root or a site folder; folders on
+    // a local container, a site or a remote folder; never on the source's
+    // parent, the source itself or anything inside it.
+    bool CanDropOn(const CFTPVI* source, const CFTPVI* target) const;
+    // Copy Here / Move Here of a node onto a target.
+    void PasteNode(CFTPVI* source, CFTPVI* target, bool move);
+    // Local files and folders (full paths) uploaded into a site or remote
+    // folder.
+    void Upload(const std::vector<std::string>& paths, CFTPVI* target, bool move);
+
+    // ---- What the session reports (the frame hands them over in order) ----
+    void OnListing(const event::Listing& listing);
+    void OnItemsChanged(const event::ItemsChanged& changes);
+    void OnRenamed(const event::Renamed& renamed);
+    void OnConnectionEnded(ConnectionId connection);
+    void OnOperationEnded(const OperationReport& report);
+
+    // The window title for the selection.
+    QString Title() const;
+
+Q_SIGNALS:
+    // A request went to the session (the frame shows the wait cursor).
+    void OperationStarted();
+    // The selection or what the commands may do changed.
+    void StateChanged();
+
+protected:
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void startDrag(Qt::DropActions actions) override;
+
+private:
+    enum class Op { Connect, Explore, Rename, Delete, MakeFolder, Copy };
+    struct Pending {
+        Op op = Op::Explore;
+        CFTPVI* node = nullptr; // null once the node is gone
+        bool expand = false;
+        std::string oldName, newName;
+    };
+    struct Connection {
+        CFTPVI* site = nullptr;
+        std::string host;
+    };
+
+    void OnExpanded(const QModelIndex& index);
+    void OnSelectionTimer();
+    bool Rename(CFTPVI* node, const QString& text);
+    void ReopenEditor(CFTPVI* node, const QString& text);
+    void ConnectionLost(ConnectionId connection);
+    void Forget(CFTPVI* node);
+    void ExpandQuietly(CFTPVI* node);
+    CFTPVI* RemoteFolderNode(ConnectionId connection, const std::string& path) const;
+    CFTPVI* LocalNode(const std::string& path) const;
+    void SetRefreshPending(const CFTPVI* parent);
+    CFTPFile RemoteRecord(CFTPVI* node, bool isFile) const;
+    int Say(const QString& text, unsigned style);
+    bool IsBusy() const;
+    bool IsWorking() const;
+    CFTPSession::Submitted Submit(std::uint16_t busy,
+                                  const std::function<CFTPSession::Submitted()>& request);
+    void UpdateTitle();
+
+    CFTPSession& m_session;
+    IPrompter& m_prompter;
+    std::unique_ptr<IQuestions> m_questions; // the prompter as IQuestions
+    CFolderTreeModel* m_pModel;
+    QTimer m_exploreTimer;
+    std::map<OperationId, Pending> m_ops;
+    std::map<ConnectionId, Connection> m_connections;
+    bool m_bQuietExpand = false;
+    CFTPVI* m_pDragSource = nullptr;
+
+    bool CanDrop(const QMimeData* mime, const CFTPVI* target) const;
+    void Drop(const QMimeData* mime, CFTPVI* target);
+};
+
+} // namespace qb::ui
