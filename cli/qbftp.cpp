@@ -67,7 +67,8 @@ const char* const kUsage =
     "  --auto          text mode for the file extensions the profile lists\n"
     "                  (without one of these three, the profile's setting)\n"
     "  --profile FILE  the profile with the sites and settings (default: the\n"
-    "                  user's own); qbftp reads it and never changes it\n"
+    "                  user's own); qbftp reads it and never changes it;\n"
+    "                  one it cannot read ends the run (exit 2)\n"
     "  --help          show this help\n"
     "  --version       show the version\n"
     "\n"
@@ -779,12 +780,14 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     engine.replyTimeout = std::chrono::seconds(options.timeout);
     engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
     CFTPSession session(&console, engine);
-    // qbftp reads the profile and never writes it.
+    // qbftp reads the profile and never writes it, renames it or sets it
+    // aside: a profile it cannot read is the user's to deal with.
     session.SetSaveProfileAtExit(false);
     CommandLineInfo info;
     info.m_strFileName = options.profile;
+    info.m_bReadOnlyProfile = true;
     if (!session.OpenProfile(info)) {
-        return kExitFailed;
+        return kExitUsage;
     }
     const std::string note = session.TakeLoadNote();
     if (!note.empty()) {

@@ -100,12 +100,68 @@ TEST(Qbftp, UsageErrorsNeedNoServer) {
 #include "tests/support/script_server.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace qb::cli {
 namespace {
+
+// qbftp only reads profiles: one it cannot read, named or at the default
+// place, is a usage error that leaves the file and its folder as they were.
+TEST(Qbftp, UnreadableProfileIsNeverChanged) {
+    char folder[] = "/tmp/qb-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string hosts = dir + "/hosts";
+    const std::string text = "127.0.0.1 localhost\n::1 localhost\n";
+    std::FILE* f = std::fopen(hosts.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    ::mkdir((dir + "/quillbeck").c_str(), 0700);
+    const std::string defaultFile = dir + "/quillbeck/Quillbeck.dat";
+    ::symlink(hosts.c_str(), defaultFile.c_str());
+
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedXdg = oldXdg ? oldXdg : "";
+    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    std::atomic<bool> interrupted{false};
+    const std::vector<std::string> runs[] = {
+        {"--profile", hosts, "sites"},
+        {"--profile", hosts, "ls", "ftp://127.0.0.1:1/"},
+        {"sites"},
+    };
+    for (const auto& args : runs) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunQbftp(args, out, err, interrupted), kExitUsage) << args.size();
+        EXPECT_NE(err.str().find("could not be read"), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
+    }
+    if (oldXdg) {
+        ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    std::string kept(256, '\0');
+    f = std::fopen(hosts.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    kept.resize(std::fread(kept.data(), 1, kept.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(kept, text);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"hosts", "quillbeck"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(defaultFile));
+    std::filesystem::remove_all(dir);
+}
 
 // A profile with one stored site that points at a scripted server.
 TEST(Qbftp, StoredSitesAreListedAndConnectLikeTheWindow) {

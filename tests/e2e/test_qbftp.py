@@ -624,6 +624,41 @@ class Behaviour(unittest.TestCase):
                 rc, _, _ = run(*args)
                 self.assertEqual(rc, 2)
 
+    def test_unreadable_profile_is_never_changed(self):
+        """A file that is not a profile, named or at the default place, ends the
+        run with exit 2; the file and its folder stay exactly as they were."""
+        import shutil
+        import tempfile
+        tmp = tempfile.mkdtemp(prefix="qbftp-profile-")
+        try:
+            system_like = os.path.join(tmp, "hosts")
+            with open(system_like, "wb") as f:
+                f.write(b"127.0.0.1 localhost\n")
+            os.makedirs(os.path.join(tmp, "config", "quillbeck"))
+            with open(os.path.join(tmp, "config", "quillbeck", "Quillbeck.dat"), "wb") as f:
+                f.write(b"not a profile")
+            before = snapshot(tmp)
+            cases = ((["--profile", system_like, "ls", PY_URL + "/"], {}),
+                     (["--profile", system_like, "sites"], {}),
+                     (["ls", VS_URL + "/"], {"XDG_CONFIG_HOME": os.path.join(tmp, "config")}))
+            for args, env in cases:
+                with self.subTest(args=args):
+                    saved = {k: os.environ.get(k) for k in env}
+                    os.environ.update(env)
+                    try:
+                        rc, out, err = run(*args)
+                    finally:
+                        for k, v in saved.items():
+                            if v is None:
+                                os.environ.pop(k, None)
+                            else:
+                                os.environ[k] = v
+                    self.assertEqual((rc, out), (2, ""), err)
+                    self.assertIn("could not be read", err)
+                    self.assertEqual(snapshot(tmp), before)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
     def test_nobody_listening(self):
         rc, _, err = run("--timeout", "10", "ls", "ftp://127.0.0.1:1/")
         self.assertEqual(rc, 1)
