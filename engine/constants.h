@@ -35,7 +35,8 @@ struct CFTPConstants {
         CMD_PASV = 22,
         CMD_SIZE = 23,
         CMD_NOOP = 24,
-        CMD_COUNT = 25,
+        CMD_APPE = 25,
+        CMD_COUNT = 26,
     };
 
     // Server types learned from "SYST" at login.

@@ -94,6 +94,9 @@ enum Step : std::uint16_t {
     STEP_COPY_SEND_VERIFY = 74,
     STEP_COPY_SEND_VERIFY_LIST = 75,
     STEP_CD_PWD = 76,
+    STEP_COPY_SEND_CHECK = 80,
+    STEP_COPY_SEND_CHECK_LIST = 81,
+    STEP_COPY_SEND_REST = 82,
     // every machine
     STEP_DONE = 100,
 };
@@ -170,6 +173,9 @@ inline constexpr StepInfo kStepTable[] = {
     {STEP_COPY_RECV_VERIFY, "check the received file"},
     {STEP_COPY_SEND_VERIFY, "check the sent file"},
     {STEP_COPY_SEND_VERIFY_LIST, "check the sent file"},
+    {STEP_COPY_SEND_CHECK, "look for the file on the server"},
+    {STEP_COPY_SEND_CHECK_LIST, "look for the file on the server"},
+    {STEP_COPY_SEND_REST, "prepare to resume upload"},
     {STEP_CD_PWD, "get the real path of the working folder"},
 };
 
