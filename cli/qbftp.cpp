@@ -57,11 +57,12 @@ const char* const kUsage =
     "                  (default 3)\n"
     "  --json          ls: one JSON object per entry\n"
     "  -r, --recursive get, put, cp, mv, rm: whole folders\n"
-    "  --overwrite     replace existing local files without asking\n"
-    "  --resume        continue existing local files where they end\n"
-    "  --skip          leave existing local files alone\n"
-    "                  (without one of these a terminal asks; otherwise the\n"
-    "                  file fails)\n"
+    "  --overwrite     replace existing files (local for get, remote for put)\n"
+    "                  without asking\n"
+    "  --resume        continue existing files where they end\n"
+    "  --skip          leave existing files alone\n"
+    "                  (at most one of these; without one a terminal asks,\n"
+    "                  otherwise the file fails)\n"
     "  --ascii         transfer in text mode (line ends converted)\n"
     "  --binary        transfer bytes as they are\n"
     "  --auto          text mode for the file extensions the profile lists\n"
@@ -117,12 +118,15 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.json = true;
             } else if (a == "-r" || a == "--recursive") {
                 o.recursive = true;
-            } else if (a == "--overwrite") {
-                o.overwrite = Question::OVERWRITE_ALL;
-            } else if (a == "--resume") {
-                o.overwrite = Question::RESUME_ALL;
-            } else if (a == "--skip") {
-                o.overwrite = Question::SKIP_ALL;
+            } else if (a == "--overwrite" || a == "--resume" || a == "--skip") {
+                const int answer = a == "--overwrite" ? Question::OVERWRITE_ALL
+                                   : a == "--resume"  ? Question::RESUME_ALL
+                                                      : Question::SKIP_ALL;
+                if (o.overwrite != 0 && o.overwrite != answer) {
+                    err << "qbftp: --overwrite, --resume and --skip exclude each other\n";
+                    return false;
+                }
+                o.overwrite = answer;
             } else if (a == "--ascii") {
                 o.transferMode = CFTPProfile::MODE_TEXT;
             } else if (a == "--binary") {
@@ -779,6 +783,8 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     EngineOptions engine;
     engine.replyTimeout = std::chrono::seconds(options.timeout);
     engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
+    // A file on the server is never replaced unasked, as a local one is not.
+    engine.checkUploadTarget = true;
     CFTPSession session(&console, engine);
     // qbftp reads the profile and never writes it, renames it or sets it
     // aside: a profile it cannot read is the user's to deal with.

@@ -83,6 +83,8 @@ TEST(Qbftp, UsageErrorsNeedNoServer) {
         {{"--timeout", "-3", "ls", "ftp://h/"}, kExitUsage, "bad --timeout"},
         {{"ls", "ftp://h:70000/"}, kExitUsage, "bad port"},
         {{"mkdir", "ftp://h/"}, kExitUsage, "folder name"},
+        {{"--overwrite", "--skip", "put", "a", "ftp://h/"}, kExitUsage, "exclude each other"},
+        {{"--resume", "get", "ftp://h/a", "--overwrite"}, kExitUsage, "exclude each other"},
     };
     for (const auto& c : cases) {
         std::ostringstream out;

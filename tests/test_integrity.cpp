@@ -196,8 +196,8 @@ TEST_F(Integrity, MisbehavingServers) {
          }},
         {"a move whose upload the server cut keeps its source",
          [](ScriptServer& s) {
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /src");
-             s.On("SIZE /src", "213 50000");
+             s.On("TYPE I", "200 OK").On("SIZE /src", "550 No such file");
+             s.Pasv().ReceiveData("STOR /src").On("SIZE /src", "213 50000");
          },
          [&](const std::string& l) { WriteFile(l + "/src", big); },
          {"mv", "{LOCAL}/src", "{URL}/"},
@@ -206,8 +206,8 @@ TEST_F(Integrity, MisbehavingServers) {
          [&](const std::string& l, ScriptServer&) { EXPECT_EQ(ReadFile(l + "/src"), big); }},
         {"a move checks the listing where SIZE is refused",
          [](ScriptServer& s) {
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /src");
-             s.On("SIZE /src", "502 SIZE not implemented");
+             s.On("TYPE I", "200 OK").On("SIZE /src", "550 No such file");
+             s.Pasv().ReceiveData("STOR /src").On("SIZE /src", "502 SIZE not implemented");
              s.On("TYPE A", "200 OK").Pasv();
              s.SendData("LIST", "-rw-r--r-- 1 u g 50000 Jan 10 2024 src\r\n");
          },
@@ -219,7 +219,8 @@ TEST_F(Integrity, MisbehavingServers) {
         {"a recursive upload leaves out a link to a folder",
          [](ScriptServer& s) {
              s.On("MKD /up", "257 \"/up\" created");
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /up/a.txt");
+             s.On("TYPE I", "200 OK").On("SIZE /up/a.txt", "550 No such file");
+             s.Pasv().ReceiveData("STOR /up/a.txt");
              s.On("SIZE /up/a.txt", "213 1");
          },
          [](const std::string& l) {
@@ -327,7 +328,8 @@ TEST_F(Integrity, MisbehavingServers) {
         {"a local name with a line break is refused, the others go",
          [](ScriptServer& s) {
              s.On("MKD /up", "257 \"/up\" created");
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /up/ok").On("SIZE /up/ok", "213 2");
+             s.On("TYPE I", "200 OK").On("SIZE /up/ok", "550 No such file");
+             s.Pasv().ReceiveData("STOR /up/ok").On("SIZE /up/ok", "213 2");
          },
          [](const std::string& l) {
              fs::create_directories(l + "/up");
@@ -341,6 +343,97 @@ TEST_F(Integrity, MisbehavingServers) {
              EXPECT_EQ(s.Mismatch(), "");
              EXPECT_EQ(s.ReceivedData(), "OK");
          }},
+        {"a put onto a file on the server needs a flag in a script; nothing moves",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 4"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"f exists; use --overwrite, --resume or --skip"},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             const auto commands = s.Commands();
+             EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASV"), 1) << "no transfer";
+         }},
+        {"--skip leaves a file on the server alone",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 4"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--skip", "put", "{LOCAL}/f", "{URL}/f"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
+        {"--resume sends the rest after REST and checks the whole size",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv().On("REST 4", "350 OK");
+             s.ReceiveData("STOR /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "efghij");
+         }},
+        {"--resume appends where REST is refused for STOR",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv();
+             s.On("REST 4", "502 REST not implemented");
+             s.ReceiveData("APPE /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "efghij");
+         }},
+        {"--resume of a file the server holds whole sends nothing",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 10"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "");
+         }},
+        {"a resumed upload the server keeps short fails",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv().On("REST 4", "350 OK");
+             s.ReceiveData("STOR /f").On("SIZE /f", "213 6");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"The server kept 6 bytes of the 10 bytes sent."},
+         nullptr},
+        {"the listing answers where SIZE cannot",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "502 SIZE not implemented");
+             s.On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "-rw-r--r-- 1 u g 3 Jan 10 2024 f\r\n");
+             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--overwrite", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "abcdefghij");
+         }},
+        {"a folder of the upload's name on the server is never replaced",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "502 SIZE not implemented");
+             s.On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "drwxr-xr-x 2 u g 0 Jan 10 2024 f\r\n");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--overwrite", "put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"is a folder on the server"},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
         {"a login folder that cannot be listed says why",
          nullptr,
          nullptr,
@@ -389,7 +482,8 @@ TEST_F(Integrity, MisbehavingServers) {
 TEST_F(Integrity, AFifoIsStreamedUntilItsWriterCloses) {
     ScriptServer server;
     Login(server);
-    server.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /fifo").On("SIZE /fifo", "213 10");
+    server.On("TYPE I", "200 OK").On("SIZE /fifo", "550 No such file");
+    server.Pasv().ReceiveData("STOR /fifo").On("SIZE /fifo", "213 10");
     server.Start();
     const std::string fifo = local + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

@@ -321,6 +321,37 @@ class Transfers(unittest.TestCase):
         self.assertEqual(rc, 0, err)
         self.assertEqual(self.read(local), self.payload)
 
+    def test_existing_remote_files(self):
+        """put treats a file on the server as get treats a local one."""
+        local = os.path.join(self.tmp, "blob.bin")
+        cases = (  # flags, what the server holds before, exit, what it holds after, log lines
+            ([], self.payload[:1000], 1, self.payload[:1000], ["\nSIZE "]),
+            (["--skip"], self.payload[:1000], 0, self.payload[:1000], []),
+            (["--resume"], self.payload[:1000], 0, self.payload, ["\nREST 1000\n"]),
+            (["--resume"], self.payload, 0, self.payload, []),
+            (["--overwrite"], b"x" * 5, 0, self.payload, []),
+            ([], None, 0, self.payload, []),
+        )
+        for server in ("pyftpdlib", "vsftpd"):
+            for flags, before, code, after, logged in cases:
+                with self.subTest(server=server, flags=flags, before=before and len(before)):
+                    url, root = self.remote(server)
+                    if before is not None:
+                        with open(os.path.join(root, "blob.bin"), "wb") as f:
+                            f.write(before)
+                        # vsftpd writes as its anonymous user.
+                        os.chmod(os.path.join(root, "blob.bin"), 0o666)
+                    rc, _, err = run("--log", *flags, "put", local, url + "/")
+                    self.assertEqual(rc, code, err)
+                    self.assertEqual(self.read(os.path.join(root, "blob.bin")), after)
+                    for line in logged:
+                        self.assertIn(line, err)
+                    if code == 1:
+                        self.assertIn("--overwrite, --resume or --skip", err)
+                        self.assertNotIn("\nSTOR ", err)
+        rc, _, err = run("--overwrite", "--skip", "put", local, PY_URL + "/")
+        self.assertEqual(rc, 2, err)
+
     def test_text_mode_keeps_text(self):
         url, root = self.remote("pyftpdlib")
         text = b"line one\nline two\n\nlast\n"
