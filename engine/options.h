@@ -33,6 +33,9 @@ struct EngineOptions {
     // question (skip, overwrite, or resume after the server's size) as a
     // download does for a local file. Off: uploads replace what is there.
     bool checkUploadTarget = false;
+    // A downloaded file takes the modification time its source has in the
+    // server's listing (when the listing gave one).
+    bool preserveDownloadTime = false;
 };
 
 // Proxy and data connection settings of one connection.

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 
@@ -395,6 +396,12 @@ bool CommitDownload(CFTPRemoteManager& c, CFTPActionCopy& copy) {
 void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (!CommitDownload(c, copy)) {
         return;
+    }
+    if (c.GetOptions().preserveDownloadTime && copy.m_pSource->m_time > 0) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {copy.m_pSource->m_time, 0}};
+        if (::utimensat(AT_FDCWD, copy.m_pDest->GetPath().c_str(), times, 0) != 0) {
+            c.PostNote(SystemError("Cannot set the modification time of", copy.m_pDest->GetPath()));
+        }
     }
     if (copy.IsMove()) {
         DeleteRemoteSource(c, copy, false);
