@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -52,11 +53,12 @@ const char* const kUsage =
     "  --active        active data connections (the server connects back)\n"
     "  --log           print the FTP dialogue on stderr (the password hidden)\n"
     "  --timeout SECS  give up when the server is silent for SECS seconds (0:\n"
-    "                  never; default 60)\n"
+    "                  never; default 60; at most 2000000)\n"
     "  --retries N     try a connect the server turns away N more times\n"
     "                  (default 3)\n"
     "  --json          ls: one JSON object per entry\n"
     "  -r, --recursive get, put, cp, mv, rm: whole folders\n"
+    "  -p, --preserve  get: keep the remote modification time\n"
     "  --overwrite     replace existing files (local for get, remote for put)\n"
     "                  without asking\n"
     "  --resume        continue existing files where they end\n"
@@ -70,8 +72,10 @@ const char* const kUsage =
     "  --profile FILE  the profile with the sites and settings (default: the\n"
     "                  user's own); qbftp reads it and never changes it;\n"
     "                  one it cannot read ends the run (exit 2)\n"
-    "  --help          show this help\n"
+    "  --help          show this help (after a command: that command's)\n"
     "  --version       show the version\n"
+    "\n"
+    "Options that take a value accept --name VALUE and --name=VALUE.\n"
     "\n"
     "Exit status: 0 success, 1 an operation failed, 2 a usage error.\n";
 
@@ -80,6 +84,7 @@ struct Options {
     bool log = false;
     bool json = false;
     bool recursive = false;
+    bool preserve = false; // downloads keep the remote modification time
     int overwrite = 0;     // an IOverwriteQuestion answer for every file, or 0
     int transferMode = -1; // a profile transfer mode, or -1 for the profile's own
     std::string profile;   // the profile file; empty: the default one
@@ -89,8 +94,92 @@ struct Options {
     std::vector<std::string> args;
 };
 
-bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream& err, bool& done,
-                  int& status) {
+// The longest --timeout: its milliseconds must fit every wait the engine
+// times (24 days).
+constexpr long kMaxTimeout = 2'000'000;
+
+// Whether `a` is the option `name`, as "--name" or "--name=VALUE".
+bool IsValueOption(const std::string& a, const char* name) {
+    const std::size_t n = std::strlen(name);
+    return a.compare(0, n, name) == 0 && (a.size() == n || a[n] == '=');
+}
+
+// The value of the option at argv[i]: after its "=", or the next argument
+// (then skipped). False when there is none.
+bool TakeValue(const std::vector<std::string>& argv, std::size_t& i, const char* name,
+               std::string& value) {
+    const std::string& a = argv[i];
+    const std::size_t n = std::strlen(name);
+    if (a.size() > n) {
+        value = a.substr(n + 1);
+        return true;
+    }
+    if (i + 1 >= argv.size()) {
+        return false;
+    }
+    value = argv[++i];
+    return true;
+}
+
+// A whole decimal number from 0 to `max`; nothing that overflows or has
+// other characters.
+bool ParseCount(const std::string& text, long max, long& value) {
+    if (text.empty() || text.size() > 18) {
+        return false;
+    }
+    long n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        n = n * 10 + (c - '0');
+    }
+    if (n > max) {
+        return false;
+    }
+    value = n;
+    return true;
+}
+
+// What `qbftp COMMAND --help` shows.
+const char* CommandUsage(const std::string& command) {
+    static const std::map<std::string, const char*> usages = {
+        {"ls", "Usage: qbftp [OPTIONS] ls URL\n"
+               "Lists a remote folder, or the one file the URL names. Each line is the\n"
+               "kind (- file, d folder, l link), the size, the time and the name.\n"
+               "  --json          one JSON object per entry\n"},
+        {"mkdir", "Usage: qbftp [OPTIONS] mkdir URL\n"
+                  "Creates a remote folder.\n"},
+        {"get", "Usage: qbftp [OPTIONS] get URL [LOCAL]\n"
+                "Downloads a file (a folder with -r) into LOCAL (default: the current\n"
+                "folder). A LOCAL that ends in \"/\" must be an existing folder.\n"
+                "  -r, --recursive  a whole folder\n"
+                "  -p, --preserve   keep the remote modification time\n"
+                "  --overwrite, --resume, --skip  what to do with an existing local file\n"},
+        {"put", "Usage: qbftp [OPTIONS] put LOCAL URL\n"
+                "Uploads a file (a folder with -r). An URL that ends in \"/\" is a folder\n"
+                "the item keeps its name in.\n"
+                "  -r, --recursive  a whole folder\n"
+                "  --overwrite, --resume, --skip  what to do with an existing remote file\n"},
+        {"cp", "Usage: qbftp [OPTIONS] cp SOURCE DEST\n"
+               "Copies; either end may be local or an URL, also on two servers.\n"
+               "  -r, --recursive  a whole folder\n"},
+        {"mv", "Usage: qbftp [OPTIONS] mv SOURCE DEST\n"
+               "Copies, then deletes the source once the copy is whole.\n"
+               "  -r, --recursive  a whole folder\n"},
+        {"rm", "Usage: qbftp [OPTIONS] rm [-r] URL\n"
+               "Deletes a remote file (a folder and all it holds with -r).\n"},
+        {"rename", "Usage: qbftp [OPTIONS] rename URL NEWNAME\n"
+                   "Renames a remote file or folder within its folder.\n"},
+        {"sites", "Usage: qbftp [OPTIONS] sites\n"
+                  "Lists the sites of the profile (never their passwords).\n"},
+    };
+    auto it = usages.find(command);
+    return it == usages.end() ? nullptr : it->second;
+}
+
+bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream& out,
+                  std::ostream& err, bool& done, int& status) {
     done = false;
     bool onlyArgs = false;
     for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -99,12 +188,21 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
             if (a == "--") {
                 onlyArgs = true;
             } else if (a == "--help" || a == "-h") {
-                std::cout << kUsage;
+                if (!o.command.empty()) {
+                    const char* usage = CommandUsage(o.command);
+                    if (!usage) {
+                        err << "qbftp: unknown command '" << o.command << "' (try --help)\n";
+                        return false;
+                    }
+                    out << usage;
+                } else {
+                    out << kUsage;
+                }
                 done = true;
                 status = kExitOk;
                 return true;
             } else if (a == "--version") {
-                std::cout << "qbftp " << QB_VERSION << "\n";
+                out << "qbftp " << QB_VERSION << "\n";
                 done = true;
                 status = kExitOk;
                 return true;
@@ -133,36 +231,36 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.transferMode = CFTPProfile::MODE_BINARY;
             } else if (a == "--auto") {
                 o.transferMode = CFTPProfile::MODE_AUTO;
-            } else if (a == "--profile") {
-                if (i + 1 >= argv.size() || argv[i + 1].empty()) {
+            } else if (IsValueOption(a, "--profile")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--profile", v) || v.empty()) {
                     err << "qbftp: --profile needs a file name\n";
                     return false;
                 }
-                o.profile = argv[++i];
-            } else if (a == "--retries") {
-                if (i + 1 >= argv.size()) {
+                o.profile = v;
+            } else if (IsValueOption(a, "--retries")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--retries", v)) {
                     err << "qbftp: --retries needs a number\n";
                     return false;
                 }
-                char* end = nullptr;
-                const std::string& v = argv[++i];
-                o.retries = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || o.retries < 0 || o.retries > 1000) {
-                    err << "qbftp: bad --retries value: " << v << "\n";
+                if (!ParseCount(v, 1000, o.retries)) {
+                    err << "qbftp: bad --retries value: " << v << " (0 to 1000)\n";
                     return false;
                 }
-            } else if (a == "--timeout") {
-                if (i + 1 >= argv.size()) {
+            } else if (IsValueOption(a, "--timeout")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--timeout", v)) {
                     err << "qbftp: --timeout needs a number of seconds\n";
                     return false;
                 }
-                char* end = nullptr;
-                const std::string& v = argv[++i];
-                o.timeout = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || o.timeout < 0) {
-                    err << "qbftp: bad --timeout value: " << v << "\n";
+                if (!ParseCount(v, kMaxTimeout, o.timeout)) {
+                    err << "qbftp: bad --timeout value: " << v << " (0 to " << kMaxTimeout
+                        << " seconds)\n";
                     return false;
                 }
+            } else if (a == "-p" || a == "--preserve") {
+                o.preserve = true;
             } else {
                 err << "qbftp: unknown option " << a << " (try --help)\n";
                 return false;
@@ -268,7 +366,44 @@ public:
             return SiteRef{};
         }
         m_connections[key] = m_lastConnection;
+        m_loginListings[m_lastConnection] = m_outcome.content;
         return SiteRef{m_lastConnection, url.host};
+    }
+
+    // The listing of a remote folder ("" the login folder); null (reported)
+    // when it cannot be had.
+    std::shared_ptr<const CFTPFolderContent> List(const SiteRef& site, const std::string& path) {
+        if (path.empty()) {
+            auto it = m_loginListings.find(site.id);
+            if (it != m_loginListings.end() && it->second) {
+                return it->second;
+            }
+        }
+        CFTPFile folder(path, site, false);
+        if (!Run([&] { return m_session.Explore(folder); })) {
+            return nullptr;
+        }
+        return m_outcome.content;
+    }
+
+    // The entry `path` names in its folder's listing, with its kind, size
+    // and time; nothing when there is no such name (or no listing).
+    std::optional<CFTPFile> LookUp(const SiteRef& site, const std::string& path) {
+        const auto slash = path.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        const auto content = List(site, parent);
+        if (!content) {
+            return std::nullopt;
+        }
+        for (const CFTPFileArray* list : {&content->GetFiles(), &content->GetFolders()}) {
+            for (std::size_t i = 0; i < list->GetSize(); ++i) {
+                if (list->GetAt(i)->GetName() == name) {
+                    return *list->GetAt(i);
+                }
+            }
+        }
+        return std::nullopt;
     }
 
     // Connects to the URL's server; false (reported) on failure.
@@ -333,6 +468,7 @@ private:
     CFTPSession& m_session;
     ConnectionId m_lastConnection = kNoConnection;
     std::map<std::string, ConnectionId> m_connections;
+    std::map<ConnectionId, std::shared_ptr<const CFTPFolderContent>> m_loginListings;
     Console::Outcome m_outcome;
 };
 
@@ -586,6 +722,12 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
     } else {
         destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
     }
+    if (o.preserve && from.remote && !to.remote && !isFolder) {
+        // The time comes from the listing; a folder's children have theirs.
+        if (const auto entry = s.LookUp(source, from.url.path); entry && entry->m_bFile) {
+            sourceItem.SetTime(entry->m_time);
+        }
+    }
     CFTPFile destItem(destPath, dest, !isFolder);
     return s.Run([&] { return s.Session().Copy(sourceItem, destItem, move); }) ? kExitOk
                                                                                : kExitFailed;
@@ -768,7 +910,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     Options options;
     bool done = false;
     int status = kExitOk;
-    if (!ParseOptions(args, options, err, done, status)) {
+    if (!ParseOptions(args, options, out, err, done, status)) {
         return kExitUsage;
     }
     if (done) {
@@ -785,6 +927,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
     // A file on the server is never replaced unasked, as a local one is not.
     engine.checkUploadTarget = true;
+    engine.preserveDownloadTime = options.preserve;
     CFTPSession session(&console, engine);
     // qbftp reads the profile and never writes it, renames it or sets it
     // aside: a profile it cannot read is the user's to deal with.

@@ -650,10 +650,51 @@ class Behaviour(unittest.TestCase):
 
     def test_usage_errors(self):
         for args in (["ls"], ["frobnicate", "x"], ["ls", "http://x/"], ["--timeout"],
-                     ["ls", "ftp://host:99999/"], ["--bogus", "ls", "ftp://h/"]):
+                     ["ls", "ftp://host:99999/"], ["--bogus", "ls", "ftp://h/"],
+                     ["--timeout", "9300000000", "ls", PY_URL + "/"],
+                     ["ls", "ftp://127.0.0.1:21:21/"], ["--skip", "--resume", "get", "ftp://h/x"]):
             with self.subTest(args=args):
                 rc, _, _ = run(*args)
                 self.assertEqual(rc, 2)
+
+    def test_small_conventions(self):
+        rc, out, err = run("--timeout=5", "--retries=0", "ls", VS_URL + "/")
+        self.assertEqual(rc, 0, err)
+        self.assertIn("upload", out)
+        for command in ("ls", "get", "put", "rm", "mv"):
+            with self.subTest(command=command):
+                rc, out, err = run(command, "--help")
+                self.assertEqual(rc, 0, err)
+                self.assertTrue(out.startswith(f"Usage: qbftp [OPTIONS] {command} "), out)
+
+    def test_preserve_keeps_the_remote_time(self):
+        import tempfile
+        import shutil
+        tmp = tempfile.mkdtemp(prefix="qbftp-preserve-")
+        try:
+            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
+                # Older than half a year: the listing gives the day.
+                path = os.path.join(root, "pub", "old.txt")
+                with open(path, "w") as f:
+                    f.write("old\n")
+                stamp = time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1))
+                os.utime(path, (stamp, stamp))
+                for flags in (["-p"], ["--preserve", "-r"]):
+                    with self.subTest(server=name, flags=flags):
+                        dest = os.path.join(tmp, name + flags[0])
+                        os.makedirs(dest)
+                        source = url + ("/pub/old.txt" if len(flags) == 1 else "/pub")
+                        rc, _, err = run(*flags, "get", source, dest + "/")
+                        self.assertEqual(rc, 0, err)
+                        got = os.path.join(dest, "old.txt") if len(flags) == 1 else \
+                            os.path.join(dest, "pub", "old.txt")
+                        self.assertEqual(os.path.getmtime(got), stamp)
+                plain = os.path.join(tmp, name + "-plain")
+                rc, _, err = run("get", url + "/pub/old.txt", plain)
+                self.assertEqual(rc, 0, err)
+                self.assertGreater(os.path.getmtime(plain), stamp + 86400)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
 
     def test_unreadable_profile_is_never_changed(self):
         """A file that is not a profile, named or at the default place, ends the
