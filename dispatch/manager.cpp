@@ -195,10 +195,20 @@ void CFTPManager::RecordResult(const CFTPAction& action) {
         return;
     }
     auto it = m_operations.find(action.m_nID);
-    if (it == m_operations.end() || action.Succeeded()) {
+    if (it == m_operations.end()) {
         return;
     }
     OperationReport& report = it->second.report;
+    if (action.Succeeded()) {
+        if (action.m_nKind == KIND_COPY) {
+            const auto& copy = static_cast<const CFTPActionCopy&>(action);
+            if (copy.m_pSource && copy.m_pSource->m_bFile) {
+                ++report.filesMoved;
+                report.bytesMoved += copy.m_nMoved;
+            }
+        }
+        return;
+    }
     report.succeeded = false;
     if (action.IsCancelled()) {
         report.cancelled = true;

@@ -167,6 +167,11 @@ void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file,
 void ReceiveStarted(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines) {
     copy.m_nAnnounced = ParseByteCount(lines);
     c.m_pDataSocket->m_nTotal = copy.m_nAnnounced;
+    if (copy.m_nAnnounced == 0 && copy.m_nRemoteSize != kUnknownSize &&
+        copy.m_nRemoteSize > copy.m_nResumeOffset && copy.m_cTransferType != 'A') {
+        // Without a count in the reply, the progress goes by the listed size.
+        c.m_pDataSocket->m_nTotal = copy.m_nRemoteSize - copy.m_nResumeOffset;
+    }
     if (c.m_pDataSocket->IsOpen()) {
         c.m_pDataSocket->ReceiveAll();
     }
