@@ -31,8 +31,11 @@ public:
     // The answer to every overwrite question (0: ask on the terminal, or
     // fail the file when there is none).
     void SetOverwritePolicy(int answer) { m_overwritePolicy = answer; }
-    // Draws a progress line on the terminal while files move.
+    // Draws a progress line on the terminal while files move, and a summary
+    // line when the operation ends.
     void SetProgress(bool show) { m_showProgress = show; }
+    // How many files the next operation moves (0: not known beforehand).
+    void SetExpectedFiles(std::size_t count) { m_expectedFiles = count; }
 
     enum class Wait { Done, TimedOut, Interrupted };
     // Handles the session's events until operation `id` has ended.
@@ -50,12 +53,22 @@ public:
     };
     Outcome TakeOutcome();
 
+    // "412 MB/s"-style text: bytes in decimal units, three digits at most
+    // before the point.
+    static std::string HumanBytes(double bytes);
+    // The progress line for a file (at most `width` columns).
+    static std::string ProgressLine(const std::string& name, FileSize bytes, int percent,
+                                    double seconds, const std::string& count, std::size_t width);
+
 private:
     void Handle(CFTPSession& session, CoreEvent& event, OperationId id, bool& done);
     void OnQuestion(CFTPSession& session, const Question& question);
     int AskOverwrite(const Question& question);
     void Print(const std::string& text);
     void Tick(CFTPSession& session);
+    void DrawProgress(bool final);
+    void FinishFile();
+    void Summarize(bool succeeded);
     void EndProgress();
 
     std::ostream& m_err;
@@ -63,10 +76,28 @@ private:
     int m_overwritePolicy = 0;
     bool m_showProgress = false;
     std::chrono::steady_clock::time_point m_lastActivity;
-    std::chrono::steady_clock::time_point m_progressStart;
     std::string m_progressStep;
     FileSize m_lastBytes = 0;
     bool m_progressShown = false;
+    // The file now moving and the operation's totals, for the progress line.
+    std::string m_fileName;
+    bool m_fileMoving = false;
+    FileSize m_fileBytes = 0;
+    int m_filePercent = -1;
+    bool m_fileStarted = false; // its first byte has been seen
+    std::chrono::steady_clock::time_point m_fileFirstByte;
+    std::chrono::steady_clock::time_point m_lastDraw;
+    std::size_t m_expectedFiles = 0;
+    std::size_t m_filesDone = 0;
+    FileSize m_bytesDone = 0;
+    bool m_anyStarted = false;
+    std::chrono::steady_clock::time_point m_firstByte; // of the operation
+    bool m_anyFile = false;
+    std::chrono::steady_clock::time_point m_firstFile; // its first file's start
+    bool m_sending = false;                            // the file moving is an upload
+    std::size_t m_filesCreated = 0;                    // as the operation's change events tell
+    std::size_t m_reportedFiles = 0;
+    FileSize m_reportedBytes = 0;
     Outcome m_outcome;
 };
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -307,7 +308,8 @@ public:
         : m_options(options), m_err(err), m_interrupted(interrupted), m_console(console),
           m_session(session) {
         m_console.SetOverwritePolicy(options.overwrite);
-        m_console.SetProgress(!options.log && ::isatty(STDERR_FILENO));
+        m_progress = !options.log && ::isatty(STDERR_FILENO);
+        m_console.SetProgress(m_progress);
     }
 
     ~Client() {
@@ -449,6 +451,8 @@ public:
     }
 
     CFTPSession& Session() { return m_session; }
+    Console& GetConsole() { return m_console; }
+    bool ShowsProgress() const { return m_progress; }
     CFTPProfile& Profile() { return *m_session.GetProfile(); }
     Console::Outcome& Outcome() { return m_outcome; }
 
@@ -470,6 +474,7 @@ private:
     std::map<std::string, ConnectionId> m_connections;
     std::map<ConnectionId, std::shared_ptr<const CFTPFolderContent>> m_loginListings;
     Console::Outcome m_outcome;
+    bool m_progress = false;
 };
 
 bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
@@ -667,6 +672,21 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The files under a local folder, for the progress of a recursive upload
+// (links to folders are not followed, as the upload does not).
+std::size_t CountLocalFiles(const std::string& folder) {
+    std::size_t count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             folder, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_directory(error)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 bool IsLocalFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -722,11 +742,17 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
     } else {
         destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
     }
-    if (o.preserve && from.remote && !to.remote && !isFolder) {
-        // The time comes from the listing; a folder's children have theirs.
+    if (from.remote && !isFolder && (o.preserve || s.ShowsProgress())) {
+        // The time and the size (for the progress when the server's 150
+        // reply has none) come from the listing; a folder's children have
+        // theirs.
         if (const auto entry = s.LookUp(source, from.url.path); entry && entry->m_bFile) {
             sourceItem.SetTime(entry->m_time);
+            sourceItem.m_nSize = entry->m_nSize;
         }
+    }
+    if (!from.remote && isFolder && s.ShowsProgress()) {
+        s.GetConsole().SetExpectedFiles(CountLocalFiles(from.local));
     }
     CFTPFile destItem(destPath, dest, !isFolder);
     return s.Run([&] { return s.Session().Copy(sourceItem, destItem, move); }) ? kExitOk
@@ -966,7 +992,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         result = it->second(options, client, out, err);
     }
     session.Exit();
-    return result;
+    return interrupted.load() ? kExitInterrupted : result;
 }
 
 } // namespace qb::cli

@@ -12,6 +12,7 @@ namespace qb::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130; // stopped by Ctrl+C (128 + SIGINT)
 
 // Runs one qbftp command line. `interrupted` is set (by a signal) to stop the
 // running operation.

@@ -1,3 +1,4 @@
+#include "cli/console.h"
 #include "cli/qbftp.h"
 #include "cli/url.h"
 
@@ -74,6 +75,44 @@ TEST(CliText, JsonStringsAreAlwaysValid) {
     EXPECT_EQ(JsonString("bad\xE9!"), "\"bad\xEF\xBF\xBD!\"");
     EXPECT_EQ(JsonString("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\"");
     EXPECT_EQ(JsonString("cut\xE2\x82"), "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
+TEST(CliText, ProgressIsReadableAndFitsTheTerminal) {
+    const struct {
+        double bytes;
+        const char* text;
+    } sizes[] = {{0, "0 B"},          {999, "999 B"},        {1000, "1.00 kB"},
+                 {412e6, "412 MB"},   {999.6e6, "1.00 GB"},  {12.34e9, "12.3 GB"},
+                 {5.5e15, "5.50 PB"}, {123456789, "123 MB"}, {9.999e3, "10.0 kB"}};
+    for (const auto& c : sizes) {
+        EXPECT_EQ(Console::HumanBytes(c.bytes), c.text) << c.bytes;
+    }
+    const std::string longName(300, 'n');
+    const struct {
+        std::string name;
+        FileSize bytes;
+        int percent;
+        double seconds;
+        const char* count;
+        const char* want; // the line, or its end when the name is cut
+    } lines[] = {
+        {"a.bin", 412000000, 100, 1.0, "", "a.bin [####################] 100% 412 MB  412 MB/s"},
+        {"a.bin", 5000, -1, 0, "", "a.bin 5.00 kB"},
+        {"f", 50, 50, 0.5, "[2/7]", "[2/7] f [##########..........]  50% 50 B  100 B/s"},
+        {longName + "END", 1, 120, 1, "[10/?]", "nnEND [####################] 100% 1 B  1 B/s"},
+        {"bad\x1bname", 1, -1, 0, "", "bad\\x1bname 1 B"},
+    };
+    for (const auto& c : lines) {
+        const std::string line =
+            Console::ProgressLine(c.name, c.bytes, c.percent, c.seconds, c.count, 79);
+        EXPECT_LE(line.size(), 79u) << line;
+        const std::string want = c.want;
+        ASSERT_GE(line.size(), want.size()) << line;
+        EXPECT_EQ(line.substr(line.size() - want.size()), want);
+        if (c.name.size() > 79) {
+            EXPECT_EQ(line.find("[10/?] ..."), 0u) << line;
+        }
+    }
 }
 
 TEST(Qbftp, HelpForOneCommandAndOptionValuesAfterEquals) {

@@ -564,7 +564,7 @@ TEST_F(Integrity, AStopIsQuickWhenTheServerAnswersAbortTwice) {
         stop = true;
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(Run(server, {"get", "{URL}/slow", "{LOCAL}"}, &stop), 0);
+    EXPECT_EQ(Run(server, {"get", "{URL}/slow", "{LOCAL}"}, &stop), kExitInterrupted);
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << err.str();
     EXPECT_EQ(server.Mismatch(), "");

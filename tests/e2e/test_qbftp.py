@@ -696,6 +696,37 @@ class Behaviour(unittest.TestCase):
         finally:
             shutil.rmtree(tmp, ignore_errors=True)
 
+    def test_ctrl_c_stops_a_transfer_with_exit_130(self):
+        import signal
+        import tempfile
+        import shutil
+        tmp = tempfile.mkdtemp(prefix="qbftp-stop-")
+        try:
+            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
+                with self.subTest(server=name):
+                    remote = os.path.join(root, "pub", "endless.bin")
+                    sparse_file(remote, 64 << 30, {})
+                    env = dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD)
+                    local = os.path.join(tmp, name + ".bin")
+                    p = subprocess.Popen([QBFTP, "get", url + "/pub/endless.bin", local],
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=env)
+                    try:
+                        time.sleep(1.0)
+                        p.send_signal(signal.SIGINT)
+                        out, err = p.communicate(timeout=20)
+                    finally:
+                        if p.poll() is None:
+                            p.kill()
+                        os.remove(remote)
+                    err = err.decode("utf-8", "replace")
+                    self.assertEqual(p.returncode, 130, err)
+                    self.assertIn("qbftp: interrupted\n", err)
+                    self.assertFalse(os.path.exists(local) and
+                                     os.path.getsize(local) == 64 << 30, "it was stopped")
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
     def test_unreadable_profile_is_never_changed(self):
         """A file that is not a profile, named or at the default place, ends the
         run with exit 2; the file and its folder stay exactly as they were."""
