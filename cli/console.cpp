@@ -126,7 +126,9 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
                         if (std::find(m_outcome.messages.begin(), m_outcome.messages.end(),
                                       message) == m_outcome.messages.end()) {
                             m_outcome.messages.push_back(message);
-                            Print("qbftp: " + WithoutTrailingBreaks(message));
+                            if (!m_quiet) {
+                                Print("qbftp: " + WithoutTrailingBreaks(message));
+                            }
                         }
                     }
                     done = true;
@@ -139,7 +141,9 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
 void Console::OnQuestion(CFTPSession& session, const Question& question) {
     if (question.kind == Question::Kind::Message) {
         m_outcome.messages.push_back(question.text);
-        Print("qbftp: " + WithoutTrailingBreaks(question.text));
+        if (!m_quiet) {
+            Print("qbftp: " + WithoutTrailingBreaks(question.text));
+        }
         // Nobody can answer: the safe choice of each kind of box.
         session.Answer(question.id, question.CancelAnswer());
         return;

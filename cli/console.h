@@ -34,6 +34,9 @@ public:
     // Draws a progress line on the terminal while files move, and a summary
     // line when the operation ends.
     void SetProgress(bool show) { m_showProgress = show; }
+    // Quiet: failure messages are kept in the outcome, not printed (the
+    // caller decides whether they matter).
+    void SetQuiet(bool quiet) { m_quiet = quiet; }
     // How many files the next operation moves (0: not known beforehand).
     void SetExpectedFiles(std::size_t count) { m_expectedFiles = count; }
 
@@ -75,6 +78,7 @@ private:
     const bool m_logDialogue;
     int m_overwritePolicy = 0;
     bool m_showProgress = false;
+    bool m_quiet = false;
     std::chrono::steady_clock::time_point m_lastActivity;
     std::string m_progressStep;
     FileSize m_lastBytes = 0;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fnmatch.h>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -33,10 +34,12 @@ const char* const kUsage =
     "QBFTP_PASSWORD, or asked for on the terminal.\n"
     "\n"
     "Commands:\n"
-    "  ls URL                 list a remote folder\n"
+    "  ls URL                 list a remote folder (or one file)\n"
     "  mkdir URL              create a remote folder\n"
-    "  get URL [LOCAL]        download (a folder with -r)\n"
-    "  put LOCAL URL          upload (a folder with -r)\n"
+    "  get URL... [LOCAL]     download (a folder with -r); LOCAL \"-\" is standard\n"
+    "                         output\n"
+    "  put LOCAL... URL       upload (a folder with -r); LOCAL \"-\" is standard\n"
+    "                         input\n"
     "  cp SOURCE DEST         copy; either end may be local or an URL, also on\n"
     "                         two different servers\n"
     "  mv SOURCE DEST         the same, deleting the source once it is copied\n"
@@ -47,7 +50,11 @@ const char* const kUsage =
     "Wherever an URL goes, site:\"Folder/Site\"/path names a site of the profile and\n"
     "connects with its stored host, port, login, login folder and firewall settings.\n"
     "\n"
-    "A destination URL that ends in \"/\" is a folder: the item keeps its name there.\n"
+    "A destination that ends in \"/\" is a folder: the item keeps its name there\n"
+    "(a local one must exist). Several sources need such a folder. The last\n"
+    "element of a remote path may be a pattern (*, ?, [...]), matched by qbftp\n"
+    "against the folder's listing; \"get -r URL/\" of the login folder copies all\n"
+    "it holds.\n"
     "\n"
     "Options:\n"
     "  --passive       passive data connections (the default)\n"
@@ -356,6 +363,14 @@ public:
         return !m_outcome.failed;
     }
 
+    // Run, with failure messages kept in the outcome instead of printed.
+    bool RunQuietly(const std::function<CFTPSession::Submitted()>& request) {
+        m_console.SetQuiet(true);
+        const bool ok = Run(request);
+        m_console.SetQuiet(false);
+        return ok;
+    }
+
     // The connection for the URL's server and user, made on first use;
     // kNoConnection (reported, `status` set) on failure.
     SiteRef ConnectionFor(const FtpUrl& url, int& status) {
@@ -451,6 +466,7 @@ public:
     }
 
     CFTPSession& Session() { return m_session; }
+    bool Interrupted() const { return m_interrupted.load(); }
     Console& GetConsole() { return m_console; }
     bool ShowsProgress() const { return m_progress; }
     CFTPProfile& Profile() { return *m_session.GetProfile(); }
@@ -587,6 +603,36 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     out << '\n';
 }
 
+// Whether a name holds a shell pattern ("*", "?", "[...]").
+bool IsPattern(const std::string& name) {
+    return name.find_first_of("*?[") != std::string::npos;
+}
+
+// The parent folder and the last element of a remote path.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {std::string(), path};
+    }
+    return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The entries of `content` whose names match `pattern` as the shell would
+// match them (a leading "." only explicitly), folders first.
+std::vector<const CFTPFile*> Matching(const CFTPFolderContent& content,
+                                      const std::string& pattern) {
+    std::vector<const CFTPFile*> found;
+    for (const CFTPFileArray* list : {&content.GetFolders(), &content.GetFiles()}) {
+        for (std::size_t i = 0; i < list->GetSize(); ++i) {
+            const CFTPFile* f = list->GetAt(i);
+            if (::fnmatch(pattern.c_str(), f->GetName().c_str(), FNM_PERIOD) == 0) {
+                found.push_back(f);
+            }
+        }
+    }
+    return found;
+}
+
 int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
@@ -597,10 +643,44 @@ int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err)
     if (!site.IsRemote()) {
         return status;
     }
-    std::shared_ptr<const CFTPFolderContent> content = s.Outcome().content;
-    if (!url.path.empty()) {
+    const auto [parent, last] = SplitPath(url.path);
+    if (IsPattern(last)) {
+        // Matched here against the parent's listing; never sent to the
+        // server as a wildcard.
+        const auto content = s.List(site, parent);
+        if (!content) {
+            return kExitFailed;
+        }
+        const auto found = Matching(*content, last);
+        if (found.empty()) {
+            err << "qbftp: nothing matches " << TerminalSafe(url.path) << "\n";
+            return kExitFailed;
+        }
+        for (const CFTPFile* f : found) {
+            PrintEntry(*f, o.json, out);
+        }
+        return kExitOk;
+    }
+    std::shared_ptr<const CFTPFolderContent> content;
+    if (url.path.empty()) {
+        content = s.List(site, std::string());
+    } else {
         CFTPFile folder(url.path, site, false);
-        if (!s.Run([&] { return s.Session().Explore(folder); })) {
+        if (!s.RunQuietly([&] { return s.Session().Explore(folder); })) {
+            // Not a folder it could enter: one file is listed as itself.
+            const Console::Outcome failed = s.Outcome();
+            if (!url.trailingSlash) {
+                if (const auto entry = s.LookUp(site, url.path); entry && entry->m_bFile) {
+                    PrintEntry(*entry, o.json, out);
+                    return kExitOk;
+                }
+            }
+            for (std::string message : failed.messages) {
+                while (!message.empty() && message.back() == '\n') {
+                    message.pop_back();
+                }
+                err << "qbftp: " << TerminalSafe(message) << "\n";
+            }
             return kExitFailed;
         }
         content = s.Outcome().content;
@@ -636,11 +716,18 @@ int CommandMkdir(const Options& o, Client& s, std::ostream&, std::ostream& err) 
     return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
 }
 
+// The local path "-" stands for as the source of an upload.
+const char* const kStdin = "/dev/stdin";
+
 // One end of a copy: an URL or a local path.
 struct End {
     bool remote = false;
     FtpUrl url;
-    std::string local; // absolute
+    std::string local;        // absolute
+    bool localFolder = false; // the local path ended in "/": it must be a folder
+    int kind = -1;            // -1 not known, 0 a file, 1 a folder (from a listing)
+    std::time_t time = 0;     // from the listing, with kind
+    FileSize size = kUnknownSize;
 };
 
 bool ParseEnd(CFTPProfile& profile, const std::string& text, End& end, std::ostream& err) {
@@ -653,6 +740,7 @@ bool ParseEnd(CFTPProfile& profile, const std::string& text, End& end, std::ostr
         return false;
     }
     end.local = text;
+    end.localFolder = text.back() == '/';
     if (text[0] != '/') {
         char cwd[4096];
         if (!::getcwd(cwd, sizeof cwd)) {
@@ -699,7 +787,15 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
         err << "qbftp: one end must be an ftp:// URL\n";
         return kExitUsage;
     }
-    bool isFolder = o.recursive;
+    if (!to.remote && to.localFolder && !IsLocalFolder(to.local)) {
+        err << "qbftp: " << to.local << "/ is not an existing folder\n";
+        return kExitFailed;
+    }
+    bool isFolder = from.kind >= 0 ? from.kind == 1 : o.recursive;
+    if (from.kind == 1 && !o.recursive) {
+        err << "qbftp: " << TerminalSafe(from.url.path) << " is a folder (use -r)\n";
+        return kExitUsage;
+    }
     std::string name;
     if (from.remote) {
         if (from.url.path.empty()) {
@@ -718,7 +814,7 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
             return kExitUsage;
         }
         isFolder = S_ISDIR(st.st_mode);
-        name = BaseName(from.local);
+        name = from.local == kStdin ? std::string() : BaseName(from.local);
     }
     int status = kExitOk;
     const SiteRef source = from.remote ? s.ConnectionFor(from.url, status) : SiteRef{};
@@ -742,7 +838,10 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
     } else {
         destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
     }
-    if (from.remote && !isFolder && (o.preserve || s.ShowsProgress())) {
+    if (from.remote && from.kind == 0) {
+        sourceItem.SetTime(from.time);
+        sourceItem.m_nSize = from.size;
+    } else if (from.remote && !isFolder && (o.preserve || s.ShowsProgress())) {
         // The time and the size (for the progress when the server's 150
         // reply has none) come from the listing; a folder's children have
         // theirs.
@@ -759,54 +858,207 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
                                                                                : kExitFailed;
 }
 
-int CommandCopyOrMove(const Options& o, Client& s, std::ostream& err, bool move) {
-    End from;
+// Downloads one remote file into a private temporary folder, then copies
+// it to standard output and deletes it.
+int ToStandardOutput(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+                     const End& from) {
+    std::string folder = (std::filesystem::temp_directory_path() / "qbftp.XXXXXX").string();
+    if (!::mkdtemp(folder.data())) {
+        err << "qbftp: cannot make a temporary folder: " << std::strerror(errno) << "\n";
+        return kExitFailed;
+    }
     End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args[1], to, err)) {
-        return kExitUsage;
+    to.local = folder + "/" + (from.url.path.empty() ? "file" : BaseName(from.url.path));
+    End source = from;
+    source.kind = 0;
+    int status = Transfer(o, s, err, source, to, false);
+    if (status == kExitOk) {
+        std::FILE* file = std::fopen(to.local.c_str(), "rb");
+        if (!file) {
+            err << "qbftp: " << to.local << ": " << std::strerror(errno) << "\n";
+            status = kExitFailed;
+        } else {
+            std::vector<char> buffer(1 << 20);
+            std::size_t n = 0;
+            while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0 && out) {
+                out.write(buffer.data(), static_cast<std::streamsize>(n));
+            }
+            std::fclose(file);
+            out.flush();
+            if (!out) {
+                err << "qbftp: standard output could not take the file\n";
+                status = kExitFailed;
+            }
+        }
     }
-    return Transfer(o, s, err, from, to, move);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return status;
 }
 
-int CommandCp(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    return CommandCopyOrMove(o, s, err, false);
-}
-
-int CommandMv(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    return CommandCopyOrMove(o, s, err, true);
-}
-
-int CommandGet(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    if (o.args.empty() || o.args.size() > 2) {
-        err << "qbftp: get takes an URL and an optional local path (try --help)\n";
-        return kExitUsage;
+// The items a remote source names: itself, or what its pattern matches in
+// its folder's listing (the login folder with -r: everything in it).
+// False (reported) when nothing can be had.
+bool ExpandSource(const Options& o, Client& s, const End& source, std::vector<End>& items,
+                  std::ostream& err) {
+    if (!source.remote) {
+        items.push_back(source);
+        return true;
     }
-    End from;
+    const auto [parent, last] = SplitPath(source.url.path);
+    const bool whole = source.url.path.empty() && o.recursive;
+    if (!whole && !IsPattern(last)) {
+        items.push_back(source);
+        return true;
+    }
+    int status = kExitOk;
+    const SiteRef site = s.ConnectionFor(source.url, status);
+    if (!site.IsRemote()) {
+        return false;
+    }
+    const auto content = s.List(site, whole ? std::string() : parent);
+    if (!content) {
+        return false;
+    }
+    const auto found = Matching(*content, whole ? std::string("*") : last);
+    if (found.empty() && !whole) {
+        err << "qbftp: nothing matches " << TerminalSafe(source.url.path) << "\n";
+        return false;
+    }
+    for (const CFTPFile* f : found) {
+        const bool folder = !f->m_bFile && f->m_strLink.empty();
+        if (folder && !o.recursive) {
+            err << "qbftp: " << TerminalSafe(f->GetName()) << " is a folder; left out (use -r)\n";
+            continue;
+        }
+        End item = source;
+        item.url.path = parent.empty() || whole ? f->GetName() : parent + "/" + f->GetName();
+        item.kind = folder ? 1 : 0;
+        item.time = f->m_time;
+        item.size = f->m_nSize;
+        items.push_back(item);
+    }
+    return true;
+}
+
+// Copies (or moves) SOURCE... DEST. Several sources, or a pattern, need a
+// folder as the destination: an existing local one, or an URL that ends in
+// "/". "-" is standard input as a source and standard output as the
+// destination of a download.
+int CopyItems(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+              std::vector<std::string> sources, const std::string& destText, bool move) {
     End to;
-    if (!ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args.size() == 2 ? o.args[1] : ".", to, err)) {
+    const bool toStdout = destText == "-";
+    if (!toStdout && !ParseEnd(s.Profile(), destText, to, err)) {
         return kExitUsage;
     }
-    if (!from.remote || to.remote) {
-        err << "qbftp: get copies from an URL to a local path\n";
-        return kExitUsage;
+    std::vector<End> items;
+    bool several = sources.size() > 1;
+    for (const std::string& text : sources) {
+        End from;
+        if (text == "-") {
+            if (!to.remote || to.url.trailingSlash || to.url.path.empty() || sources.size() > 1) {
+                err << "qbftp: standard input goes to one file: name it in the URL\n";
+                return kExitUsage;
+            }
+            from.local = kStdin;
+            items.push_back(from);
+            continue;
+        }
+        if (!ParseEnd(s.Profile(), text, from, err)) {
+            return kExitUsage;
+        }
+        const std::size_t before = items.size();
+        if (!ExpandSource(o, s, from, items, err)) {
+            return kExitFailed;
+        }
+        several = several || items.size() != before + 1 ||
+                  (items.size() > before && items.back().kind >= 0);
     }
-    return Transfer(o, s, err, from, to, false);
+    if (toStdout) {
+        if (items.size() != 1 || !items[0].remote || o.recursive || move) {
+            err << "qbftp: standard output takes one remote file\n";
+            return kExitUsage;
+        }
+        return ToStandardOutput(o, s, out, err, items[0]);
+    }
+    if (several) {
+        const bool folder =
+            to.remote ? (to.url.trailingSlash || to.url.path.empty()) : IsLocalFolder(to.local);
+        if (!folder) {
+            err << "qbftp: several items go into a folder: "
+                << (to.remote ? "end the URL with \"/\"" : "an existing local folder") << "\n";
+            return kExitUsage;
+        }
+        to.localFolder = !to.remote;
+    }
+    int worst = kExitOk;
+    for (const End& from : items) {
+        worst = std::max(worst, Transfer(o, s, err, from, to, move));
+        if (s.Interrupted()) {
+            break;
+        }
+    }
+    return worst;
 }
 
-int CommandPut(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    End from;
-    End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args[1], to, err)) {
+int CommandCopyOrMove(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+                      bool move) {
+    if (o.args.size() < 2) {
+        err << "qbftp: " << o.command << " takes SOURCE... DEST (try --help)\n";
         return kExitUsage;
     }
-    if (from.remote || !to.remote) {
-        err << "qbftp: put copies a local path to an URL\n";
+    return CopyItems(o, s, out, err, {o.args.begin(), o.args.end() - 1}, o.args.back(), move);
+}
+
+int CommandCp(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    return CommandCopyOrMove(o, s, out, err, false);
+}
+
+int CommandMv(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    return CommandCopyOrMove(o, s, out, err, true);
+}
+
+int CommandGet(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (o.args.empty()) {
+        err << "qbftp: get takes URL... and an optional local path (try --help)\n";
         return kExitUsage;
     }
-    return Transfer(o, s, err, from, to, false);
+    std::vector<std::string> sources = o.args;
+    std::string dest = ".";
+    if (sources.size() > 1) {
+        dest = sources.back();
+        sources.pop_back();
+    }
+    for (const std::string& text : sources) {
+        if (!IsFtpUrl(text) && !IsSiteUrl(text)) {
+            err << "qbftp: get copies from URLs to a local path\n";
+            return kExitUsage;
+        }
+    }
+    if (IsFtpUrl(dest) || IsSiteUrl(dest)) {
+        err << "qbftp: get copies from URLs to a local path\n";
+        return kExitUsage;
+    }
+    return CopyItems(o, s, out, err, sources, dest, false);
+}
+
+int CommandPut(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (o.args.size() < 2) {
+        err << "qbftp: put takes LOCAL... URL (try --help)\n";
+        return kExitUsage;
+    }
+    for (std::size_t i = 0; i + 1 < o.args.size(); ++i) {
+        if (IsFtpUrl(o.args[i]) || IsSiteUrl(o.args[i])) {
+            err << "qbftp: put copies local paths to an URL\n";
+            return kExitUsage;
+        }
+    }
+    if (!IsFtpUrl(o.args.back()) && !IsSiteUrl(o.args.back())) {
+        err << "qbftp: put copies local paths to an URL\n";
+        return kExitUsage;
+    }
+    return CopyItems(o, s, out, err, {o.args.begin(), o.args.end() - 1}, o.args.back(), false);
 }
 
 int CommandRm(const Options& o, Client& s, std::ostream&, std::ostream& err) {

@@ -434,6 +434,19 @@ TEST_F(Integrity, MisbehavingServers) {
          1,
          {"is a folder on the server"},
          [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
+        {"a pattern is matched against the listing, never sent to the server",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /a.txt", "A", "150 Go (1 bytes)");
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /b.txt", "B", "150 Go (1 bytes)");
+         },
+         nullptr,
+         {"get", "{URL}/[ab]*.txt", "{LOCAL}"},
+         0,
+         {},
+         [](const std::string& l, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(Entries(l), (std::vector<std::string>{"a.txt", "b.txt"}));
+         }},
         {"a login folder that cannot be listed says why",
          nullptr,
          nullptr,
@@ -448,7 +461,12 @@ TEST_F(Integrity, MisbehavingServers) {
         fs::remove_all(local, ignored);
         fs::create_directories(local);
         ScriptServer server;
-        if (std::string(row.name) == "a login folder that cannot be listed says why") {
+        if (std::string(row.name).rfind("a pattern is matched", 0) == 0) {
+            Login(server, "-rw-r--r-- 1 u g 1 Jan 10 2024 a.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 b.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 c.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 a.bin\r\n");
+        } else if (std::string(row.name) == "a login folder that cannot be listed says why") {
             server.Greet()
                 .On("USER ftp", "230 Welcome")
                 .On("TYPE I", "200 Binary")

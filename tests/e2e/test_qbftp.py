@@ -177,12 +177,13 @@ class Servers(unittest.TestCase):
                    "vsftpd": "550 Failed to change directory."}
         for name, url, _ in self.servers():
             for mode in ("--passive", "--active"):
-                for path in ("no-such-folder", "pub/no/such", "pub/readme.txt"):
+                # A file named as a folder (a "/" at the end) is no folder.
+                for path in ("no-such-folder", "pub/no/such", "pub/readme.txt/"):
                     with self.subTest(server=name, mode=mode, path=path):
                         rc, out, err = run(mode, "ls", f"{url}/{path}")
                         self.assertEqual((rc, out), (1, ""))
                         self.assertIn("Failed to explore folder", err)
-                        if path != "pub/readme.txt":
+                        if path != "pub/readme.txt/":
                             self.assertIn(replies[name], err)
                         else:
                             self.assertIn("550", err)
@@ -351,6 +352,68 @@ class Transfers(unittest.TestCase):
                         self.assertNotIn("\nSTOR ", err)
         rc, _, err = run("--overwrite", "--skip", "put", local, PY_URL + "/")
         self.assertEqual(rc, 2, err)
+
+    def test_pipes_patterns_and_many_items(self):
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                files = {"a.txt": b"a\n", "b.txt": b"b\n", ".hidden.txt": b"h\n", "c.bin": b"c"}
+                srcs = []
+                for name, data in files.items():
+                    path = os.path.join(self.tmp, name)
+                    with open(path, "wb") as f:
+                        f.write(data)
+                    srcs.append(path)
+                # Several sources into a remote folder; the URL must say it is one.
+                rc, _, err = run("put", *srcs, url)
+                self.assertEqual(rc, 2, err)
+                rc, _, err = run("put", *srcs, url + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(root)), sorted(files))
+                # A pattern in the last element, matched by qbftp as the shell would.
+                down = os.path.join(self.tmp, "down-" + server)
+                os.makedirs(down)
+                rc, _, err = run("get", url + "/*.txt", down)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(down)), ["a.txt", "b.txt"])
+                rc, out, err = run("ls", url + "/?.bin")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(list(listing(out)), ["c.bin"])
+                rc, _, err = run("get", url + "/*.none", down)
+                self.assertEqual(rc, 1)
+                self.assertIn("nothing matches", err)
+                # Several URLs into one folder.
+                both = os.path.join(self.tmp, "both-" + server)
+                os.makedirs(both)
+                rc, _, err = run("get", url + "/a.txt", url + "/c.bin", both + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(both)), ["a.txt", "c.bin"])
+                # A destination that ends in "/" must be an existing folder.
+                rc, _, err = run("get", url + "/a.txt", os.path.join(self.tmp, "nonexist") + "/")
+                self.assertEqual(rc, 1, err)
+                self.assertFalse(os.path.exists(os.path.join(self.tmp, "nonexist")))
+                # ls of one file.
+                rc, out, err = run("ls", url + "/a.txt")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(listing(out), {"a.txt": ("-", 2)})
+                # Standard input and output.
+                p = subprocess.run([QBFTP, "put", "-", url + "/piped.bin"], input=self.payload,
+                                   capture_output=True, timeout=60,
+                                   env=dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(self.read(os.path.join(root, "piped.bin")), self.payload)
+                p = subprocess.run([QBFTP, "get", url + "/piped.bin", "-"], capture_output=True,
+                                   timeout=60, stdin=subprocess.DEVNULL,
+                                   env=dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(p.stdout, self.payload)
+                # The login folder itself, recursively, into an existing folder.
+                if server == "vsftpd":
+                    whole = os.path.join(self.tmp, "whole")
+                    os.makedirs(whole)
+                    rc, _, err = run("-r", "get", VS_URL + "/", whole)
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(sorted(os.listdir(whole)), ["pub", "upload"])
 
     def test_text_mode_keeps_text(self):
         url, root = self.remote("pyftpdlib")
