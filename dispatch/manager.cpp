@@ -535,6 +535,22 @@ OperationId CFTPManager::Rename(const CFTPFile* item, const std::string& newName
                   why);
 }
 
+OperationId CFTPManager::RenameTo(const CFTPFile* item, const CFTPFile* dest, std::string* why) {
+    if (!item || !dest || !item->IsRemote() || !dest->IsRemote() ||
+        item->m_nConnection != dest->m_nConnection) {
+        return Refuse(why, "A rename needs two places on one site.");
+    }
+    if (dest->GetPath(false).empty()) {
+        return Refuse(why, "The new name is empty.");
+    }
+    const OperationId id = IssueId();
+    ActionList actions;
+    actions.push_back(
+        std::make_unique<CFTPActionRen>(id, std::unique_ptr<CFTPActionCallerData>(), item, dest));
+    return Submit(item->m_nConnection, std::move(actions), CallerSlot{}, KIND_REN, kNoConnection,
+                  why);
+}
+
 OperationId CFTPManager::Copy(const CFTPFile* source, const CFTPFile* dest, CallerData callerData,
                               bool move, std::string* why) {
     if (!source || !dest) {
