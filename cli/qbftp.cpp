@@ -35,14 +35,15 @@ const char* const kUsage =
     "\n"
     "Commands:\n"
     "  ls URL                 list a remote folder (or one file)\n"
-    "  mkdir URL              create a remote folder\n"
+    "  mkdir [-p] URL         create a remote folder (-p: and those on the way)\n"
     "  get URL... [LOCAL]     download (a folder with -r); LOCAL \"-\" is standard\n"
     "                         output\n"
     "  put LOCAL... URL       upload (a folder with -r); LOCAL \"-\" is standard\n"
     "                         input\n"
     "  cp SOURCE DEST         copy; either end may be local or an URL, also on\n"
     "                         two different servers\n"
-    "  mv SOURCE DEST         the same, deleting the source once it is copied\n"
+    "  mv SOURCE DEST         move: a rename within one server, otherwise the\n"
+    "                         copy, deleting the source once it is copied\n"
     "  rm [-r] URL            delete a remote file (a folder with -r)\n"
     "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
     "  sites                  list the sites of the profile (never their passwords)\n"
@@ -93,6 +94,7 @@ struct Options {
     bool json = false;
     bool recursive = false;
     bool preserve = false; // downloads keep the remote modification time
+    bool parents = false;  // mkdir makes the folders on the way
     int overwrite = 0;     // an IOverwriteQuestion answer for every file, or 0
     int transferMode = -1; // a profile transfer mode, or -1 for the profile's own
     std::string profile;   // the profile file; empty: the default one
@@ -156,8 +158,9 @@ const char* CommandUsage(const std::string& command) {
                "Lists a remote folder, or the one file the URL names. Each line is the\n"
                "kind (- file, d folder, l link), the size, the time and the name.\n"
                "  --json          one JSON object per entry\n"},
-        {"mkdir", "Usage: qbftp [OPTIONS] mkdir URL\n"
-                  "Creates a remote folder.\n"},
+        {"mkdir", "Usage: qbftp [OPTIONS] mkdir [-p] URL\n"
+                  "Creates a remote folder.\n"
+                  "  -p, --parents  also the folders on the way; one that exists is fine\n"},
         {"get", "Usage: qbftp [OPTIONS] get URL [LOCAL]\n"
                 "Downloads a file (a folder with -r) into LOCAL (default: the current\n"
                 "folder). A LOCAL that ends in \"/\" must be an existing folder.\n"
@@ -172,8 +175,10 @@ const char* CommandUsage(const std::string& command) {
         {"cp", "Usage: qbftp [OPTIONS] cp SOURCE DEST\n"
                "Copies; either end may be local or an URL, also on two servers.\n"
                "  -r, --recursive  a whole folder\n"},
-        {"mv", "Usage: qbftp [OPTIONS] mv SOURCE DEST\n"
-               "Copies, then deletes the source once the copy is whole.\n"
+        {"mv", "Usage: qbftp [OPTIONS] mv SOURCE... DEST\n"
+               "Within one server, renames (RNFR/RNTO) and copies nothing; elsewhere, or\n"
+               "where the server refuses the rename, copies and deletes the source once\n"
+               "the copy is whole. An existing destination needs --overwrite or --skip.\n"
                "  -r, --recursive  a whole folder\n"},
         {"rm", "Usage: qbftp [OPTIONS] rm [-r] URL\n"
                "Deletes a remote file (a folder and all it holds with -r).\n"},
@@ -267,8 +272,10 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                         << " seconds)\n";
                     return false;
                 }
-            } else if (a == "-p" || a == "--preserve") {
-                o.preserve = true;
+            } else if (a == "-p" || a == "--preserve" || a == "--parents") {
+                // -p: --preserve for get, --parents for mkdir.
+                o.preserve = a != "--parents";
+                o.parents = a != "--preserve";
             } else {
                 err << "qbftp: unknown option " << a << " (try --help)\n";
                 return false;
@@ -712,8 +719,35 @@ int CommandMkdir(const Options& o, Client& s, std::ostream&, std::ostream& err) 
     if (!site.IsRemote()) {
         return status;
     }
-    CFTPFile folder(url.path, site, false);
-    return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
+    if (!o.parents) {
+        CFTPFile folder(url.path, site, false);
+        return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
+    }
+    // -p: every missing folder on the way; one that is there is fine.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = url.path.find('/', end + 1);
+        const std::string prefix = url.path.substr(0, end);
+        CFTPFile folder(prefix, site, false);
+        if (s.RunQuietly([&] { return s.Session().MakeFolder(folder); })) {
+            continue;
+        }
+        const Console::Outcome failed = s.Outcome();
+        const auto entry = s.LookUp(site, prefix);
+        if (entry && !entry->m_bFile) {
+            continue;
+        }
+        for (std::string message : failed.messages) {
+            while (!message.empty() && message.back() == '\n') {
+                message.pop_back();
+            }
+            err << "qbftp: " << TerminalSafe(message) << "\n";
+        }
+        if (entry) {
+            err << "qbftp: " << TerminalSafe(prefix) << " is a file\n";
+        }
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 // The local path "-" stands for as the source of an upload.
@@ -854,6 +888,31 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
         s.GetConsole().SetExpectedFiles(CountLocalFiles(from.local));
     }
     CFTPFile destItem(destPath, dest, !isFolder);
+    if (move && from.remote && to.remote && source.id == dest.id) {
+        // Within one server a move is a rename ("RNFR"/"RNTO"), which copies
+        // nothing. A rename replaces what is there, so that is looked at
+        // first; where the server refuses the rename, the transfer's move
+        // (copy, check, delete) does it.
+        const auto there = s.LookUp(dest, destPath);
+        bool rename = true;
+        if (there) {
+            if (o.overwrite == Question::SKIP_ALL) {
+                return kExitOk;
+            }
+            if (o.overwrite != Question::OVERWRITE_ALL) {
+                err << "qbftp: " << TerminalSafe(destPath)
+                    << " exists; use --overwrite or --skip to say what to do\n";
+                return kExitFailed;
+            }
+            rename = there->m_bFile && !isFolder;
+        }
+        if (rename && s.RunQuietly([&] { return s.Session().RenameTo(sourceItem, destItem); })) {
+            return kExitOk;
+        }
+        if (rename && o.log) {
+            err << "qbftp: the server refused the rename; copying instead\n";
+        }
+    }
     return s.Run([&] { return s.Session().Copy(sourceItem, destItem, move); }) ? kExitOk
                                                                                : kExitFailed;
 }
@@ -1075,8 +1134,60 @@ int CommandRm(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     if (!site.IsRemote()) {
         return status;
     }
-    const std::vector<CFTPFile> items{CFTPFile(url.path, site, !o.recursive)};
-    return s.Run([&] { return s.Session().Delete(items); }) ? kExitOk : kExitFailed;
+    std::vector<CFTPFile> items;
+    const auto [parent, last] = SplitPath(url.path);
+    if (IsPattern(last)) {
+        const auto content = s.List(site, parent);
+        if (!content) {
+            return kExitFailed;
+        }
+        for (const CFTPFile* f : Matching(*content, last)) {
+            const bool folder = !f->m_bFile && f->m_strLink.empty();
+            if (folder && !o.recursive) {
+                err << "qbftp: " << TerminalSafe(f->GetName()) << " is a folder; left (use -r)\n";
+                continue;
+            }
+            items.emplace_back(parent.empty() ? f->GetName() : parent + "/" + f->GetName(), site,
+                               !folder);
+        }
+        if (items.empty()) {
+            err << "qbftp: nothing to delete matches " << TerminalSafe(url.path) << "\n";
+            return kExitFailed;
+        }
+    } else {
+        items.emplace_back(url.path, site, !o.recursive);
+    }
+    if (s.Run([&] { return s.Session().Delete(items); })) {
+        return kExitOk;
+    }
+    if (o.recursive) {
+        // A folder left behind whose listing shows nothing still holds what
+        // the server does not list (names that start with "."): say which.
+        std::vector<std::string> pending;
+        for (const CFTPFile& item : items) {
+            if (!item.m_bFile) {
+                pending.push_back(item.GetPath(false));
+            }
+        }
+        for (int looked = 0; !pending.empty() && looked < 200; ++looked) {
+            const std::string path = pending.back();
+            pending.pop_back();
+            const auto content = s.List(site, path);
+            if (!content) {
+                continue;
+            }
+            if (content->GetFiles().GetSize() == 0 && content->GetFolders().GetSize() == 0) {
+                err << "qbftp: " << TerminalSafe(path)
+                    << " is not empty for the server, though its listing shows nothing: it "
+                       "holds hidden entries (names that start with \".\") that the listing "
+                       "leaves out, so they could not be deleted\n";
+            }
+            for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
+                pending.push_back(path + "/" + content->GetFolders().GetAt(i)->GetName());
+            }
+        }
+    }
+    return kExitFailed;
 }
 
 int CommandRename(const Options& o, Client& s, std::ostream&, std::ostream& err) {

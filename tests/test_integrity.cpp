@@ -434,6 +434,47 @@ TEST_F(Integrity, MisbehavingServers) {
          1,
          {"is a folder on the server"},
          [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
+        {"a move within one server is a rename into the other folder",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "");
+             s.On("RNFR /f", "350 Ready").On("RNTO /d/f", "250 Renamed");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.Mismatch(), ""); }},
+        {"a refused rename falls back to the transfer's move",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "");
+             s.On("RNFR /f", "550 Not allowed");
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /f", "F", "150 Go (1 bytes)");
+             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /d/f").On("SIZE /d/f", "213 1");
+             s.On("DELE /f", "250 Deleted");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "F");
+         }},
+        {"a move onto an existing file needs --overwrite; nothing is renamed",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 f\r\n");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         1,
+         {"d/f exists; use --overwrite or --skip"},
+         [](const std::string&, ScriptServer& s) {
+             const auto commands = s.Commands();
+             EXPECT_EQ(std::count(commands.begin(), commands.end(), "RNFR /f"), 0);
+         }},
         {"a pattern is matched against the listing, never sent to the server",
          [](ScriptServer& s) {
              s.On("TYPE I", "200 OK").Pasv().SendData("RETR /a.txt", "A", "150 Go (1 bytes)");

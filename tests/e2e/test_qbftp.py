@@ -415,6 +415,51 @@ class Transfers(unittest.TestCase):
                     self.assertEqual(rc, 0, err)
                     self.assertEqual(sorted(os.listdir(whole)), ["pub", "upload"])
 
+    def test_folder_commands_like_the_shell(self):
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                # mkdir -p makes the folders on the way; existing ones are fine.
+                for _ in range(2):
+                    rc, _, err = run("mkdir", "-p", url + "/p1/p 2/p3")
+                    self.assertEqual(rc, 0, err)
+                self.assertTrue(os.path.isdir(os.path.join(root, "p1", "p 2", "p3")))
+                rc, _, err = run("mkdir", url + "/p1")
+                self.assertEqual(rc, 1, "without -p an existing folder fails")
+                # mv within one server renames into the other folder: nothing travels.
+                rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), url + "/p1/")
+                self.assertEqual(rc, 0, err)
+                rc, _, err = run("--log", "mv", url + "/p1/blob.bin", url + "/p1/p 2/")
+                self.assertEqual(rc, 0, err)
+                self.assertIn("\nRNFR ", err)
+                self.assertNotIn("\nRETR ", err)
+                self.assertNotIn("\nSTOR ", err)
+                self.assertEqual(self.read(os.path.join(root, "p1", "p 2", "blob.bin")),
+                                 self.payload)
+                self.assertFalse(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+                # A folder moves whole.
+                rc, _, err = run("-r", "mv", url + "/p1/p 2", url + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(os.path.join(root, "p 2"))), ["blob.bin", "p3"])
+                # An existing destination is not replaced unasked.
+                rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), url + "/p1/")
+                self.assertEqual(rc, 0, err)
+                rc, _, err = run("mv", url + "/p1/blob.bin", url + "/p 2/")
+                self.assertEqual(rc, 1, err)
+                self.assertTrue(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+                rc, _, err = run("--overwrite", "mv", url + "/p1/blob.bin", url + "/p 2/")
+                self.assertEqual(rc, 0, err)
+                self.assertFalse(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+        # vsftpd leaves names that start with "." out of its listings: rm -r says so.
+        url, root = self.remote("vsftpd")
+        os.makedirs(os.path.join(root, "h", "inner"))
+        with open(os.path.join(root, "h", "inner", ".hidden"), "w") as f:
+            f.write("x")
+        rc, _, err = run("-r", "rm", url + "/h")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("h/inner is not empty for the server", err)
+        self.assertIn("hidden entries", err)
+
     def test_text_mode_keeps_text(self):
         url, root = self.remote("pyftpdlib")
         text = b"line one\nline two\n\nlast\n"
