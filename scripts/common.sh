@@ -5,8 +5,18 @@ QB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QB_BUILD=${QB_BUILD_DIR:-$QB_ROOT/build}
 QB_JOBS=${QB_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+# The scripts' own lines go to standard error: standard output is the
+# program's.
+say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+# Whether every package named is installed.
+qb_have_packages() {
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+    done
+}
 
 # Installs the Debian/Ubuntu packages that are missing, and only those.
 qb_need_packages() {
@@ -31,7 +41,8 @@ qb_need_packages() {
         "${missing[@]}" || die "apt-get install failed for: ${missing[*]}"
 }
 
-# What building and running the program needs.
+# What building and running the program needs (scripts/run installs only
+# these).
 QB_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config)
 # What the tests need on top.
 QB_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-dev
