@@ -2,6 +2,7 @@
 
 #include "app/session.h"
 #include "console.h"
+#include "netrc.h"
 #include "platform/time_util.h"
 #include "profile/profile.h"
 #include "url.h"
@@ -31,7 +32,8 @@ const char* const kUsage =
     "  ftp://[user[:password]@]host[:port]/path\n"
     "whose path is relative to the login folder. Without a user the login is\n"
     "anonymous. A password is never needed on the command line: it is taken from\n"
-    "QBFTP_PASSWORD, or asked for on the terminal.\n"
+    "QBFTP_PASSWORD, ~/.netrc (machine/login/password; only when no one else may\n"
+    "read it), or asked for on the terminal.\n"
     "\n"
     "Commands:\n"
     "  ls URL                 list a remote folder (or one file)\n"
@@ -46,7 +48,8 @@ const char* const kUsage =
     "                         copy, deleting the source once it is copied\n"
     "  rm [-r] URL            delete a remote file (a folder with -r)\n"
     "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
-    "  sites                  list the sites of the profile (never their passwords)\n"
+    "  sites                  list the sites of the profile (never their passwords);\n"
+    "                         sites add/remove/rename change them (sites --help)\n"
     "\n"
     "Wherever an URL goes, site:\"Folder/Site\"/path names a site of the profile and\n"
     "connects with its stored host, port, login, login folder and firewall settings.\n"
@@ -79,8 +82,9 @@ const char* const kUsage =
     "  --auto          text mode for the file extensions the profile lists\n"
     "                  (without one of these three, the profile's setting)\n"
     "  --profile FILE  the profile with the sites and settings (default: the\n"
-    "                  user's own); qbftp reads it and never changes it;\n"
-    "                  one it cannot read ends the run (exit 2)\n"
+    "                  user's own); qbftp reads it and never changes it (but\n"
+    "                  for sites add/remove/rename); one it cannot read ends\n"
+    "                  the run (exit 2)\n"
     "  --help          show this help (after a command: that command's)\n"
     "  --version       show the version\n"
     "\n"
@@ -184,8 +188,16 @@ const char* CommandUsage(const std::string& command) {
                "Deletes a remote file (a folder and all it holds with -r).\n"},
         {"rename", "Usage: qbftp [OPTIONS] rename URL NEWNAME\n"
                    "Renames a remote file or folder within its folder.\n"},
-        {"sites", "Usage: qbftp [OPTIONS] sites\n"
-                  "Lists the sites of the profile (never their passwords).\n"},
+        {"sites", "Usage: qbftp [OPTIONS] sites [--json]\n"
+                  "       qbftp sites add \"Folder/Site\" ftp://[user@]host[:port]/path\n"
+                  "                       [--passive|--active]\n"
+                  "       qbftp sites remove [-r] \"Folder/Site\"\n"
+                  "       qbftp sites rename \"Folder/Site\" NEWNAME\n"
+                  "Lists the sites of the profile (never their passwords), or changes them\n"
+                  "and saves the profile as the window does. A new site's password comes\n"
+                  "from QBFTP_PASSWORD or is asked for; it is stored the profile's way.\n"
+                  "--active makes a site that connects directly, past the firewall settings\n"
+                  "(passive data connections are one of them).\n"},
     };
     auto it = usages.find(command);
     return it == usages.end() ? nullptr : it->second;
@@ -311,6 +323,22 @@ bool AskPassword(const std::string& prompt, std::string& password) {
     ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
     std::fputs("\n", stderr);
     return ok;
+}
+
+// The password ~/.netrc gives for the user on the host; a file others may
+// read is refused with a warning.
+std::optional<std::string> NetrcLookUp(const std::string& host, const std::string& user,
+                                       std::ostream& err) {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        return std::nullopt;
+    }
+    std::string warning;
+    auto password = NetrcPasswordFromFile(std::string(home) + "/.netrc", host, user, warning);
+    if (!warning.empty()) {
+        err << "qbftp: warning: " << warning << "\n";
+    }
+    return password;
 }
 
 // The connections of one run and the operations run on them, all through
@@ -442,8 +470,15 @@ public:
             request.user = "ftp";
             request.password = AnonymousPassword();
         } else if (!url.hasPassword) {
-            if (const char* env = std::getenv("QBFTP_PASSWORD")) {
+            std::optional<std::string> netrc;
+            const char* env = std::getenv("QBFTP_PASSWORD");
+            if (!env) {
+                netrc = NetrcLookUp(url.host, request.user, m_err);
+            }
+            if (env) {
                 request.password = env;
+            } else if (netrc) {
+                request.password = *netrc;
             } else if (!AskPassword("Password for " + request.user + "@" + url.host + ": ",
                                     request.password)) {
                 m_err << "qbftp: no password for " << request.user
@@ -1227,11 +1262,164 @@ void PrintSiteFolder(const CFTPSiteFolder& folder, int depth, std::ostream& out)
     }
 }
 
-int CommandSites(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
-    if (!NeedArgs(o, 0, err)) {
+void PrintSitesJson(const CFTPSiteFolder& folder, const std::string& path, std::ostream& out) {
+    for (const auto& sub : folder.GetSiteFolders()) {
+        PrintSitesJson(*sub, path + sub->GetLabel() + "/", out);
+    }
+    for (const auto& site : folder.GetSites()) {
+        out << "{\"site\":" << JsonString(path + site->GetLabel())
+            << ",\"host\":" << JsonString(site->m_strHost) << ",\"port\":" << site->m_nPort
+            << ",\"anonymous\":" << (site->m_bAnonymous ? "true" : "false");
+        if (!site->m_bAnonymous) {
+            out << ",\"user\":" << JsonString(site->m_strUser);
+        }
+        out << ",\"folder\":" << JsonString(site->m_strLoginFolder)
+            << ",\"firewall\":" << (site->m_bInsideFirewall ? "false" : "true") << "}\n";
+    }
+}
+
+// "Folder/Sub/Site" split into the folder path and the last label.
+std::pair<std::string, std::string> SplitLabel(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos
+               ? std::pair<std::string, std::string>{std::string(), path}
+               : std::pair<std::string, std::string>{path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Saves the profile the way the window does; false (reported) on failure.
+bool SaveSites(Client& s, std::ostream& err) {
+    if (s.Profile().SaveProfile(nullptr) != CFTPProfile::SAVE_DONE) {
+        err << "qbftp: the profile " << s.Profile().GetPath() << " could not be saved"
+            << (s.Profile().GetLastSaveError().empty() ? "" : ": " + s.Profile().GetLastSaveError())
+            << "\n";
+        return false;
+    }
+    return true;
+}
+
+int SitesAdd(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 3) {
+        err << "qbftp: sites add takes \"Folder/Site\" and ftp://[user@]host[:port]/path\n";
         return kExitUsage;
     }
-    PrintSiteFolder(s.Profile(), 0, out);
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    FtpUrl url;
+    std::string error;
+    if (label.empty() || !ParseFtpUrl(o.args[2], url, error)) {
+        err << "qbftp: " << (label.empty() ? "the site needs a name" : error) << "\n";
+        return kExitUsage;
+    }
+    std::string password = url.password;
+    if (!url.user.empty() && !url.hasPassword) {
+        if (const char* env = std::getenv("QBFTP_PASSWORD")) {
+            password = env;
+        } else if (!AskPassword("Password for " + url.user + "@" + url.host + ": ", password)) {
+            err << "qbftp: no password for " << url.user
+                << " (set QBFTP_PASSWORD or run on a terminal)\n";
+            return kExitUsage;
+        }
+    }
+    CFTPSiteFolder* folder = &s.Profile();
+    std::string walked;
+    for (std::size_t at = 0; !folderPath.empty() && at != std::string::npos;) {
+        const auto slash = folderPath.find('/', at);
+        const std::string part =
+            folderPath.substr(at, slash == std::string::npos ? slash : slash - at);
+        at = slash == std::string::npos ? slash : slash + 1;
+        walked += (walked.empty() ? "" : "/") + part;
+        CFTPSiteFolder* next = folder->FindSiteFolder(part);
+        if (!next) {
+            if (part.empty() || folder->HasLabel(part)) {
+                err << "qbftp: \"" << walked << "\" cannot be a site folder\n";
+                return kExitUsage;
+            }
+            folder->AddSiteFolder(std::make_unique<CFTPSiteFolder>(part, std::string()));
+            next = folder->FindSiteFolder(part);
+        }
+        folder = next;
+    }
+    if (folder->HasLabel(label)) {
+        err << "qbftp: \"" << o.args[1] << "\" is in the profile already\n";
+        return kExitFailed;
+    }
+    // The URL's path is relative to the home folder, as the login folder is.
+    std::unique_ptr<CFTPSite> site =
+        url.user.empty() ? std::make_unique<CFTPSite>(label, url.host, !o.passive, url.path,
+                                                      url.port, std::string())
+                         : std::make_unique<CFTPSite>(label, url.host, !o.passive, url.user,
+                                                      password, url.path, url.port, std::string());
+    folder->AddSite(std::move(site));
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int SitesRemove(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 2) {
+        err << "qbftp: sites remove takes \"Folder/Site\"\n";
+        return kExitUsage;
+    }
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    CFTPSiteFolder* folder = s.Profile().FindSiteFolder(folderPath);
+    bool removed = false;
+    if (folder && folder->FindSite(label)) {
+        removed = folder->RemoveSite(label);
+    } else if (folder && folder->FindSiteFolder(label)) {
+        if (!o.recursive) {
+            err << "qbftp: \"" << o.args[1] << "\" is a folder of sites (use -r)\n";
+            return kExitUsage;
+        }
+        removed = folder->RemoveSiteFolder(label);
+    }
+    if (!removed) {
+        err << "qbftp: no site \"" << o.args[1] << "\" in the profile\n";
+        return kExitFailed;
+    }
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int SitesRename(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 3 || o.args[2].empty() || o.args[2].find('/') != std::string::npos) {
+        err << "qbftp: sites rename takes \"Folder/Site\" and a new name without \"/\"\n";
+        return kExitUsage;
+    }
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    CFTPSiteFolder* folder = s.Profile().FindSiteFolder(folderPath);
+    if (!folder || (!folder->FindSite(label) && !folder->FindSiteFolder(label))) {
+        err << "qbftp: no site \"" << o.args[1] << "\" in the profile\n";
+        return kExitFailed;
+    }
+    if (folder->HasLabel(o.args[2])) {
+        err << "qbftp: \"" << o.args[2] << "\" is taken in that folder\n";
+        return kExitFailed;
+    }
+    const bool renamed = folder->FindSite(label)
+                             ? folder->RenameSite(label, o.args[2], nullptr)
+                             : folder->RenameSiteFolder(label, o.args[2], nullptr);
+    if (!renamed) {
+        err << "qbftp: the site could not be renamed\n";
+        return kExitFailed;
+    }
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int CommandSites(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (!o.args.empty()) {
+        if (o.args[0] == "add") {
+            return SitesAdd(o, s, err);
+        }
+        if (o.args[0] == "remove") {
+            return SitesRemove(o, s, err);
+        }
+        if (o.args[0] == "rename") {
+            return SitesRename(o, s, err);
+        }
+        err << "qbftp: sites takes add, remove or rename (try sites --help)\n";
+        return kExitUsage;
+    }
+    if (o.json) {
+        PrintSitesJson(s.Profile(), std::string(), out);
+    } else {
+        PrintSiteFolder(s.Profile(), 0, out);
+    }
     return kExitOk;
 }
 
@@ -1323,7 +1511,12 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     session.SetSaveProfileAtExit(false);
     CommandLineInfo info;
     info.m_strFileName = options.profile;
-    info.m_bReadOnlyProfile = true;
+    // Only the commands that change the sites save it, the way the window
+    // does (an unreadable file is then set aside as ".bad").
+    const bool changesSites =
+        options.command == "sites" && !options.args.empty() &&
+        (options.args[0] == "add" || options.args[0] == "remove" || options.args[0] == "rename");
+    info.m_bReadOnlyProfile = !changesSites;
     if (!session.OpenProfile(info)) {
         return kExitUsage;
     }

@@ -1,9 +1,15 @@
 #include "cli/console.h"
+#include "cli/netrc.h"
 #include "cli/qbftp.h"
 #include "cli/url.h"
+#include "profile/profile.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qb::cli {
 namespace {
@@ -75,6 +81,113 @@ TEST(CliText, JsonStringsAreAlwaysValid) {
     EXPECT_EQ(JsonString("bad\xE9!"), "\"bad\xEF\xBF\xBD!\"");
     EXPECT_EQ(JsonString("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\"");
     EXPECT_EQ(JsonString("cut\xE2\x82"), "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
+TEST(Netrc, FindsTheMachinesLoginPassword) {
+    const std::string text = "machine a.example login ann password one\n"
+                             "machine b.example\n  login bob\n  password two account x\n"
+                             "macdef init\nmachine c.example login cid password hidden\n\n"
+                             "machine a.example login al password three\n"
+                             "default login anonymous password guest\n";
+    const struct {
+        const char* host;
+        const char* user;
+        const char* password; // null: none
+    } cases[] = {
+        {"a.example", "ann", "one"},      {"a.example", "al", "three"},
+        {"b.example", "bob", "two"},      {"b.example", "ann", nullptr},
+        {"c.example", "cid", nullptr},    {"z.example", "anonymous", "guest"},
+        {"a.example", "nobody", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto got = NetrcPassword(text, c.host, c.user);
+        if (c.password) {
+            ASSERT_TRUE(got.has_value()) << c.host << " " << c.user;
+            EXPECT_EQ(*got, c.password) << c.host << " " << c.user;
+        } else {
+            EXPECT_FALSE(got.has_value()) << c.host << " " << c.user << ": " << got.value_or("");
+        }
+    }
+}
+
+TEST(Netrc, AFileOthersMayReadIsRefused) {
+    char folder[] = "/tmp/qb-netrc-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/.netrc";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("machine h login u password p\n", f);
+    std::fclose(f);
+    for (const mode_t mode : {0600, 0644, 0640, 0606}) {
+        ::chmod(path.c_str(), mode);
+        std::string warning;
+        const auto got = NetrcPasswordFromFile(path, "h", "u", warning);
+        EXPECT_EQ(got.has_value(), mode == 0600) << std::oct << mode;
+        EXPECT_EQ(warning.empty(), mode == 0600) << warning;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// sites add/remove/rename save the profile as the window does: atomically,
+// mode 0600, the password not in clear.
+TEST(Qbftp, SitesAreAddedRenamedAndRemoved) {
+    char folder[] = "/tmp/qb-sites-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/Quillbeck.dat";
+    {
+        CFTPProfile fresh(file, false);
+        ASSERT_TRUE(fresh.LoadProfile());
+        ASSERT_EQ(fresh.SaveProfile(nullptr), CFTPProfile::SAVE_DONE);
+    }
+    std::atomic<bool> interrupted{false};
+    ::setenv("QBFTP_PASSWORD", "pa55-w0rd", 1);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* json; // a line `sites --json` must then show; null: check `gone`
+        const char* gone; // a text it must not show
+    } steps[] = {
+        {{"sites", "add", "Work/Box", "ftp://bob@127.0.0.1:2121/pub", "--active"},
+         kExitOk,
+         R"({"site":"Work/Box","host":"127.0.0.1","port":2121,"anonymous":false,"user":"bob","folder":"pub","firewall":false})",
+         nullptr},
+        {{"sites", "add", "Work/Box", "ftp://h/"}, kExitFailed, nullptr, "\"host\":\"h\""},
+        {{"sites", "add", "Anon", "ftp://h:99"},
+         kExitOk,
+         R"({"site":"Anon","host":"h","port":99,"anonymous":true,"folder":"","firewall":true})",
+         nullptr},
+        {{"sites", "rename", "Work/Box", "Crate"}, kExitOk, "{\"site\":\"Work/Crate\"", nullptr},
+        {{"sites", "remove", "Work"}, kExitUsage, "{\"site\":\"Work/Crate\"", nullptr},
+        {{"-r", "sites", "remove", "Work"}, kExitOk, nullptr, "Work/"},
+        {{"sites", "remove", "Nope"}, kExitFailed, nullptr, "Nope"},
+        {{"sites", "frob"}, kExitUsage, nullptr, "frob"},
+    };
+    for (const auto& step : steps) {
+        std::vector<std::string> args{"--profile", file};
+        args.insert(args.end(), step.args.begin(), step.args.end());
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(RunQbftp(args, out, err, interrupted), step.status) << err.str();
+        out.str("");
+        ASSERT_EQ(RunQbftp({"--profile", file, "sites", "--json"}, out, err, interrupted), kExitOk);
+        if (step.json) {
+            EXPECT_NE(out.str().find(step.json), std::string::npos) << out.str();
+        }
+        if (step.gone) {
+            EXPECT_EQ(out.str().find(step.gone), std::string::npos) << out.str();
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    ::unsetenv("QBFTP_PASSWORD");
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string bytes(1 << 16, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(bytes.find("pa55-w0rd"), std::string::npos) << "the password is never in clear";
+    std::filesystem::remove_all(folder);
 }
 
 TEST(CliText, ProgressIsReadableAndFitsTheTerminal) {

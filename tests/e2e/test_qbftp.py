@@ -835,6 +835,60 @@ class Behaviour(unittest.TestCase):
         finally:
             shutil.rmtree(tmp, ignore_errors=True)
 
+    def test_sites_without_the_window_and_netrc(self):
+        import shutil
+        import stat
+        import tempfile
+        home = tempfile.mkdtemp(prefix="qbftp-home-")
+        saved = {k: os.environ.get(k) for k in ("HOME", "XDG_CONFIG_HOME")}
+        os.environ["HOME"] = home
+        os.environ["XDG_CONFIG_HOME"] = os.path.join(home, "config")
+        try:
+            rc, _, err = run("sites", "add", "Test/Py", PY_URL + "/pub")
+            self.assertEqual(rc, 0, err)
+            rc, _, err = run("sites", "add", "Test/Vs", VS_URL + "/pub", "--active")
+            self.assertEqual(rc, 0, err)
+            profile = os.path.join(home, "config", "quillbeck", "Quillbeck.dat")
+            self.assertEqual(stat.S_IMODE(os.stat(profile).st_mode), 0o600)
+            with open(profile, "rb") as f:
+                self.assertNotIn(PY_PASSWORD.encode(), f.read())
+            rc, out, err = run("sites", "--json")
+            self.assertEqual(rc, 0, err)
+            sites = {e["site"]: e for e in map(json.loads, out.splitlines())}
+            self.assertEqual(sites["Test/Py"]["user"], "qb")
+            self.assertTrue(sites["Test/Vs"]["anonymous"])
+            for site in ("Test/Py", "Test/Vs"):
+                with self.subTest(site=site):
+                    # The stored password: none in the environment.
+                    rc, out, err = run("ls", f'site:"{site}"', password=None)
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn("readme.txt", listing(out))
+            rc, _, err = run("sites", "rename", "Test/Py", "Renamed")
+            self.assertEqual(rc, 0, err)
+            rc, _, err = run("sites", "remove", "Test/Vs")
+            self.assertEqual(rc, 0, err)
+            rc, out, _ = run("sites", "--json")
+            self.assertEqual([e["site"] for e in map(json.loads, out.splitlines())
+                              if e["site"].startswith("Test/")], ["Test/Renamed"])
+            # ~/.netrc gives the password when none is given, unless others may read it.
+            netrc = os.path.join(home, ".netrc")
+            with open(netrc, "w") as f:
+                f.write(f"machine 127.0.0.1 login qb password {PY_PASSWORD}\n")
+            for mode, code in ((0o600, 0), (0o644, 2)):
+                with self.subTest(netrc=oct(mode)):
+                    os.chmod(netrc, mode)
+                    rc, _, err = run("ls", PY_URL + "/", password=None)
+                    self.assertEqual(rc, code, err)
+                    if code:
+                        self.assertIn("not used", err)
+        finally:
+            for k, v in saved.items():
+                if v is None:
+                    os.environ.pop(k, None)
+                else:
+                    os.environ[k] = v
+            shutil.rmtree(home, ignore_errors=True)
+
     def test_unreadable_profile_is_never_changed(self):
         """A file that is not a profile, named or at the default place, ends the
         run with exit 2; the file and its folder stay exactly as they were."""
