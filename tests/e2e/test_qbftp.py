@@ -889,6 +889,33 @@ class Behaviour(unittest.TestCase):
                     os.environ[k] = v
             shutil.rmtree(home, ignore_errors=True)
 
+    def test_man_page_and_completion_know_every_option_and_command(self):
+        import re
+        cli = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cli")
+        rc, help_text, err = run("--help")
+        self.assertEqual(rc, 0, err)
+        section = help_text.split("Options:")[1]
+        options = set(re.findall(r"^ +(--?[a-z]+)", section, re.M) +
+                      re.findall(r"^ +-[a-z], (--[a-z]+)", section, re.M))
+        commands = set(re.findall(r"^  ([a-z]+) ", help_text.split("Commands:")[1]
+                                  .split("Options:")[0], re.M))
+        self.assertIn("--overwrite", options)
+        self.assertIn("sites", commands)
+        with open(os.path.join(cli, "qbftp.1")) as f:
+            man = f.read().replace("\\-", "-")
+        with open(os.path.join(cli, "qbftp.bash")) as f:
+            completion = f.read()
+        for word in sorted(options | commands):
+            with self.subTest(word=word):
+                self.assertIn(word, man)
+                self.assertIn(word, completion)
+        script = (f"source {os.path.join(cli, 'qbftp.bash')}; "
+                  "COMP_WORDS=(qbftp --ov); COMP_CWORD=1; _qbftp; echo ${COMPREPLY[*]}; "
+                  "COMP_WORDS=(qbftp --log g); COMP_CWORD=2; _qbftp; echo ${COMPREPLY[*]}; "
+                  "COMP_WORDS=(qbftp sites r); COMP_CWORD=2; _qbftp; echo ${COMPREPLY[*]}")
+        p = subprocess.run(["bash", "-c", script], capture_output=True, text=True, timeout=30)
+        self.assertEqual(p.stdout.splitlines(), ["--overwrite", "get", "remove rename"], p.stderr)
+
     def test_unreadable_profile_is_never_changed(self):
         """A file that is not a profile, named or at the default place, ends the
         run with exit 2; the file and its folder stay exactly as they were."""
