@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <type_traits>
 #include <unistd.h>
 
@@ -41,7 +43,14 @@ std::string TerminalSafe(const std::string& text) {
 namespace {} // namespace
 
 Console::Console(std::ostream& err, bool logDialogue)
-    : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()) {}
+    : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()),
+      m_eventFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Console::~Console() {
+    if (m_eventFd >= 0) {
+        ::close(m_eventFd);
+    }
+}
 
 void Console::Print(const std::string& text) {
     EndProgress();
@@ -60,9 +69,19 @@ Console::Wait Console::WaitForOperation(CFTPSession& session, OperationId id,
                                         std::chrono::seconds inactivity,
                                         const std::atomic<bool>& interrupted) {
     m_lastActivity = std::chrono::steady_clock::now();
+    if (m_eventFd >= 0) {
+        // Events and a stop both wake the wait below at once; the timeout
+        // only paces the progress line and the inactivity check.
+        const int fd = m_eventFd;
+        session.SetWakeUp([fd] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto n = ::write(fd, &one, sizeof one);
+        });
+    }
     bool done = false;
     while (!done) {
         if (interrupted.load()) {
+            m_stopSeen = true;
             // What follows starts on a line of its own, not after the
             // terminal's "^C".
             const bool lineOpen = m_progressShown;
@@ -77,7 +96,18 @@ Console::Wait Console::WaitForOperation(CFTPSession& session, OperationId id,
             Summarize(false);
             return Wait::TimedOut;
         }
-        session.WaitForEvents(std::chrono::milliseconds(100));
+        if (m_eventFd >= 0) {
+            // Once a stop has been seen, its descriptor stays readable: it
+            // is not watched any more.
+            const bool watchStop = m_interruptFd >= 0 && !m_stopSeen;
+            pollfd fds[2] = {{m_eventFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+            if (::poll(fds, watchStop ? 2 : 1, 100) > 0 && (fds[0].revents & POLLIN)) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto n = ::read(m_eventFd, &count, sizeof count);
+            }
+        } else {
+            session.WaitForEvents(std::chrono::milliseconds(100));
+        }
         for (CoreEvent& event : session.TakeEvents()) {
             Handle(session, event, id, done);
         }

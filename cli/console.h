@@ -23,6 +23,9 @@ std::string TerminalSafe(const std::string& text);
 class Console : public IQuestions {
 public:
     Console(std::ostream& err, bool logDialogue);
+    ~Console() override;
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
 
     // Questions on the main thread (start-up, the profile): the text is
     // printed; the answer is the box's cancel meaning.
@@ -39,6 +42,10 @@ public:
     void SetQuiet(bool quiet) { m_quiet = quiet; }
     // How many files the next operation moves (0: not known beforehand).
     void SetExpectedFiles(std::size_t count) { m_expectedFiles = count; }
+
+    // A descriptor that becomes readable when `interrupted` is set (-1:
+    // none; the flag is then seen within 100 ms).
+    void SetInterruptDescriptor(int fd) { m_interruptFd = fd; }
 
     enum class Wait { Done, TimedOut, Interrupted };
     // Handles the session's events until operation `id` has ended.
@@ -79,6 +86,9 @@ private:
     int m_overwritePolicy = 0;
     bool m_showProgress = false;
     bool m_quiet = false;
+    int m_interruptFd = -1;
+    bool m_stopSeen = false;
+    int m_eventFd = -1; // readable when the session has events
     std::chrono::steady_clock::time_point m_lastActivity;
     std::string m_progressStep;
     FileSize m_lastBytes = 0;

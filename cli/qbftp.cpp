@@ -1483,7 +1483,7 @@ std::string IsoLocalTime(long long time) {
 }
 
 int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-             const std::atomic<bool>& interrupted) {
+             const std::atomic<bool>& interrupted, int interruptFd) {
     Options options;
     bool done = false;
     int status = kExitOk;
@@ -1499,6 +1499,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kExitUsage;
     }
     Console console(err, options.log);
+    console.SetInterruptDescriptor(interruptFd);
     EngineOptions engine;
     engine.replyTimeout = std::chrono::seconds(options.timeout);
     engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
