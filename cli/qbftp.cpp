@@ -8,6 +8,7 @@
 #include "url.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -612,6 +613,72 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
     return true;
 }
 
+// Writes the plain lines of a listing: into one buffer written out in large
+// pieces, each time formatted once for a run of entries with the same time,
+// names appended as they are unless they hold a control character.
+class ListingPrinter {
+public:
+    explicit ListingPrinter(std::ostream& out) : m_out(out) { m_buffer.reserve(kFlushAt + 512); }
+    ~ListingPrinter() { Flush(); }
+    ListingPrinter(const ListingPrinter&) = delete;
+    ListingPrinter& operator=(const ListingPrinter&) = delete;
+
+    void Add(const CFTPFile& f) {
+        m_buffer += f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
+        m_buffer += ' ';
+        if (f.m_nSize != kUnknownSize) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, f.m_nSize).ptr;
+            m_buffer.append(digits, end);
+        } else {
+            m_buffer += '?';
+        }
+        m_buffer += ' ';
+        if (!m_haveTime || f.m_time != m_time) {
+            m_time = f.m_time;
+            m_timeText = IsoLocalTime(m_time);
+            m_haveTime = true;
+        }
+        m_buffer += m_timeText;
+        m_buffer += ' ';
+        AppendSafe(f.GetName());
+        if (!f.m_strLink.empty()) {
+            m_buffer += " -> ";
+            AppendSafe(f.m_strLink);
+        }
+        m_buffer += '\n';
+        if (m_buffer.size() >= kFlushAt) {
+            Flush();
+        }
+    }
+
+    void Flush() {
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
+    // Names come from the server: no control character reaches a terminal.
+    void AppendSafe(const std::string& text) {
+        for (const char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                m_buffer += TerminalSafe(text);
+                return;
+            }
+        }
+        m_buffer += text;
+    }
+
+    std::ostream& m_out;
+    std::string m_buffer;
+    std::time_t m_time = 0;
+    bool m_haveTime = false;
+    std::string m_timeText;
+};
+
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     const char* type = f.m_bFile ? "file" : (f.m_strLink.empty() ? "folder" : "link");
     // A size the listing did not give (a device, an odd column) is unknown.
@@ -731,11 +798,21 @@ int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err)
         err << "qbftp: the folder could not be listed\n";
         return kExitFailed;
     }
+    if (o.json) {
+        for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
+            PrintEntry(*content->GetFolders().GetAt(i), true, out);
+        }
+        for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
+            PrintEntry(*content->GetFiles().GetAt(i), true, out);
+        }
+        return kExitOk;
+    }
+    ListingPrinter printer(out);
     for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
-        PrintEntry(*content->GetFolders().GetAt(i), o.json, out);
+        printer.Add(*content->GetFolders().GetAt(i));
     }
     for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
-        PrintEntry(*content->GetFiles().GetAt(i), o.json, out);
+        printer.Add(*content->GetFiles().GetAt(i));
     }
     return kExitOk;
 }

@@ -740,6 +740,9 @@ class Transfers(unittest.TestCase):
 
 
 class Behaviour(unittest.TestCase):
+    def setUp(self):
+        Servers.setUp(self)
+
     def test_password_never_shown(self):
         rc, out, err = run("--log", "ls", PY_URL + "/")
         self.assertEqual(rc, 0, err)
