@@ -96,19 +96,25 @@ Console::Wait Console::WaitForOperation(CFTPSession& session, OperationId id,
             Summarize(false);
             return Wait::TimedOut;
         }
-        if (m_eventFd >= 0) {
-            // Once a stop has been seen, its descriptor stays readable: it
-            // is not watched any more.
-            const bool watchStop = m_interruptFd >= 0 && !m_stopSeen;
-            pollfd fds[2] = {{m_eventFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
-            if (::poll(fds, watchStop ? 2 : 1, 100) > 0 && (fds[0].revents & POLLIN)) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const auto n = ::read(m_eventFd, &count, sizeof count);
+        // What waits is taken first: a wake-up is only made for events that
+        // arrive after the last take.
+        std::deque<CoreEvent> events = session.TakeEvents();
+        if (events.empty()) {
+            if (m_eventFd >= 0) {
+                // Once a stop has been seen, its descriptor stays readable:
+                // it is not watched any more.
+                const bool watchStop = m_interruptFd >= 0 && !m_stopSeen;
+                pollfd fds[2] = {{m_eventFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+                if (::poll(fds, watchStop ? 2 : 1, 100) > 0 && (fds[0].revents & POLLIN)) {
+                    std::uint64_t count = 0;
+                    [[maybe_unused]] const auto n = ::read(m_eventFd, &count, sizeof count);
+                }
+            } else {
+                session.WaitForEvents(std::chrono::milliseconds(100));
             }
-        } else {
-            session.WaitForEvents(std::chrono::milliseconds(100));
+            events = session.TakeEvents();
         }
-        for (CoreEvent& event : session.TakeEvents()) {
+        for (CoreEvent& event : events) {
             Handle(session, event, id, done);
         }
         Tick(session);
