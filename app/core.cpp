@@ -133,6 +133,10 @@ bool CFTPCore::OpenProfile(const CommandLineInfo& info) {
     } else {
         m_pProfile = std::make_unique<CFTPProfile>();
     }
+    if (info.m_bReadOnlyProfile) {
+        m_pProfile->SetReadOnly(true);
+        m_bSaveAtExit = false;
+    }
     if (!m_pProfile->LoadProfile()) {
         ShowError(m_pProfile->GetLoadFailureText());
         m_pProfile.reset();

@@ -268,6 +268,16 @@ CFTPSession::Submitted CFTPSession::Rename(const CFTPFile& item, const std::stri
     return Result(id, why);
 }
 
+CFTPSession::Submitted CFTPSession::RenameTo(const CFTPFile& item, const CFTPFile& dest) {
+    CFTPManager* manager = m_core->GetManager();
+    if (!manager) {
+        return Result(0, kNotStarted);
+    }
+    std::string why;
+    const OperationId id = manager->RenameTo(&item, &dest, &why);
+    return Result(id, why);
+}
+
 CFTPSession::Submitted CFTPSession::Copy(const CFTPFile& source, const CFTPFile& dest, bool move) {
     CFTPManager* manager = m_core->GetManager();
     if (!manager) {

@@ -77,6 +77,9 @@ public:
     // All items must be on one site.
     Submitted Delete(const std::vector<CFTPFile>& items);
     Submitted Rename(const CFTPFile& item, const std::string& newName);
+    // A server-side rename to another path on the same connection (another
+    // folder too): nothing is copied. Servers refuse what they cannot do.
+    Submitted RenameTo(const CFTPFile& item, const CFTPFile& dest);
     Submitted Copy(const CFTPFile& source, const CFTPFile& dest, bool move);
     // All items must be on one site (or all local, for an upload).
     Submitted CopyItems(const std::vector<CFTPFile>& items, const CFTPFile& destFolder, bool move);

@@ -22,6 +22,9 @@ struct CommandLineInfo {
     std::string m_strFileName;
     // Cleared by the switches "Embedding" and "Automation".
     bool m_bShowSplash = true;
+    // The profile is only read (qbftp): never saved, and a file that cannot
+    // be read ends the start with the reason instead of being moved aside.
+    bool m_bReadOnlyProfile = false;
 };
 
 // Reads the arguments that follow the program's name. An argument starting

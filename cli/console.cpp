@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <iterator>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <type_traits>
 #include <unistd.h>
 
@@ -26,7 +30,14 @@ std::string TerminalSafe(const std::string& text) {
 }
 
 Console::Console(std::ostream& err, bool logDialogue)
-    : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()) {}
+    : m_err(err), m_logDialogue(logDialogue), m_lastActivity(std::chrono::steady_clock::now()),
+      m_eventFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Console::~Console() {
+    if (m_eventFd >= 0) {
+        ::close(m_eventFd);
+    }
+}
 
 void Console::Print(const std::string& text) {
     EndProgress();
@@ -45,24 +56,57 @@ Console::Wait Console::WaitForOperation(CFTPSession& session, OperationId id,
                                         std::chrono::seconds inactivity,
                                         const std::atomic<bool>& interrupted) {
     m_lastActivity = std::chrono::steady_clock::now();
+    if (m_eventFd >= 0) {
+        // Events and a stop both wake the wait below at once; the timeout
+        // only paces the progress line and the inactivity check.
+        const int fd = m_eventFd;
+        session.SetWakeUp([fd] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const auto n = ::write(fd, &one, sizeof one);
+        });
+    }
     bool done = false;
     while (!done) {
         if (interrupted.load()) {
-            EndProgress();
+            m_stopSeen = true;
+            // What follows starts on a line of its own, not after the
+            // terminal's "^C".
+            const bool lineOpen = m_progressShown;
+            Summarize(false);
+            if (!lineOpen && m_showProgress) {
+                m_err << '\n';
+            }
             return Wait::Interrupted;
         }
         if (inactivity.count() > 0 &&
             std::chrono::steady_clock::now() - m_lastActivity > inactivity) {
-            EndProgress();
+            Summarize(false);
             return Wait::TimedOut;
         }
-        session.WaitForEvents(std::chrono::milliseconds(100));
-        for (CoreEvent& event : session.TakeEvents()) {
+        // What waits is taken first: a wake-up is only made for events that
+        // arrive after the last take.
+        std::deque<CoreEvent> events = session.TakeEvents();
+        if (events.empty()) {
+            if (m_eventFd >= 0) {
+                // Once a stop has been seen, its descriptor stays readable:
+                // it is not watched any more.
+                const bool watchStop = m_interruptFd >= 0 && !m_stopSeen;
+                pollfd fds[2] = {{m_eventFd, POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+                if (::poll(fds, watchStop ? 2 : 1, 100) > 0 && (fds[0].revents & POLLIN)) {
+                    std::uint64_t count = 0;
+                    [[maybe_unused]] const auto n = ::read(m_eventFd, &count, sizeof count);
+                }
+            } else {
+                session.WaitForEvents(std::chrono::milliseconds(100));
+            }
+            events = session.TakeEvents();
+        }
+        for (CoreEvent& event : events) {
             Handle(session, event, id, done);
         }
         Tick(session);
     }
-    EndProgress();
+    Summarize(!m_outcome.failed);
     return Wait::Done;
 }
 
@@ -86,8 +130,16 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
                 }
             } else if constexpr (std::is_same_v<T, event::QuestionAsked>) {
                 OnQuestion(session, e.question);
+            } else if constexpr (std::is_same_v<T, event::ItemsChanged>) {
+                for (const event::ItemChange& change : e.changes) {
+                    if (change.kind == event::ItemChange::Created && change.item.m_bFile) {
+                        ++m_filesCreated;
+                    }
+                }
             } else if constexpr (std::is_same_v<T, event::OperationEnded>) {
                 if (e.report.id == id) {
+                    m_reportedFiles = e.report.filesMoved;
+                    m_reportedBytes = e.report.bytesMoved;
                     if (!e.report.succeeded) {
                         m_outcome.failed = true;
                     }
@@ -97,7 +149,9 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
                         if (std::find(m_outcome.messages.begin(), m_outcome.messages.end(),
                                       message) == m_outcome.messages.end()) {
                             m_outcome.messages.push_back(message);
-                            Print("qbftp: " + WithoutTrailingBreaks(message));
+                            if (!m_quiet) {
+                                Print("qbftp: " + WithoutTrailingBreaks(message));
+                            }
                         }
                     }
                     done = true;
@@ -110,7 +164,9 @@ void Console::Handle(CFTPSession& session, CoreEvent& event, OperationId id, boo
 void Console::OnQuestion(CFTPSession& session, const Question& question) {
     if (question.kind == Question::Kind::Message) {
         m_outcome.messages.push_back(question.text);
-        Print("qbftp: " + WithoutTrailingBreaks(question.text));
+        if (!m_quiet) {
+            Print("qbftp: " + WithoutTrailingBreaks(question.text));
+        }
         // Nobody can answer: the safe choice of each kind of box.
         session.Answer(question.id, question.CancelAnswer());
         return;
@@ -198,31 +254,196 @@ Console::Outcome Console::TakeOutcome() {
     return out;
 }
 
+std::string Console::HumanBytes(double bytes) {
+    static const char* const kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB"};
+    std::size_t unit = 0;
+    while (bytes >= 999.5 && unit + 1 < std::size(kUnits)) {
+        bytes /= 1000;
+        ++unit;
+    }
+    char text[32];
+    if (unit == 0) {
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
+    } else {
+        std::snprintf(text, sizeof text,
+                      bytes < 9.995   ? "%.2f %s"
+                      : bytes < 99.95 ? "%.1f %s"
+                                      : "%.0f %s",
+                      bytes, kUnits[unit]);
+    }
+    return text;
+}
+
+std::string Console::ProgressLine(const std::string& name, FileSize bytes, int percent,
+                                  double seconds, const std::string& count, std::size_t width) {
+    const double rate = seconds > 0.001 ? static_cast<double>(bytes) / seconds : 0;
+    std::string tail = " " + HumanBytes(static_cast<double>(bytes));
+    if (rate > 0) {
+        tail += "  " + HumanBytes(rate) + "/s";
+    }
+    std::string bar;
+    if (percent >= 0) {
+        const int shown = std::min(percent, 100);
+        const std::size_t cells = 20;
+        const std::size_t full = cells * static_cast<std::size_t>(shown) / 100;
+        char pct[8];
+        std::snprintf(pct, sizeof pct, "%3d%%", shown);
+        bar = " [" + std::string(full, '#') + std::string(cells - full, '.') + "] " + pct;
+    }
+    std::string head = count.empty() ? std::string() : count + " ";
+    const std::size_t fixed = head.size() + bar.size() + tail.size();
+    std::string shownName = TerminalSafe(name);
+    // Names are cut in the middle of their start, so that the end (often
+    // what tells files apart) stays.
+    const std::size_t room = width > fixed + 4 ? width - fixed : 4;
+    if (shownName.size() > room) {
+        shownName = "..." + shownName.substr(shownName.size() - (room - 3));
+    }
+    std::string line = head + shownName + bar + tail;
+    if (line.size() > width) {
+        line.resize(width);
+    }
+    return line;
+}
+
 void Console::Tick(CFTPSession& session) {
     const CStatusLanes::Lane lane = session.Status().GetLane(1);
     const auto now = std::chrono::steady_clock::now();
     if (lane.step != m_progressStep) {
         m_progressStep = lane.step;
-        m_progressStart = now;
         m_lastActivity = now;
     }
     if (lane.bytes != m_lastBytes) {
         m_lastBytes = lane.bytes;
         m_lastActivity = now;
     }
-    if (!m_showProgress || lane.bytes == 0) {
+    // Only a file that moves is shown: its step names it.
+    std::string name;
+    for (const char* prefix : {"receive file ", "send file "}) {
+        if (lane.step.rfind(prefix, 0) == 0) {
+            name = lane.step.substr(std::strlen(prefix));
+            m_sending = prefix[0] == 's';
+        }
+    }
+    if (name.empty()) {
         return;
     }
-    const double seconds = std::chrono::duration<double>(now - m_progressStart).count();
-    const double rate = seconds > 0 ? static_cast<double>(lane.bytes) / seconds : 0;
-    char line[256];
-    std::snprintf(line, sizeof line, "\r%-40.40s %12llu bytes %s%8.1f KiB/s %6.1f s",
-                  lane.step.c_str(), static_cast<unsigned long long>(lane.bytes),
-                  lane.percent >= 0 ? (std::to_string(lane.percent) + "% ").c_str() : "",
-                  rate / 1024.0, seconds);
-    m_err << line;
+    if (lane.bytes == 0 && m_fileMoving && name == m_fileName) {
+        return; // the status was cleared at the file's end
+    }
+    if (!m_fileMoving || name != m_fileName || lane.bytes < m_fileBytes) {
+        if (m_fileMoving) {
+            FinishFile();
+        }
+        m_fileMoving = true;
+        m_fileName = name;
+        m_fileBytes = 0;
+        m_filePercent = -1;
+        m_fileStarted = false;
+        if (!m_anyFile) {
+            m_anyFile = true;
+            m_firstFile = now;
+        }
+    }
+    if (lane.bytes > 0 && !m_fileStarted) {
+        m_fileStarted = true;
+        m_fileFirstByte = now;
+        if (!m_anyStarted) {
+            m_anyStarted = true;
+            m_firstByte = now;
+        }
+    }
+    m_fileBytes = lane.bytes;
+    if (lane.percent >= 0) {
+        m_filePercent = lane.percent;
+    }
+    if (m_showProgress && m_fileStarted && now - m_lastDraw >= std::chrono::milliseconds(100)) {
+        DrawProgress(false);
+        m_lastDraw = now;
+    }
+}
+
+void Console::DrawProgress(bool final) {
+    if (!m_showProgress || !m_fileMoving) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds =
+        m_fileStarted ? std::chrono::duration<double>(now - m_fileFirstByte).count() : 0;
+    // Small files can come and go between two looks at the status; the
+    // change events count every one (an upload's at its start, a
+    // download's at its end).
+    std::size_t index = std::max(m_filesDone + 1, m_sending ? m_filesCreated : m_filesCreated + 1);
+    if (final && m_reportedFiles > 0) {
+        index = m_reportedFiles;
+    }
+    if (m_expectedFiles > 0) {
+        index = std::min(index, m_expectedFiles);
+    }
+    std::string count;
+    if (m_expectedFiles > 1 || index > 1) {
+        count = "[" + std::to_string(index) + "/" +
+                (m_expectedFiles > 0 ? std::to_string(m_expectedFiles) : std::string("?")) + "]";
+    }
+    const int percent = final ? 100 : m_filePercent;
+    FileSize bytes = m_fileBytes;
+    if (final && m_reportedFiles == 1) {
+        bytes = m_reportedBytes;
+    }
+    const std::string line = ProgressLine(m_fileName, bytes, percent, seconds, count, 79);
+    m_err << '\r' << line << "\033[K";
     m_err.flush();
     m_progressShown = true;
+}
+
+void Console::FinishFile() {
+    if (!m_fileMoving) {
+        return;
+    }
+    m_filesDone += 1;
+    m_bytesDone += m_fileBytes;
+    m_fileMoving = false;
+}
+
+void Console::Summarize(bool succeeded) {
+    if (m_fileMoving && succeeded) {
+        DrawProgress(true);
+    }
+    const bool any = m_fileMoving || m_filesDone > 0 || m_reportedFiles > 0;
+    FinishFile();
+    if (!m_showProgress || !any || !succeeded) {
+        EndProgress();
+    } else {
+        EndProgress();
+        // From the first byte seen; from the first file's start when the
+        // files went by too fast for a byte to be seen.
+        const auto since = m_anyStarted ? m_firstByte : m_firstFile;
+        const double seconds =
+            m_anyStarted || m_anyFile
+                ? std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count()
+                : 0;
+        // The engine's count is whole; the status only shows what was seen.
+        const std::size_t files = m_reportedFiles > 0 ? m_reportedFiles : m_filesDone;
+        const FileSize total = m_reportedFiles > 0 ? m_reportedBytes : m_bytesDone;
+        std::string line = files == 1 ? std::string() : std::to_string(files) + " files, ";
+        line += HumanBytes(static_cast<double>(total));
+        char time[32];
+        std::snprintf(time, sizeof time, " in %.2f s", seconds);
+        line += time;
+        if (seconds > 0.001) {
+            line += " (" + HumanBytes(static_cast<double>(total) / seconds) + "/s)";
+        }
+        m_err << line << '\n';
+        m_err.flush();
+    }
+    m_filesDone = 0;
+    m_bytesDone = 0;
+    m_anyStarted = false;
+    m_anyFile = false;
+    m_expectedFiles = 0;
+    m_filesCreated = 0;
+    m_reportedFiles = 0;
+    m_reportedBytes = 0;
 }
 
 void Console::EndProgress() {

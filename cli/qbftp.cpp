@@ -2,17 +2,22 @@
 
 #include "app/session.h"
 #include "console.h"
+#include "netrc.h"
 #include "platform/time_util.h"
 #include "profile/profile.h"
 #include "url.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fnmatch.h>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,24 +33,33 @@ const char* const kUsage =
     "  ftp://[user[:password]@]host[:port]/path\n"
     "whose path is relative to the login folder. Without a user the login is\n"
     "anonymous. A password is never needed on the command line: it is taken from\n"
-    "QBFTP_PASSWORD, or asked for on the terminal.\n"
+    "QBFTP_PASSWORD, ~/.netrc (machine/login/password; only when no one else may\n"
+    "read it), or asked for on the terminal.\n"
     "\n"
     "Commands:\n"
-    "  ls URL                 list a remote folder\n"
-    "  mkdir URL              create a remote folder\n"
-    "  get URL [LOCAL]        download (a folder with -r)\n"
-    "  put LOCAL URL          upload (a folder with -r)\n"
+    "  ls URL                 list a remote folder (or one file)\n"
+    "  mkdir [-p] URL         create a remote folder (-p: and those on the way)\n"
+    "  get URL... [LOCAL]     download (a folder with -r); LOCAL \"-\" is standard\n"
+    "                         output\n"
+    "  put LOCAL... URL       upload (a folder with -r); LOCAL \"-\" is standard\n"
+    "                         input\n"
     "  cp SOURCE DEST         copy; either end may be local or an URL, also on\n"
     "                         two different servers\n"
-    "  mv SOURCE DEST         the same, deleting the source once it is copied\n"
+    "  mv SOURCE DEST         move: a rename within one server, otherwise the\n"
+    "                         copy, deleting the source once it is copied\n"
     "  rm [-r] URL            delete a remote file (a folder with -r)\n"
     "  rename URL NEWNAME     rename a remote file or folder in its folder\n"
-    "  sites                  list the sites of the profile (never their passwords)\n"
+    "  sites                  list the sites of the profile (never their passwords);\n"
+    "                         sites add/remove/rename change them (sites --help)\n"
     "\n"
     "Wherever an URL goes, site:\"Folder/Site\"/path names a site of the profile and\n"
     "connects with its stored host, port, login, login folder and firewall settings.\n"
     "\n"
-    "A destination URL that ends in \"/\" is a folder: the item keeps its name there.\n"
+    "A destination that ends in \"/\" is a folder: the item keeps its name there\n"
+    "(a local one must exist). Several sources need such a folder. The last\n"
+    "element of a remote path may be a pattern (*, ?, [...]), matched by qbftp\n"
+    "against the folder's listing; \"get -r URL/\" of the login folder copies all\n"
+    "it holds.\n"
     "\n"
     "Options:\n"
     "  --passive       passive data connections (the default)\n"
@@ -65,24 +79,30 @@ const char* const kUsage =
     "                  terminal, and fails without one)\n"
     "  --log           print the FTP dialogue on stderr (the password hidden)\n"
     "  --timeout SECS  give up when the server is silent for SECS seconds (0:\n"
-    "                  never; default 60)\n"
+    "                  never; default 60; at most 2000000)\n"
     "  --retries N     try a connect the server turns away N more times\n"
     "                  (default 3)\n"
     "  --json          ls: one JSON object per entry\n"
     "  -r, --recursive get, put, cp, mv, rm: whole folders\n"
-    "  --overwrite     replace existing local files without asking\n"
-    "  --resume        continue existing local files where they end\n"
-    "  --skip          leave existing local files alone\n"
-    "                  (without one of these a terminal asks; otherwise the\n"
-    "                  file fails)\n"
+    "  -p, --preserve  get: keep the remote modification time\n"
+    "  --overwrite     replace existing files (local for get, remote for put)\n"
+    "                  without asking\n"
+    "  --resume        continue existing files where they end\n"
+    "  --skip          leave existing files alone\n"
+    "                  (at most one of these; without one a terminal asks,\n"
+    "                  otherwise the file fails)\n"
     "  --ascii         transfer in text mode (line ends converted)\n"
     "  --binary        transfer bytes as they are\n"
     "  --auto          text mode for the file extensions the profile lists\n"
     "                  (without one of these three, the profile's setting)\n"
     "  --profile FILE  the profile with the sites and settings (default: the\n"
-    "                  user's own); qbftp reads it and never changes it\n"
-    "  --help          show this help\n"
+    "                  user's own); qbftp reads it and never changes it (but\n"
+    "                  for sites add/remove/rename); one it cannot read ends\n"
+    "                  the run (exit 2)\n"
+    "  --help          show this help (after a command: that command's)\n"
     "  --version       show the version\n"
+    "\n"
+    "Options that take a value accept --name VALUE and --name=VALUE.\n"
     "\n"
     "Exit status: 0 success, 1 an operation failed, 2 a usage error.\n";
 
@@ -97,6 +117,8 @@ struct Options {
     bool log = false;
     bool json = false;
     bool recursive = false;
+    bool preserve = false; // downloads keep the remote modification time
+    bool parents = false;  // mkdir makes the folders on the way
     int overwrite = 0;     // an IOverwriteQuestion answer for every file, or 0
     int transferMode = -1; // a profile transfer mode, or -1 for the profile's own
     std::string profile;   // the profile file; empty: the default one
@@ -106,8 +128,103 @@ struct Options {
     std::vector<std::string> args;
 };
 
-bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream& err, bool& done,
-                  int& status) {
+// The longest --timeout: its milliseconds must fit every wait the engine
+// times (24 days).
+constexpr long kMaxTimeout = 2'000'000;
+
+// Whether `a` is the option `name`, as "--name" or "--name=VALUE".
+bool IsValueOption(const std::string& a, const char* name) {
+    const std::size_t n = std::strlen(name);
+    return a.compare(0, n, name) == 0 && (a.size() == n || a[n] == '=');
+}
+
+// The value of the option at argv[i]: after its "=", or the next argument
+// (then skipped). False when there is none.
+bool TakeValue(const std::vector<std::string>& argv, std::size_t& i, const char* name,
+               std::string& value) {
+    const std::string& a = argv[i];
+    const std::size_t n = std::strlen(name);
+    if (a.size() > n) {
+        value = a.substr(n + 1);
+        return true;
+    }
+    if (i + 1 >= argv.size()) {
+        return false;
+    }
+    value = argv[++i];
+    return true;
+}
+
+// A whole decimal number from 0 to `max`; nothing that overflows or has
+// other characters.
+bool ParseCount(const std::string& text, long max, long& value) {
+    if (text.empty() || text.size() > 18) {
+        return false;
+    }
+    long n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        n = n * 10 + (c - '0');
+    }
+    if (n > max) {
+        return false;
+    }
+    value = n;
+    return true;
+}
+
+// What `qbftp COMMAND --help` shows.
+const char* CommandUsage(const std::string& command) {
+    static const std::map<std::string, const char*> usages = {
+        {"ls", "Usage: qbftp [OPTIONS] ls URL\n"
+               "Lists a remote folder, or the one file the URL names. Each line is the\n"
+               "kind (- file, d folder, l link), the size, the time and the name.\n"
+               "  --json          one JSON object per entry\n"},
+        {"mkdir", "Usage: qbftp [OPTIONS] mkdir [-p] URL\n"
+                  "Creates a remote folder.\n"
+                  "  -p, --parents  also the folders on the way; one that exists is fine\n"},
+        {"get", "Usage: qbftp [OPTIONS] get URL [LOCAL]\n"
+                "Downloads a file (a folder with -r) into LOCAL (default: the current\n"
+                "folder). A LOCAL that ends in \"/\" must be an existing folder.\n"
+                "  -r, --recursive  a whole folder\n"
+                "  -p, --preserve   keep the remote modification time\n"
+                "  --overwrite, --resume, --skip  what to do with an existing local file\n"},
+        {"put", "Usage: qbftp [OPTIONS] put LOCAL URL\n"
+                "Uploads a file (a folder with -r). An URL that ends in \"/\" is a folder\n"
+                "the item keeps its name in.\n"
+                "  -r, --recursive  a whole folder\n"
+                "  --overwrite, --resume, --skip  what to do with an existing remote file\n"},
+        {"cp", "Usage: qbftp [OPTIONS] cp SOURCE DEST\n"
+               "Copies; either end may be local or an URL, also on two servers.\n"
+               "  -r, --recursive  a whole folder\n"},
+        {"mv", "Usage: qbftp [OPTIONS] mv SOURCE... DEST\n"
+               "Within one server, renames (RNFR/RNTO) and copies nothing; elsewhere, or\n"
+               "where the server refuses the rename, copies and deletes the source once\n"
+               "the copy is whole. An existing destination needs --overwrite or --skip.\n"
+               "  -r, --recursive  a whole folder\n"},
+        {"rm", "Usage: qbftp [OPTIONS] rm [-r] URL\n"
+               "Deletes a remote file (a folder and all it holds with -r).\n"},
+        {"rename", "Usage: qbftp [OPTIONS] rename URL NEWNAME\n"
+                   "Renames a remote file or folder within its folder.\n"},
+        {"sites", "Usage: qbftp [OPTIONS] sites [--json]\n"
+                  "       qbftp sites add \"Folder/Site\" ftp://[user@]host[:port]/path\n"
+                  "                       [--passive|--active]\n"
+                  "       qbftp sites remove [-r] \"Folder/Site\"\n"
+                  "       qbftp sites rename \"Folder/Site\" NEWNAME\n"
+                  "Lists the sites of the profile (never their passwords), or changes them\n"
+                  "and saves the profile as the window does. A new site's password comes\n"
+                  "from QBFTP_PASSWORD or is asked for; it is stored the profile's way.\n"
+                  "--active makes a site that connects directly, past the firewall settings\n"
+                  "(passive data connections are one of them).\n"},
+    };
+    auto it = usages.find(command);
+    return it == usages.end() ? nullptr : it->second;
+}
+
+bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream& out,
+                  std::ostream& err, bool& done, int& status) {
     done = false;
     bool onlyArgs = false;
     for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -116,12 +233,21 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
             if (a == "--") {
                 onlyArgs = true;
             } else if (a == "--help" || a == "-h") {
-                std::cout << kUsage;
+                if (!o.command.empty()) {
+                    const char* usage = CommandUsage(o.command);
+                    if (!usage) {
+                        err << "qbftp: unknown command '" << o.command << "' (try --help)\n";
+                        return false;
+                    }
+                    out << usage;
+                } else {
+                    out << kUsage;
+                }
                 done = true;
                 status = kExitOk;
                 return true;
             } else if (a == "--version") {
-                std::cout << "qbftp " << QB_VERSION << "\n";
+                out << "qbftp " << QB_VERSION << "\n";
                 done = true;
                 status = kExitOk;
                 return true;
@@ -157,48 +283,53 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.json = true;
             } else if (a == "-r" || a == "--recursive") {
                 o.recursive = true;
-            } else if (a == "--overwrite") {
-                o.overwrite = Question::OVERWRITE_ALL;
-            } else if (a == "--resume") {
-                o.overwrite = Question::RESUME_ALL;
-            } else if (a == "--skip") {
-                o.overwrite = Question::SKIP_ALL;
+            } else if (a == "--overwrite" || a == "--resume" || a == "--skip") {
+                const int answer = a == "--overwrite" ? Question::OVERWRITE_ALL
+                                   : a == "--resume"  ? Question::RESUME_ALL
+                                                      : Question::SKIP_ALL;
+                if (o.overwrite != 0 && o.overwrite != answer) {
+                    err << "qbftp: --overwrite, --resume and --skip exclude each other\n";
+                    return false;
+                }
+                o.overwrite = answer;
             } else if (a == "--ascii") {
                 o.transferMode = CFTPProfile::MODE_TEXT;
             } else if (a == "--binary") {
                 o.transferMode = CFTPProfile::MODE_BINARY;
             } else if (a == "--auto") {
                 o.transferMode = CFTPProfile::MODE_AUTO;
-            } else if (a == "--profile") {
-                if (i + 1 >= argv.size() || argv[i + 1].empty()) {
+            } else if (IsValueOption(a, "--profile")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--profile", v) || v.empty()) {
                     err << "qbftp: --profile needs a file name\n";
                     return false;
                 }
-                o.profile = argv[++i];
-            } else if (a == "--retries") {
-                if (i + 1 >= argv.size()) {
+                o.profile = v;
+            } else if (IsValueOption(a, "--retries")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--retries", v)) {
                     err << "qbftp: --retries needs a number\n";
                     return false;
                 }
-                char* end = nullptr;
-                const std::string& v = argv[++i];
-                o.retries = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || o.retries < 0 || o.retries > 1000) {
-                    err << "qbftp: bad --retries value: " << v << "\n";
+                if (!ParseCount(v, 1000, o.retries)) {
+                    err << "qbftp: bad --retries value: " << v << " (0 to 1000)\n";
                     return false;
                 }
-            } else if (a == "--timeout") {
-                if (i + 1 >= argv.size()) {
+            } else if (IsValueOption(a, "--timeout")) {
+                std::string v;
+                if (!TakeValue(argv, i, "--timeout", v)) {
                     err << "qbftp: --timeout needs a number of seconds\n";
                     return false;
                 }
-                char* end = nullptr;
-                const std::string& v = argv[++i];
-                o.timeout = std::strtol(v.c_str(), &end, 10);
-                if (v.empty() || *end != '\0' || o.timeout < 0) {
-                    err << "qbftp: bad --timeout value: " << v << "\n";
+                if (!ParseCount(v, kMaxTimeout, o.timeout)) {
+                    err << "qbftp: bad --timeout value: " << v << " (0 to " << kMaxTimeout
+                        << " seconds)\n";
                     return false;
                 }
+            } else if (a == "-p" || a == "--preserve" || a == "--parents") {
+                // -p: --preserve for get, --parents for mkdir.
+                o.preserve = a != "--parents";
+                o.parents = a != "--preserve";
             } else {
                 err << "qbftp: unknown option " << a << " (try --help)\n";
                 return false;
@@ -236,6 +367,22 @@ bool AskPassword(const std::string& prompt, std::string& password) {
     return ok;
 }
 
+// The password ~/.netrc gives for the user on the host; a file others may
+// read is refused with a warning.
+std::optional<std::string> NetrcLookUp(const std::string& host, const std::string& user,
+                                       std::ostream& err) {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        return std::nullopt;
+    }
+    std::string warning;
+    auto password = NetrcPasswordFromFile(std::string(home) + "/.netrc", host, user, warning);
+    if (!warning.empty()) {
+        err << "qbftp: warning: " << warning << "\n";
+    }
+    return password;
+}
+
 // The connections of one run and the operations run on them, all through
 // the session.
 class Client {
@@ -245,7 +392,8 @@ public:
         : m_options(options), m_err(err), m_interrupted(interrupted), m_console(console),
           m_session(session) {
         m_console.SetOverwritePolicy(options.overwrite);
-        m_console.SetProgress(!options.log && ::isatty(STDERR_FILENO));
+        m_progress = !options.log && ::isatty(STDERR_FILENO);
+        m_console.SetProgress(m_progress);
     }
 
     ~Client() {
@@ -292,6 +440,14 @@ public:
         return !m_outcome.failed;
     }
 
+    // Run, with failure messages kept in the outcome instead of printed.
+    bool RunQuietly(const std::function<CFTPSession::Submitted()>& request) {
+        m_console.SetQuiet(true);
+        const bool ok = Run(request);
+        m_console.SetQuiet(false);
+        return ok;
+    }
+
     // The connection for the URL's server and user, made on first use;
     // kNoConnection (reported, `status` set) on failure.
     SiteRef ConnectionFor(const FtpUrl& url, int& status) {
@@ -304,7 +460,44 @@ public:
             return SiteRef{};
         }
         m_connections[key] = m_lastConnection;
+        m_loginListings[m_lastConnection] = m_outcome.content;
         return SiteRef{m_lastConnection, url.host};
+    }
+
+    // The listing of a remote folder ("" the login folder); null (reported)
+    // when it cannot be had.
+    std::shared_ptr<const CFTPFolderContent> List(const SiteRef& site, const std::string& path) {
+        if (path.empty()) {
+            auto it = m_loginListings.find(site.id);
+            if (it != m_loginListings.end() && it->second) {
+                return it->second;
+            }
+        }
+        CFTPFile folder(path, site, false);
+        if (!Run([&] { return m_session.Explore(folder); })) {
+            return nullptr;
+        }
+        return m_outcome.content;
+    }
+
+    // The entry `path` names in its folder's listing, with its kind, size
+    // and time; nothing when there is no such name (or no listing).
+    std::optional<CFTPFile> LookUp(const SiteRef& site, const std::string& path) {
+        const auto slash = path.rfind('/');
+        const std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        const auto content = List(site, parent);
+        if (!content) {
+            return std::nullopt;
+        }
+        for (const CFTPFileArray* list : {&content->GetFiles(), &content->GetFolders()}) {
+            for (std::size_t i = 0; i < list->GetSize(); ++i) {
+                if (list->GetAt(i)->GetName() == name) {
+                    return *list->GetAt(i);
+                }
+            }
+        }
+        return std::nullopt;
     }
 
     // Connects to the URL's server; false (reported) on failure.
@@ -319,8 +512,15 @@ public:
             request.user = "ftp";
             request.password = AnonymousPassword();
         } else if (!url.hasPassword) {
-            if (const char* env = std::getenv("QBFTP_PASSWORD")) {
+            std::optional<std::string> netrc;
+            const char* env = std::getenv("QBFTP_PASSWORD");
+            if (!env) {
+                netrc = NetrcLookUp(url.host, request.user, m_err);
+            }
+            if (env) {
                 request.password = env;
+            } else if (netrc) {
+                request.password = *netrc;
             } else if (!AskPassword("Password for " + request.user + "@" + url.host + ": ",
                                     request.password)) {
                 m_err << "qbftp: no password for " << request.user
@@ -360,6 +560,9 @@ public:
     }
 
     CFTPSession& Session() { return m_session; }
+    bool Interrupted() const { return m_interrupted.load(); }
+    Console& GetConsole() { return m_console; }
+    bool ShowsProgress() const { return m_progress; }
     CFTPProfile& Profile() { return *m_session.GetProfile(); }
     Console::Outcome& Outcome() { return m_outcome; }
 
@@ -379,7 +582,9 @@ private:
     CFTPSession& m_session;
     ConnectionId m_lastConnection = kNoConnection;
     std::map<std::string, ConnectionId> m_connections;
+    std::map<ConnectionId, std::shared_ptr<const CFTPFolderContent>> m_loginListings;
     Console::Outcome m_outcome;
+    bool m_progress = false;
 };
 
 bool NeedArgs(const Options& o, std::size_t count, std::ostream& err) {
@@ -459,6 +664,72 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
     return true;
 }
 
+// Writes the plain lines of a listing: into one buffer written out in large
+// pieces, each time formatted once for a run of entries with the same time,
+// names appended as they are unless they hold a control character.
+class ListingPrinter {
+public:
+    explicit ListingPrinter(std::ostream& out) : m_out(out) { m_buffer.reserve(kFlushAt + 512); }
+    ~ListingPrinter() { Flush(); }
+    ListingPrinter(const ListingPrinter&) = delete;
+    ListingPrinter& operator=(const ListingPrinter&) = delete;
+
+    void Add(const CFTPFile& f) {
+        m_buffer += f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
+        m_buffer += ' ';
+        if (f.m_nSize != kUnknownSize) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, f.m_nSize).ptr;
+            m_buffer.append(digits, end);
+        } else {
+            m_buffer += '?';
+        }
+        m_buffer += ' ';
+        if (!m_haveTime || f.m_time != m_time) {
+            m_time = f.m_time;
+            m_timeText = IsoLocalTime(m_time);
+            m_haveTime = true;
+        }
+        m_buffer += m_timeText;
+        m_buffer += ' ';
+        AppendSafe(f.GetName());
+        if (!f.m_strLink.empty()) {
+            m_buffer += " -> ";
+            AppendSafe(f.m_strLink);
+        }
+        m_buffer += '\n';
+        if (m_buffer.size() >= kFlushAt) {
+            Flush();
+        }
+    }
+
+    void Flush() {
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
+    // Names come from the server: no control character reaches a terminal.
+    void AppendSafe(const std::string& text) {
+        for (const char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                m_buffer += TerminalSafe(text);
+                return;
+            }
+        }
+        m_buffer += text;
+    }
+
+    std::ostream& m_out;
+    std::string m_buffer;
+    std::time_t m_time = 0;
+    bool m_haveTime = false;
+    std::string m_timeText;
+};
+
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     const char* type = f.m_bFile ? "file" : (f.m_strLink.empty() ? "folder" : "link");
     // A size the listing did not give (a device, an odd column) is unknown.
@@ -492,6 +763,36 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
     out << '\n';
 }
 
+// Whether a name holds a shell pattern ("*", "?", "[...]").
+bool IsPattern(const std::string& name) {
+    return name.find_first_of("*?[") != std::string::npos;
+}
+
+// The parent folder and the last element of a remote path.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {std::string(), path};
+    }
+    return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The entries of `content` whose names match `pattern` as the shell would
+// match them (a leading "." only explicitly), folders first.
+std::vector<const CFTPFile*> Matching(const CFTPFolderContent& content,
+                                      const std::string& pattern) {
+    std::vector<const CFTPFile*> found;
+    for (const CFTPFileArray* list : {&content.GetFolders(), &content.GetFiles()}) {
+        for (std::size_t i = 0; i < list->GetSize(); ++i) {
+            const CFTPFile* f = list->GetAt(i);
+            if (::fnmatch(pattern.c_str(), f->GetName().c_str(), FNM_PERIOD) == 0) {
+                found.push_back(f);
+            }
+        }
+    }
+    return found;
+}
+
 int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
     FtpUrl url;
     if (!NeedArgs(o, 1, err) || !ParseUrlArg(s.Profile(), o.args[0], url, err)) {
@@ -502,10 +803,44 @@ int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err)
     if (!site.IsRemote()) {
         return status;
     }
-    std::shared_ptr<const CFTPFolderContent> content = s.Outcome().content;
-    if (!url.path.empty()) {
+    const auto [parent, last] = SplitPath(url.path);
+    if (IsPattern(last)) {
+        // Matched here against the parent's listing; never sent to the
+        // server as a wildcard.
+        const auto content = s.List(site, parent);
+        if (!content) {
+            return kExitFailed;
+        }
+        const auto found = Matching(*content, last);
+        if (found.empty()) {
+            err << "qbftp: nothing matches " << TerminalSafe(url.path) << "\n";
+            return kExitFailed;
+        }
+        for (const CFTPFile* f : found) {
+            PrintEntry(*f, o.json, out);
+        }
+        return kExitOk;
+    }
+    std::shared_ptr<const CFTPFolderContent> content;
+    if (url.path.empty()) {
+        content = s.List(site, std::string());
+    } else {
         CFTPFile folder(url.path, site, false);
-        if (!s.Run([&] { return s.Session().Explore(folder); })) {
+        if (!s.RunQuietly([&] { return s.Session().Explore(folder); })) {
+            // Not a folder it could enter: one file is listed as itself.
+            const Console::Outcome failed = s.Outcome();
+            if (!url.trailingSlash) {
+                if (const auto entry = s.LookUp(site, url.path); entry && entry->m_bFile) {
+                    PrintEntry(*entry, o.json, out);
+                    return kExitOk;
+                }
+            }
+            for (std::string message : failed.messages) {
+                while (!message.empty() && message.back() == '\n') {
+                    message.pop_back();
+                }
+                err << "qbftp: " << TerminalSafe(message) << "\n";
+            }
             return kExitFailed;
         }
         content = s.Outcome().content;
@@ -514,11 +849,21 @@ int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err)
         err << "qbftp: the folder could not be listed\n";
         return kExitFailed;
     }
+    if (o.json) {
+        for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
+            PrintEntry(*content->GetFolders().GetAt(i), true, out);
+        }
+        for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
+            PrintEntry(*content->GetFiles().GetAt(i), true, out);
+        }
+        return kExitOk;
+    }
+    ListingPrinter printer(out);
     for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
-        PrintEntry(*content->GetFolders().GetAt(i), o.json, out);
+        printer.Add(*content->GetFolders().GetAt(i));
     }
     for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
-        PrintEntry(*content->GetFiles().GetAt(i), o.json, out);
+        printer.Add(*content->GetFiles().GetAt(i));
     }
     return kExitOk;
 }
@@ -537,15 +882,49 @@ int CommandMkdir(const Options& o, Client& s, std::ostream&, std::ostream& err) 
     if (!site.IsRemote()) {
         return status;
     }
-    CFTPFile folder(url.path, site, false);
-    return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
+    if (!o.parents) {
+        CFTPFile folder(url.path, site, false);
+        return s.Run([&] { return s.Session().MakeFolder(folder); }) ? kExitOk : kExitFailed;
+    }
+    // -p: every missing folder on the way; one that is there is fine.
+    for (std::size_t end = 0; end != std::string::npos;) {
+        end = url.path.find('/', end + 1);
+        const std::string prefix = url.path.substr(0, end);
+        CFTPFile folder(prefix, site, false);
+        if (s.RunQuietly([&] { return s.Session().MakeFolder(folder); })) {
+            continue;
+        }
+        const Console::Outcome failed = s.Outcome();
+        const auto entry = s.LookUp(site, prefix);
+        if (entry && !entry->m_bFile) {
+            continue;
+        }
+        for (std::string message : failed.messages) {
+            while (!message.empty() && message.back() == '\n') {
+                message.pop_back();
+            }
+            err << "qbftp: " << TerminalSafe(message) << "\n";
+        }
+        if (entry) {
+            err << "qbftp: " << TerminalSafe(prefix) << " is a file\n";
+        }
+        return kExitFailed;
+    }
+    return kExitOk;
 }
+
+// The local path "-" stands for as the source of an upload.
+const char* const kStdin = "/dev/stdin";
 
 // One end of a copy: an URL or a local path.
 struct End {
     bool remote = false;
     FtpUrl url;
-    std::string local; // absolute
+    std::string local;        // absolute
+    bool localFolder = false; // the local path ended in "/": it must be a folder
+    int kind = -1;            // -1 not known, 0 a file, 1 a folder (from a listing)
+    std::time_t time = 0;     // from the listing, with kind
+    FileSize size = kUnknownSize;
 };
 
 bool ParseEnd(CFTPProfile& profile, const std::string& text, End& end, std::ostream& err) {
@@ -558,6 +937,7 @@ bool ParseEnd(CFTPProfile& profile, const std::string& text, End& end, std::ostr
         return false;
     }
     end.local = text;
+    end.localFolder = text.back() == '/';
     if (text[0] != '/') {
         char cwd[4096];
         if (!::getcwd(cwd, sizeof cwd)) {
@@ -577,6 +957,21 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The files under a local folder, for the progress of a recursive upload
+// (links to folders are not followed, as the upload does not).
+std::size_t CountLocalFiles(const std::string& folder) {
+    std::size_t count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             folder, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_directory(error)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 bool IsLocalFolder(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -589,7 +984,15 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
         err << "qbftp: one end must be an ftp:// URL\n";
         return kExitUsage;
     }
-    bool isFolder = o.recursive;
+    if (!to.remote && to.localFolder && !IsLocalFolder(to.local)) {
+        err << "qbftp: " << to.local << "/ is not an existing folder\n";
+        return kExitFailed;
+    }
+    bool isFolder = from.kind >= 0 ? from.kind == 1 : o.recursive;
+    if (from.kind == 1 && !o.recursive) {
+        err << "qbftp: " << TerminalSafe(from.url.path) << " is a folder (use -r)\n";
+        return kExitUsage;
+    }
     std::string name;
     if (from.remote) {
         if (from.url.path.empty()) {
@@ -608,7 +1011,7 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
             return kExitUsage;
         }
         isFolder = S_ISDIR(st.st_mode);
-        name = BaseName(from.local);
+        name = from.local == kStdin ? std::string() : BaseName(from.local);
     }
     int status = kExitOk;
     const SiteRef source = from.remote ? s.ConnectionFor(from.url, status) : SiteRef{};
@@ -632,59 +1035,252 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
     } else {
         destPath = IsLocalFolder(to.local) ? to.local + "/" + name : to.local;
     }
+    if (from.remote && from.kind == 0) {
+        sourceItem.SetTime(from.time);
+        sourceItem.m_nSize = from.size;
+    } else if (from.remote && !isFolder && (o.preserve || s.ShowsProgress())) {
+        // The time and the size (for the progress when the server's 150
+        // reply has none) come from the listing; a folder's children have
+        // theirs.
+        if (const auto entry = s.LookUp(source, from.url.path); entry && entry->m_bFile) {
+            sourceItem.SetTime(entry->m_time);
+            sourceItem.m_nSize = entry->m_nSize;
+        }
+    }
+    if (!from.remote && isFolder && s.ShowsProgress()) {
+        s.GetConsole().SetExpectedFiles(CountLocalFiles(from.local));
+    }
     CFTPFile destItem(destPath, dest, !isFolder);
+    if (move && from.remote && to.remote && source.id == dest.id) {
+        // Within one server a move is a rename ("RNFR"/"RNTO"), which copies
+        // nothing. A rename replaces what is there, so that is looked at
+        // first; where the server refuses the rename, the transfer's move
+        // (copy, check, delete) does it.
+        const auto there = s.LookUp(dest, destPath);
+        bool rename = true;
+        if (there) {
+            if (o.overwrite == Question::SKIP_ALL) {
+                return kExitOk;
+            }
+            if (o.overwrite != Question::OVERWRITE_ALL) {
+                err << "qbftp: " << TerminalSafe(destPath)
+                    << " exists; use --overwrite or --skip to say what to do\n";
+                return kExitFailed;
+            }
+            rename = there->m_bFile && !isFolder;
+        }
+        if (rename && s.RunQuietly([&] { return s.Session().RenameTo(sourceItem, destItem); })) {
+            return kExitOk;
+        }
+        if (rename && o.log) {
+            err << "qbftp: the server refused the rename; copying instead\n";
+        }
+    }
     return s.Run([&] { return s.Session().Copy(sourceItem, destItem, move); }) ? kExitOk
                                                                                : kExitFailed;
 }
 
-int CommandCopyOrMove(const Options& o, Client& s, std::ostream& err, bool move) {
-    End from;
+// Downloads one remote file into a private temporary folder, then copies
+// it to standard output and deletes it.
+int ToStandardOutput(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+                     const End& from) {
+    std::string folder = (std::filesystem::temp_directory_path() / "qbftp.XXXXXX").string();
+    if (!::mkdtemp(folder.data())) {
+        err << "qbftp: cannot make a temporary folder: " << std::strerror(errno) << "\n";
+        return kExitFailed;
+    }
     End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args[1], to, err)) {
-        return kExitUsage;
+    to.local = folder + "/" + (from.url.path.empty() ? "file" : BaseName(from.url.path));
+    End source = from;
+    source.kind = 0;
+    int status = Transfer(o, s, err, source, to, false);
+    if (status == kExitOk) {
+        std::FILE* file = std::fopen(to.local.c_str(), "rb");
+        if (!file) {
+            err << "qbftp: " << to.local << ": " << std::strerror(errno) << "\n";
+            status = kExitFailed;
+        } else {
+            std::vector<char> buffer(1 << 20);
+            std::size_t n = 0;
+            while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0 && out) {
+                out.write(buffer.data(), static_cast<std::streamsize>(n));
+            }
+            std::fclose(file);
+            out.flush();
+            if (!out) {
+                err << "qbftp: standard output could not take the file\n";
+                status = kExitFailed;
+            }
+        }
     }
-    return Transfer(o, s, err, from, to, move);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return status;
 }
 
-int CommandCp(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    return CommandCopyOrMove(o, s, err, false);
-}
-
-int CommandMv(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    return CommandCopyOrMove(o, s, err, true);
-}
-
-int CommandGet(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    if (o.args.empty() || o.args.size() > 2) {
-        err << "qbftp: get takes an URL and an optional local path (try --help)\n";
-        return kExitUsage;
+// The items a remote source names: itself, or what its pattern matches in
+// its folder's listing (the login folder with -r: everything in it).
+// False (reported) when nothing can be had.
+bool ExpandSource(const Options& o, Client& s, const End& source, std::vector<End>& items,
+                  std::ostream& err) {
+    if (!source.remote) {
+        items.push_back(source);
+        return true;
     }
-    End from;
+    const auto [parent, last] = SplitPath(source.url.path);
+    const bool whole = source.url.path.empty() && o.recursive;
+    if (!whole && !IsPattern(last)) {
+        items.push_back(source);
+        return true;
+    }
+    int status = kExitOk;
+    const SiteRef site = s.ConnectionFor(source.url, status);
+    if (!site.IsRemote()) {
+        return false;
+    }
+    const auto content = s.List(site, whole ? std::string() : parent);
+    if (!content) {
+        return false;
+    }
+    const auto found = Matching(*content, whole ? std::string("*") : last);
+    if (found.empty() && !whole) {
+        err << "qbftp: nothing matches " << TerminalSafe(source.url.path) << "\n";
+        return false;
+    }
+    for (const CFTPFile* f : found) {
+        const bool folder = !f->m_bFile && f->m_strLink.empty();
+        if (folder && !o.recursive) {
+            err << "qbftp: " << TerminalSafe(f->GetName()) << " is a folder; left out (use -r)\n";
+            continue;
+        }
+        End item = source;
+        item.url.path = parent.empty() || whole ? f->GetName() : parent + "/" + f->GetName();
+        item.kind = folder ? 1 : 0;
+        item.time = f->m_time;
+        item.size = f->m_nSize;
+        items.push_back(item);
+    }
+    return true;
+}
+
+// Copies (or moves) SOURCE... DEST. Several sources, or a pattern, need a
+// folder as the destination: an existing local one, or an URL that ends in
+// "/". "-" is standard input as a source and standard output as the
+// destination of a download.
+int CopyItems(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+              std::vector<std::string> sources, const std::string& destText, bool move) {
     End to;
-    if (!ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args.size() == 2 ? o.args[1] : ".", to, err)) {
+    const bool toStdout = destText == "-";
+    if (!toStdout && !ParseEnd(s.Profile(), destText, to, err)) {
         return kExitUsage;
     }
-    if (!from.remote || to.remote) {
-        err << "qbftp: get copies from an URL to a local path\n";
-        return kExitUsage;
+    std::vector<End> items;
+    bool several = sources.size() > 1;
+    for (const std::string& text : sources) {
+        End from;
+        if (text == "-") {
+            if (!to.remote || to.url.trailingSlash || to.url.path.empty() || sources.size() > 1) {
+                err << "qbftp: standard input goes to one file: name it in the URL\n";
+                return kExitUsage;
+            }
+            from.local = kStdin;
+            items.push_back(from);
+            continue;
+        }
+        if (!ParseEnd(s.Profile(), text, from, err)) {
+            return kExitUsage;
+        }
+        const std::size_t before = items.size();
+        if (!ExpandSource(o, s, from, items, err)) {
+            return kExitFailed;
+        }
+        several = several || items.size() != before + 1 ||
+                  (items.size() > before && items.back().kind >= 0);
     }
-    return Transfer(o, s, err, from, to, false);
+    if (toStdout) {
+        if (items.size() != 1 || !items[0].remote || o.recursive || move) {
+            err << "qbftp: standard output takes one remote file\n";
+            return kExitUsage;
+        }
+        return ToStandardOutput(o, s, out, err, items[0]);
+    }
+    if (several) {
+        const bool folder =
+            to.remote ? (to.url.trailingSlash || to.url.path.empty()) : IsLocalFolder(to.local);
+        if (!folder) {
+            err << "qbftp: several items go into a folder: "
+                << (to.remote ? "end the URL with \"/\"" : "an existing local folder") << "\n";
+            return kExitUsage;
+        }
+        to.localFolder = !to.remote;
+    }
+    int worst = kExitOk;
+    for (const End& from : items) {
+        worst = std::max(worst, Transfer(o, s, err, from, to, move));
+        if (s.Interrupted()) {
+            break;
+        }
+    }
+    return worst;
 }
 
-int CommandPut(const Options& o, Client& s, std::ostream&, std::ostream& err) {
-    End from;
-    End to;
-    if (!NeedArgs(o, 2, err) || !ParseEnd(s.Profile(), o.args[0], from, err) ||
-        !ParseEnd(s.Profile(), o.args[1], to, err)) {
+int CommandCopyOrMove(const Options& o, Client& s, std::ostream& out, std::ostream& err,
+                      bool move) {
+    if (o.args.size() < 2) {
+        err << "qbftp: " << o.command << " takes SOURCE... DEST (try --help)\n";
         return kExitUsage;
     }
-    if (from.remote || !to.remote) {
-        err << "qbftp: put copies a local path to an URL\n";
+    return CopyItems(o, s, out, err, {o.args.begin(), o.args.end() - 1}, o.args.back(), move);
+}
+
+int CommandCp(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    return CommandCopyOrMove(o, s, out, err, false);
+}
+
+int CommandMv(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    return CommandCopyOrMove(o, s, out, err, true);
+}
+
+int CommandGet(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (o.args.empty()) {
+        err << "qbftp: get takes URL... and an optional local path (try --help)\n";
         return kExitUsage;
     }
-    return Transfer(o, s, err, from, to, false);
+    std::vector<std::string> sources = o.args;
+    std::string dest = ".";
+    if (sources.size() > 1) {
+        dest = sources.back();
+        sources.pop_back();
+    }
+    for (const std::string& text : sources) {
+        if (!IsFtpUrl(text) && !IsSiteUrl(text)) {
+            err << "qbftp: get copies from URLs to a local path\n";
+            return kExitUsage;
+        }
+    }
+    if (IsFtpUrl(dest) || IsSiteUrl(dest)) {
+        err << "qbftp: get copies from URLs to a local path\n";
+        return kExitUsage;
+    }
+    return CopyItems(o, s, out, err, sources, dest, false);
+}
+
+int CommandPut(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (o.args.size() < 2) {
+        err << "qbftp: put takes LOCAL... URL (try --help)\n";
+        return kExitUsage;
+    }
+    for (std::size_t i = 0; i + 1 < o.args.size(); ++i) {
+        if (IsFtpUrl(o.args[i]) || IsSiteUrl(o.args[i])) {
+            err << "qbftp: put copies local paths to an URL\n";
+            return kExitUsage;
+        }
+    }
+    if (!IsFtpUrl(o.args.back()) && !IsSiteUrl(o.args.back())) {
+        err << "qbftp: put copies local paths to an URL\n";
+        return kExitUsage;
+    }
+    return CopyItems(o, s, out, err, {o.args.begin(), o.args.end() - 1}, o.args.back(), false);
 }
 
 int CommandRm(const Options& o, Client& s, std::ostream&, std::ostream& err) {
@@ -701,8 +1297,60 @@ int CommandRm(const Options& o, Client& s, std::ostream&, std::ostream& err) {
     if (!site.IsRemote()) {
         return status;
     }
-    const std::vector<CFTPFile> items{CFTPFile(url.path, site, !o.recursive)};
-    return s.Run([&] { return s.Session().Delete(items); }) ? kExitOk : kExitFailed;
+    std::vector<CFTPFile> items;
+    const auto [parent, last] = SplitPath(url.path);
+    if (IsPattern(last)) {
+        const auto content = s.List(site, parent);
+        if (!content) {
+            return kExitFailed;
+        }
+        for (const CFTPFile* f : Matching(*content, last)) {
+            const bool folder = !f->m_bFile && f->m_strLink.empty();
+            if (folder && !o.recursive) {
+                err << "qbftp: " << TerminalSafe(f->GetName()) << " is a folder; left (use -r)\n";
+                continue;
+            }
+            items.emplace_back(parent.empty() ? f->GetName() : parent + "/" + f->GetName(), site,
+                               !folder);
+        }
+        if (items.empty()) {
+            err << "qbftp: nothing to delete matches " << TerminalSafe(url.path) << "\n";
+            return kExitFailed;
+        }
+    } else {
+        items.emplace_back(url.path, site, !o.recursive);
+    }
+    if (s.Run([&] { return s.Session().Delete(items); })) {
+        return kExitOk;
+    }
+    if (o.recursive) {
+        // A folder left behind whose listing shows nothing still holds what
+        // the server does not list (names that start with "."): say which.
+        std::vector<std::string> pending;
+        for (const CFTPFile& item : items) {
+            if (!item.m_bFile) {
+                pending.push_back(item.GetPath(false));
+            }
+        }
+        for (int looked = 0; !pending.empty() && looked < 200; ++looked) {
+            const std::string path = pending.back();
+            pending.pop_back();
+            const auto content = s.List(site, path);
+            if (!content) {
+                continue;
+            }
+            if (content->GetFiles().GetSize() == 0 && content->GetFolders().GetSize() == 0) {
+                err << "qbftp: " << TerminalSafe(path)
+                    << " is not empty for the server, though its listing shows nothing: it "
+                       "holds hidden entries (names that start with \".\") that the listing "
+                       "leaves out, so they could not be deleted\n";
+            }
+            for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
+                pending.push_back(path + "/" + content->GetFolders().GetAt(i)->GetName());
+            }
+        }
+    }
+    return kExitFailed;
 }
 
 int CommandRename(const Options& o, Client& s, std::ostream&, std::ostream& err) {
@@ -742,11 +1390,164 @@ void PrintSiteFolder(const CFTPSiteFolder& folder, int depth, std::ostream& out)
     }
 }
 
-int CommandSites(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
-    if (!NeedArgs(o, 0, err)) {
+void PrintSitesJson(const CFTPSiteFolder& folder, const std::string& path, std::ostream& out) {
+    for (const auto& sub : folder.GetSiteFolders()) {
+        PrintSitesJson(*sub, path + sub->GetLabel() + "/", out);
+    }
+    for (const auto& site : folder.GetSites()) {
+        out << "{\"site\":" << JsonString(path + site->GetLabel())
+            << ",\"host\":" << JsonString(site->m_strHost) << ",\"port\":" << site->m_nPort
+            << ",\"anonymous\":" << (site->m_bAnonymous ? "true" : "false");
+        if (!site->m_bAnonymous) {
+            out << ",\"user\":" << JsonString(site->m_strUser);
+        }
+        out << ",\"folder\":" << JsonString(site->m_strLoginFolder)
+            << ",\"firewall\":" << (site->m_bInsideFirewall ? "false" : "true") << "}\n";
+    }
+}
+
+// "Folder/Sub/Site" split into the folder path and the last label.
+std::pair<std::string, std::string> SplitLabel(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos
+               ? std::pair<std::string, std::string>{std::string(), path}
+               : std::pair<std::string, std::string>{path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Saves the profile the way the window does; false (reported) on failure.
+bool SaveSites(Client& s, std::ostream& err) {
+    if (s.Profile().SaveProfile(nullptr) != CFTPProfile::SAVE_DONE) {
+        err << "qbftp: the profile " << s.Profile().GetPath() << " could not be saved"
+            << (s.Profile().GetLastSaveError().empty() ? "" : ": " + s.Profile().GetLastSaveError())
+            << "\n";
+        return false;
+    }
+    return true;
+}
+
+int SitesAdd(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 3) {
+        err << "qbftp: sites add takes \"Folder/Site\" and ftp://[user@]host[:port]/path\n";
         return kExitUsage;
     }
-    PrintSiteFolder(s.Profile(), 0, out);
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    FtpUrl url;
+    std::string error;
+    if (label.empty() || !ParseFtpUrl(o.args[2], url, error)) {
+        err << "qbftp: " << (label.empty() ? "the site needs a name" : error) << "\n";
+        return kExitUsage;
+    }
+    std::string password = url.password;
+    if (!url.user.empty() && !url.hasPassword) {
+        if (const char* env = std::getenv("QBFTP_PASSWORD")) {
+            password = env;
+        } else if (!AskPassword("Password for " + url.user + "@" + url.host + ": ", password)) {
+            err << "qbftp: no password for " << url.user
+                << " (set QBFTP_PASSWORD or run on a terminal)\n";
+            return kExitUsage;
+        }
+    }
+    CFTPSiteFolder* folder = &s.Profile();
+    std::string walked;
+    for (std::size_t at = 0; !folderPath.empty() && at != std::string::npos;) {
+        const auto slash = folderPath.find('/', at);
+        const std::string part =
+            folderPath.substr(at, slash == std::string::npos ? slash : slash - at);
+        at = slash == std::string::npos ? slash : slash + 1;
+        walked += (walked.empty() ? "" : "/") + part;
+        CFTPSiteFolder* next = folder->FindSiteFolder(part);
+        if (!next) {
+            if (part.empty() || folder->HasLabel(part)) {
+                err << "qbftp: \"" << walked << "\" cannot be a site folder\n";
+                return kExitUsage;
+            }
+            folder->AddSiteFolder(std::make_unique<CFTPSiteFolder>(part, std::string()));
+            next = folder->FindSiteFolder(part);
+        }
+        folder = next;
+    }
+    if (folder->HasLabel(label)) {
+        err << "qbftp: \"" << o.args[1] << "\" is in the profile already\n";
+        return kExitFailed;
+    }
+    // The URL's path is relative to the home folder, as the login folder is.
+    std::unique_ptr<CFTPSite> site =
+        url.user.empty() ? std::make_unique<CFTPSite>(label, url.host, !o.passive, url.path,
+                                                      url.port, std::string())
+                         : std::make_unique<CFTPSite>(label, url.host, !o.passive, url.user,
+                                                      password, url.path, url.port, std::string());
+    folder->AddSite(std::move(site));
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int SitesRemove(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 2) {
+        err << "qbftp: sites remove takes \"Folder/Site\"\n";
+        return kExitUsage;
+    }
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    CFTPSiteFolder* folder = s.Profile().FindSiteFolder(folderPath);
+    bool removed = false;
+    if (folder && folder->FindSite(label)) {
+        removed = folder->RemoveSite(label);
+    } else if (folder && folder->FindSiteFolder(label)) {
+        if (!o.recursive) {
+            err << "qbftp: \"" << o.args[1] << "\" is a folder of sites (use -r)\n";
+            return kExitUsage;
+        }
+        removed = folder->RemoveSiteFolder(label);
+    }
+    if (!removed) {
+        err << "qbftp: no site \"" << o.args[1] << "\" in the profile\n";
+        return kExitFailed;
+    }
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int SitesRename(const Options& o, Client& s, std::ostream& err) {
+    if (o.args.size() != 3 || o.args[2].empty() || o.args[2].find('/') != std::string::npos) {
+        err << "qbftp: sites rename takes \"Folder/Site\" and a new name without \"/\"\n";
+        return kExitUsage;
+    }
+    const auto [folderPath, label] = SplitLabel(o.args[1]);
+    CFTPSiteFolder* folder = s.Profile().FindSiteFolder(folderPath);
+    if (!folder || (!folder->FindSite(label) && !folder->FindSiteFolder(label))) {
+        err << "qbftp: no site \"" << o.args[1] << "\" in the profile\n";
+        return kExitFailed;
+    }
+    if (folder->HasLabel(o.args[2])) {
+        err << "qbftp: \"" << o.args[2] << "\" is taken in that folder\n";
+        return kExitFailed;
+    }
+    const bool renamed = folder->FindSite(label)
+                             ? folder->RenameSite(label, o.args[2], nullptr)
+                             : folder->RenameSiteFolder(label, o.args[2], nullptr);
+    if (!renamed) {
+        err << "qbftp: the site could not be renamed\n";
+        return kExitFailed;
+    }
+    return SaveSites(s, err) ? kExitOk : kExitFailed;
+}
+
+int CommandSites(const Options& o, Client& s, std::ostream& out, std::ostream& err) {
+    if (!o.args.empty()) {
+        if (o.args[0] == "add") {
+            return SitesAdd(o, s, err);
+        }
+        if (o.args[0] == "remove") {
+            return SitesRemove(o, s, err);
+        }
+        if (o.args[0] == "rename") {
+            return SitesRename(o, s, err);
+        }
+        err << "qbftp: sites takes add, remove or rename (try sites --help)\n";
+        return kExitUsage;
+    }
+    if (o.json) {
+        PrintSitesJson(s.Profile(), std::string(), out);
+    } else {
+        PrintSiteFolder(s.Profile(), 0, out);
+    }
     return kExitOk;
 }
 
@@ -810,11 +1611,11 @@ std::string IsoLocalTime(long long time) {
 }
 
 int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-             const std::atomic<bool>& interrupted) {
+             const std::atomic<bool>& interrupted, int interruptFd) {
     Options options;
     bool done = false;
     int status = kExitOk;
-    if (!ParseOptions(args, options, err, done, status)) {
+    if (!ParseOptions(args, options, out, err, done, status)) {
         return kExitUsage;
     }
     if (done) {
@@ -826,16 +1627,27 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kExitUsage;
     }
     Console console(err, options.log);
+    console.SetInterruptDescriptor(interruptFd);
     EngineOptions engine;
     engine.replyTimeout = std::chrono::seconds(options.timeout);
     engine.maxConnectAttempts = static_cast<unsigned>(options.retries) + 1;
+    // A file on the server is never replaced unasked, as a local one is not.
+    engine.checkUploadTarget = true;
+    engine.preserveDownloadTime = options.preserve;
     CFTPSession session(&console, engine);
-    // qbftp reads the profile and never writes it.
+    // qbftp reads the profile and never writes it, renames it or sets it
+    // aside: a profile it cannot read is the user's to deal with.
     session.SetSaveProfileAtExit(false);
     CommandLineInfo info;
     info.m_strFileName = options.profile;
+    // Only the commands that change the sites save it, the way the window
+    // does (an unreadable file is then set aside as ".bad").
+    const bool changesSites =
+        options.command == "sites" && !options.args.empty() &&
+        (options.args[0] == "add" || options.args[0] == "remove" || options.args[0] == "rename");
+    info.m_bReadOnlyProfile = !changesSites;
     if (!session.OpenProfile(info)) {
-        return kExitFailed;
+        return kExitUsage;
     }
     const std::string note = session.TakeLoadNote();
     if (!note.empty()) {
@@ -865,7 +1677,7 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
         result = it->second(options, client, out, err);
     }
     session.Exit();
-    return result;
+    return interrupted.load() ? kExitInterrupted : result;
 }
 
 } // namespace qb::cli

@@ -94,7 +94,11 @@ bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
             error = "unterminated [ in the host";
             return false;
         }
-        url.host = authority.substr(1, close - 1);
+        // A zone ("fe80::1%25eth0") comes escaped.
+        if (!PercentDecode(authority.substr(1, close - 1), url.host)) {
+            error = "bad escape in the host";
+            return false;
+        }
         std::string after = authority.substr(close + 1);
         if (!after.empty()) {
             if (after[0] != ':') {
@@ -104,8 +108,16 @@ bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
             portText = after.substr(1);
         }
     } else {
-        const auto colon = authority.rfind(':');
-        url.host = authority.substr(0, colon);
+        const auto colon = authority.find(':');
+        if (colon != std::string::npos && authority.find(':', colon + 1) != std::string::npos) {
+            error = "more than one \":\" after the host (an IPv6 address goes in brackets): " +
+                    authority;
+            return false;
+        }
+        if (!PercentDecode(authority.substr(0, colon), url.host)) {
+            error = "bad escape in the host";
+            return false;
+        }
         if (colon != std::string::npos) {
             portText = authority.substr(colon + 1);
         }
@@ -113,6 +125,12 @@ bool ParseFtpUrl(const std::string& text, FtpUrl& url, std::string& error) {
     if (url.host.empty()) {
         error = "the URL has no host";
         return false;
+    }
+    for (char c : url.host) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == '/' || c == ' ') {
+            error = "the host holds a character no host name has";
+            return false;
+        }
     }
     if (!portText.empty()) {
         std::uint32_t port = 0;
@@ -155,7 +173,16 @@ std::string DisplayUrl(const FtpUrl& url) {
     if (!url.user.empty()) {
         text += url.user + "@";
     }
-    text += url.host.find(':') != std::string::npos ? "[" + url.host + "]" : url.host;
+    if (url.host.find(':') != std::string::npos) {
+        std::string host = url.host;
+        const auto zone = host.find('%');
+        if (zone != std::string::npos) {
+            host.insert(zone + 1, "25");
+        }
+        text += "[" + host + "]";
+    } else {
+        text += url.host;
+    }
     if (url.port != (url.implicitTls ? 990u : 21u)) {
         text += ":" + std::to_string(url.port);
     }

@@ -293,6 +293,10 @@ public:
     // the server's 125/150 reply announced for it (0: none).
     FileSize m_nMoved = 0;
     FileSize m_nAnnounced = 0;
+    // An upload that resumes: the bytes the server already holds (sending
+    // starts there), and whether the target's name has been looked up.
+    FileSize m_nSendOffset = 0;
+    bool m_bTargetChecked = false;
     // Real paths of the remote folders this copy is inside (a folder copy
     // never enters one of them again: a link loop).
     std::vector<std::string> m_arrAncestorPaths;

@@ -195,10 +195,20 @@ void CFTPManager::RecordResult(const CFTPAction& action) {
         return;
     }
     auto it = m_operations.find(action.m_nID);
-    if (it == m_operations.end() || action.Succeeded()) {
+    if (it == m_operations.end()) {
         return;
     }
     OperationReport& report = it->second.report;
+    if (action.Succeeded()) {
+        if (action.m_nKind == KIND_COPY) {
+            const auto& copy = static_cast<const CFTPActionCopy&>(action);
+            if (copy.m_pSource && copy.m_pSource->m_bFile) {
+                ++report.filesMoved;
+                report.bytesMoved += copy.m_nMoved;
+            }
+        }
+        return;
+    }
     report.succeeded = false;
     if (action.IsCancelled()) {
         report.cancelled = true;
@@ -521,6 +531,22 @@ OperationId CFTPManager::Rename(const CFTPFile* item, const std::string& newName
     ActionList actions;
     // The rename action owns its caller data; the operation holds none.
     actions.push_back(std::make_unique<CFTPActionRen>(id, std::move(callerData), item, &newItem));
+    return Submit(item->m_nConnection, std::move(actions), CallerSlot{}, KIND_REN, kNoConnection,
+                  why);
+}
+
+OperationId CFTPManager::RenameTo(const CFTPFile* item, const CFTPFile* dest, std::string* why) {
+    if (!item || !dest || !item->IsRemote() || !dest->IsRemote() ||
+        item->m_nConnection != dest->m_nConnection) {
+        return Refuse(why, "A rename needs two places on one site.");
+    }
+    if (dest->GetPath(false).empty()) {
+        return Refuse(why, "The new name is empty.");
+    }
+    const OperationId id = IssueId();
+    ActionList actions;
+    actions.push_back(
+        std::make_unique<CFTPActionRen>(id, std::unique_ptr<CFTPActionCallerData>(), item, dest));
     return Submit(item->m_nConnection, std::move(actions), CallerSlot{}, KIND_REN, kNoConnection,
                   why);
 }

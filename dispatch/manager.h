@@ -56,6 +56,9 @@ public:
     OperationId Rename(const CFTPFile* item, const std::string& newName,
                        std::unique_ptr<CFTPActionCallerData> callerData,
                        std::string* why = nullptr);
+    // Renames `item` to the path of `dest` on the same connection ("RNFR",
+    // "RNTO"): a move within one server that copies nothing.
+    OperationId RenameTo(const CFTPFile* item, const CFTPFile* dest, std::string* why = nullptr);
     OperationId Copy(const CFTPFile* source, const CFTPFile* dest, CallerData callerData, bool move,
                      std::string* why = nullptr);
     // Every item must be on the same connection (or all local).

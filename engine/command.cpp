@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kVerbs[CFTPConstants::CMD_COUNT] = {
     "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR", "RNTO",
     "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE",
-    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT",
+    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT", "APPE",
 };
 // Every command has its verb.
 static_assert(sizeof kVerbs / sizeof kVerbs[0] == CFTPConstants::CMD_COUNT);
@@ -21,6 +21,7 @@ bool TakesPath(int code) {
     case CFTPConstants::CMD_CWD:
     case CFTPConstants::CMD_RETR:
     case CFTPConstants::CMD_STOR:
+    case CFTPConstants::CMD_APPE:
     case CFTPConstants::CMD_RNFR:
     case CFTPConstants::CMD_RNTO:
     case CFTPConstants::CMD_DELE:
@@ -47,7 +48,8 @@ std::string VmsRule(int code, const std::string& argument, bool splitName,
     std::string fileName;
     const bool split =
         code == CFTPConstants::CMD_RETR || code == CFTPConstants::CMD_STOR ||
-        code == CFTPConstants::CMD_DELE || code == CFTPConstants::CMD_SIZE ||
+        code == CFTPConstants::CMD_APPE || code == CFTPConstants::CMD_DELE ||
+        code == CFTPConstants::CMD_SIZE ||
         ((code == CFTPConstants::CMD_RNFR || code == CFTPConstants::CMD_RNTO) && splitName);
     if (split) {
         auto slash = folder.rfind('/');

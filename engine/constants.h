@@ -44,7 +44,8 @@ struct CFTPConstants {
         CMD_AUTH = 31,
         CMD_PBSZ = 32,
         CMD_PROT = 33,
-        CMD_COUNT = 34,
+        CMD_APPE = 34,
+        CMD_COUNT = 35,
     };
 
     // Server types learned from "SYST" at login.

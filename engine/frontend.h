@@ -31,6 +31,10 @@ struct OperationReport {
     std::size_t failedCount = 0;
     // Operations still running after this one.
     std::size_t stillRunning = 0;
+    // The files a copy moved whole, and their bytes over the data
+    // connections (a resumed file counts what moved this time).
+    std::size_t filesMoved = 0;
+    FileSize bytesMoved = 0;
 
     static constexpr std::size_t kMaxMessages = 100;
 };

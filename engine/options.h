@@ -28,6 +28,14 @@ struct EngineOptions {
     // memory.
     std::size_t maxListingEntries = 2'000'000;
     std::size_t maxListingBytes = std::size_t{512} << 20;
+    // An upload first looks for a file of its name on the server ("SIZE",
+    // or the folder's listing) and, when one is there, asks the overwrite
+    // question (skip, overwrite, or resume after the server's size) as a
+    // download does for a local file. Off: uploads replace what is there.
+    bool checkUploadTarget = false;
+    // A downloaded file takes the modification time its source has in the
+    // server's listing (when the listing gave one).
+    bool preserveDownloadTime = false;
 };
 
 // Proxy, data connection and protocol settings of one connection.

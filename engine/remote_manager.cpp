@@ -86,6 +86,11 @@ bool CFTPRemoteManager::InitInstance() {
 
 void CFTPRemoteManager::ExitInstance() {
     if (m_pCtrlSocket) {
+        // The server hears that the session ends, whatever ended it; its
+        // answer is not waited for.
+        if (m_pCtrlSocket->IsOpen()) {
+            m_pCtrlSocket->SendLine("QUIT");
+        }
         m_pCtrlSocket->Close();
     }
     CloseDataSockets();

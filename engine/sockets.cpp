@@ -540,7 +540,9 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
         FileSize length = 0;
         if (!m_bStream) {
             file->Length(length);
-            file->Seek(0);
+            offset = std::min(offset, length);
+            file->Seek(offset);
+            length -= offset;
         }
         // A stream's length is known only at its end: 0 means unknown.
         m_nTotal = length;

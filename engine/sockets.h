@@ -143,8 +143,8 @@ public:
     // Takes an accepted connection (active mode).
     void Adopt(net::Socket socket);
 
-    // Sets up a transfer from or to a local file. Receiving continues at
-    // `offset`; sending sends the whole file.
+    // Sets up a transfer from or to a local file, from `offset` on (a pipe
+    // or FIFO is always sent from where it stands).
     bool SetFile(LocalFile* file, bool send, FileSize offset);
     // Sets up a listing received into memory.
     bool SetBuffer(std::string* buffer);

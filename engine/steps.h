@@ -101,6 +101,10 @@ enum Step : std::uint16_t {
     STEP_AUTH_TLS = 79,
     STEP_PBSZ = 80,
     STEP_PROT = 81,
+    // copy: an upload looks for its target first
+    STEP_COPY_SEND_CHECK = 82,
+    STEP_COPY_SEND_CHECK_LIST = 83,
+    STEP_COPY_SEND_REST = 84,
     // every machine
     STEP_DONE = 100,
 };
@@ -177,6 +181,9 @@ inline constexpr StepInfo kStepTable[] = {
     {STEP_COPY_RECV_VERIFY, "check the received file"},
     {STEP_COPY_SEND_VERIFY, "check the sent file"},
     {STEP_COPY_SEND_VERIFY_LIST, "check the sent file"},
+    {STEP_COPY_SEND_CHECK, "look for the file on the server"},
+    {STEP_COPY_SEND_CHECK_LIST, "look for the file on the server"},
+    {STEP_COPY_SEND_REST, "prepare to resume upload"},
     {STEP_CD_PWD, "get the real path of the working folder"},
     {STEP_FEAT, "ask for the server's features"},
     {STEP_OPTS_UTF8, "switch the server to UTF-8 names"},

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 
@@ -150,11 +151,13 @@ void Retrieve(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file, FileS
     c.SetStep(copy, STEP_COPY_RECV_RETR);
 }
 
-// Starts sending `file` with "STOR" (step 66).
-void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file) {
+// Starts sending `file` with "STOR" (step 66), or from the resume offset on
+// with "STOR" after "REST" or with "APPE".
+void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file,
+           int verb = CFTPConstants::CMD_STOR) {
     c.m_pDataSocket->SetTextMode(copy.m_cTransferType == 'A');
-    c.m_pDataSocket->SetFile(file, true, 0);
-    c.SendCommand(K::CMD_STOR, copy.m_pDest->GetPath());
+    c.m_pDataSocket->SetFile(file, true, copy.m_nSendOffset);
+    c.SendCommand(verb, copy.m_pDest->GetPath());
     c.SetStep(copy, STEP_COPY_SEND_STOR);
 }
 
@@ -164,6 +167,11 @@ void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file) {
 void ReceiveStarted(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines) {
     copy.m_nAnnounced = ParseByteCount(lines);
     c.m_pDataSocket->m_nTotal = copy.m_nAnnounced;
+    if (copy.m_nAnnounced == 0 && copy.m_nRemoteSize != kUnknownSize &&
+        copy.m_nRemoteSize > copy.m_nResumeOffset && copy.m_cTransferType != 'A') {
+        // Without a count in the reply, the progress goes by the listed size.
+        c.m_pDataSocket->m_nTotal = copy.m_nRemoteSize - copy.m_nResumeOffset;
+    }
     if (c.m_pDataSocket->IsOpen()) {
         c.m_pDataSocket->ReceiveAll();
     }
@@ -274,6 +282,42 @@ void DropTempFile(CFTPActionCopy& copy) {
 
 // --- Download a file ---------------------------------------------------------------
 
+// What to do with a file that is already where a copy goes: the answer
+// given for all files of the operation, or the user's.
+std::uint8_t AskReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string& existing,
+                        const std::string& incoming, bool canResume) {
+    CFTPManager& manager = *c.GetManager();
+    std::uint8_t decision = manager.GetReplaceAll(copy.m_nID);
+    if (decision == K::REPLACE_RESUME && !canResume) {
+        decision = K::REPLACE_OVERWRITE;
+    }
+    if (decision != K::REPLACE_NONE) {
+        return decision;
+    }
+    Question question;
+    question.kind = Question::Kind::Overwrite;
+    question.existing = existing;
+    question.incoming = incoming;
+    question.canResume = canResume;
+    switch (c.Ask(std::move(question))) {
+    case Question::OVERWRITE:
+        return K::REPLACE_OVERWRITE;
+    case Question::RESUME:
+        return canResume ? K::REPLACE_RESUME : K::REPLACE_OVERWRITE;
+    case Question::OVERWRITE_ALL:
+        manager.SetReplaceAll(copy.m_nID, K::REPLACE_OVERWRITE);
+        return K::REPLACE_OVERWRITE;
+    case Question::RESUME_ALL:
+        manager.SetReplaceAll(copy.m_nID, K::REPLACE_RESUME);
+        return canResume ? K::REPLACE_RESUME : K::REPLACE_OVERWRITE;
+    case Question::SKIP_ALL:
+        manager.SetReplaceAll(copy.m_nID, K::REPLACE_SKIP);
+        return K::REPLACE_SKIP;
+    default:
+        return K::REPLACE_SKIP;
+    }
+}
+
 // Decides what to do with an existing local file; false when the action has
 // ended (skipped or failed).
 bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string& path) {
@@ -300,38 +344,8 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
                           "written to it."));
         return false;
     }
-    CFTPManager& manager = *c.GetManager();
-    std::uint8_t decision = manager.GetReplaceAll(copy.m_nID);
-    if (decision == K::REPLACE_NONE) {
-        Question question;
-        question.kind = Question::Kind::Overwrite;
-        question.existing = path;
-        question.incoming = copy.m_pSource->GetPath(true);
-        question.canResume = c.m_bResume;
-        switch (c.Ask(std::move(question))) {
-        case Question::OVERWRITE:
-            decision = K::REPLACE_OVERWRITE;
-            break;
-        case Question::RESUME:
-            decision = K::REPLACE_RESUME;
-            break;
-        case Question::OVERWRITE_ALL:
-            decision = K::REPLACE_OVERWRITE;
-            manager.SetReplaceAll(copy.m_nID, decision);
-            break;
-        case Question::RESUME_ALL:
-            decision = K::REPLACE_RESUME;
-            manager.SetReplaceAll(copy.m_nID, decision);
-            break;
-        case Question::SKIP_ALL:
-            decision = K::REPLACE_SKIP;
-            manager.SetReplaceAll(copy.m_nID, decision);
-            break;
-        default:
-            decision = K::REPLACE_SKIP;
-            break;
-        }
-    }
+    const std::uint8_t decision =
+        AskReplace(c, copy, path, copy.m_pSource->GetPath(true), c.m_bResume);
     copy.m_nReplace = decision;
     if (decision == K::REPLACE_SKIP) {
         c.FinishAction();
@@ -387,6 +401,12 @@ bool CommitDownload(CFTPRemoteManager& c, CFTPActionCopy& copy) {
 void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (!CommitDownload(c, copy)) {
         return;
+    }
+    if (c.GetOptions().preserveDownloadTime && copy.m_pSource->m_time > 0) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {copy.m_pSource->m_time, 0}};
+        if (::utimensat(AT_FDCWD, copy.m_pDest->GetPath().c_str(), times, 0) != 0) {
+            c.PostNote(SystemError("Cannot set the modification time of", copy.m_pDest->GetPath()));
+        }
     }
     if (copy.IsMove()) {
         DeleteRemoteSource(c, copy, false);
@@ -616,10 +636,10 @@ bool SentSizeReply(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines&
             std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, &folder, true, false));
         return false;
     }
-    if (size != copy.m_nMoved) {
-        c.Fail(
-            K::RESULT_FAILED, code,
-            Why("The server kept " + Bytes(size) + " of the " + Bytes(copy.m_nMoved) + " sent."));
+    const FileSize sent = copy.m_nSendOffset + copy.m_nMoved;
+    if (size != sent) {
+        c.Fail(K::RESULT_FAILED, code,
+               Why("The server kept " + Bytes(size) + " of the " + Bytes(sent) + " sent."));
         return false;
     }
     return true;
@@ -629,7 +649,7 @@ bool SentSizeReply(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines&
 // the size sent (or a size the listing does not give).
 bool SentListedSize(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     const CFTPFolderContent* content = SubSucceeded(copy) ? copy.GetFolderContent() : nullptr;
-    const FileSize sent = copy.m_nMoved;
+    const FileSize sent = copy.m_nSendOffset + copy.m_nMoved;
     const std::string name = copy.m_pDest->GetName();
     if (!content) {
         c.Fail(K::RESULT_FAILED, 0,
@@ -675,7 +695,122 @@ void UploadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     }
 }
 
+// Asks for the data connection of the upload (step 65).
+void UploadData(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (SendDataCommand(c)) {
+        c.SetStep(copy, STEP_COPY_SEND_DATA);
+    }
+}
+
+// What the server holds under the upload's name decides whether it goes on
+// (true), and from where. False when the action has ended (skipped, already
+// complete, or failed).
+bool DecideRemoteReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, bool exists, bool isFolder,
+                         FileSize size) {
+    copy.m_bTargetChecked = true;
+    copy.m_nSendOffset = 0;
+    copy.m_bDestExisted = exists;
+    copy.m_nReplace = K::REPLACE_NONE;
+    if (!exists) {
+        return true;
+    }
+    const std::string target = copy.m_pDest->GetPath(true);
+    if (isFolder) {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why(target + " is a folder on the server; the file cannot take its place."));
+        return false;
+    }
+    // Only bytes as they are, from a regular file at least as long as what
+    // the server holds, can continue where the server's copy ends.
+    struct stat st {};
+    const std::string source = copy.m_pSource->GetPath();
+    const bool regular = ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const FileSize local = regular ? static_cast<FileSize>(st.st_size) : 0;
+    const bool canResume =
+        copy.m_cTransferType != 'A' && regular && size != kUnknownSize && size <= local;
+    const std::uint8_t decision = AskReplace(c, copy, target, source, canResume);
+    copy.m_nReplace = decision;
+    if (decision == K::REPLACE_SKIP) {
+        c.FinishAction();
+        return false;
+    }
+    if (decision == K::REPLACE_RESUME) {
+        if (size == local) {
+            c.PostNote(target + " is complete already (" + Bytes(size) + "); nothing was sent.");
+            copy.m_nSendOffset = size;
+            copy.m_nMoved = 0;
+            UploadDone(c, copy);
+            return false;
+        }
+        copy.m_nSendOffset = size;
+    }
+    return true;
+}
+
+// The listing asked for when "SIZE" could not tell whether the upload's
+// name is taken.
+void UploadTargetListed(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    const CFTPFolderContent* content = SubSucceeded(copy) ? copy.GetFolderContent() : nullptr;
+    if (!content) {
+        c.Fail(K::RESULT_FAILED, 0,
+               Why("The server's folder could not be listed to see whether " +
+                   copy.m_pDest->GetPath(true) + " is there; nothing was sent."));
+        return;
+    }
+    const std::string name = copy.m_pDest->GetName();
+    bool exists = false;
+    bool isFolder = false;
+    FileSize size = kUnknownSize;
+    for (std::size_t i = 0; i < content->GetFiles().GetSize() && !exists; ++i) {
+        const CFTPFile* f = content->GetFiles().GetAt(i);
+        if (f->GetName() == name) {
+            exists = true;
+            size = f->m_nSize;
+        }
+    }
+    for (std::size_t i = 0; i < content->GetFolders().GetSize() && !exists; ++i) {
+        if (content->GetFolders().GetAt(i)->GetName() == name) {
+            exists = true;
+            isFolder = true;
+        }
+    }
+    copy.DeleteSubAction();
+    if (DecideRemoteReplace(c, copy, exists, isFolder, size)) {
+        // The listing changed the transfer type.
+        SendType(c, copy, *copy.m_pDest, STEP_COPY_SEND_TYPE);
+    }
+}
+
+// The reply to the "SIZE" that looks for the upload's name (step 80).
+void ReplyUploadCheck(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines,
+                      unsigned code) {
+    const FileSize size = ParseSizeReply(lines, code);
+    if (size != kUnknownSize) {
+        if (DecideRemoteReplace(c, copy, true, false, size)) {
+            UploadData(c, copy);
+        }
+        return;
+    }
+    if (code == 550 && copy.m_cTransferType != 'A') {
+        // No such file (in text mode a server may refuse "SIZE" for a file
+        // that is there).
+        DecideRemoteReplace(c, copy, false, false, kUnknownSize);
+        UploadData(c, copy);
+        return;
+    }
+    CFTPFile folder(*copy.m_pDest);
+    folder.ToParent();
+    folder.m_bFile = false;
+    c.SetStep(copy, STEP_COPY_SEND_CHECK_LIST);
+    RunSub(c, copy,
+           std::make_unique<CFTPActionDir>(copy.m_nID, copy.m_pCallerData, &folder, true, false));
+}
+
 void StartUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.m_nStep == STEP_COPY_SEND_CHECK_LIST) {
+        UploadTargetListed(c, copy);
+        return;
+    }
     if (copy.m_nStep == STEP_COPY_SEND_VERIFY_LIST) {
         if (SentListedSize(c, copy)) {
             UploadDone(c, copy);
@@ -693,7 +828,19 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
                      unsigned code) {
     switch (copy.m_nStep) {
     case STEP_COPY_SEND_TYPE:
+        if (code == 200 && !copy.m_bTargetChecked && c.GetOptions().checkUploadTarget) {
+            c.SendCommand(K::CMD_SIZE, copy.m_pDest->GetPath());
+            c.SetStep(copy, STEP_COPY_SEND_CHECK);
+            return;
+        }
         ReplyType(c, copy, lines, code, STEP_COPY_SEND_DATA);
+        return;
+    case STEP_COPY_SEND_CHECK:
+        ReplyUploadCheck(c, copy, lines, code);
+        return;
+    case STEP_COPY_SEND_REST:
+        // A server that cannot start "STOR" at an offset may still append.
+        Store(c, copy, copy.m_pSourceFile.get(), code == 350 ? K::CMD_STOR : K::CMD_APPE);
         return;
     case STEP_COPY_SEND_DATA: {
         if (!ReplyDataCommand(c, lines, code)) {
@@ -711,6 +858,11 @@ void ReplyUploadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         if (::fstat(copy.m_pSourceFile->Fd(), &st) == 0 && S_ISDIR(st.st_mode)) {
             copy.m_pSourceFile.reset();
             c.Fail(K::RESULT_FAILED, 0, Why(path + " is a folder, not a file; nothing was sent."));
+            return;
+        }
+        if (copy.m_nSendOffset > 0) {
+            c.SendCommand(K::CMD_REST, copy.m_nSendOffset);
+            c.SetStep(copy, STEP_COPY_SEND_REST);
             return;
         }
         Store(c, copy, copy.m_pSourceFile.get());

@@ -138,8 +138,14 @@ public:
     // path, or a file named by the user does not exist; GetLoadFailureText
     // then says why. A file that exists but cannot be read is kept beside
     // itself as "<name>.bad" (or ".bad.1", ...) and GetLoadNote tells the
-    // user where it went.
+    // user where it went; in read-only mode LoadProfile fails on it instead
+    // and leaves it alone.
     bool LoadProfile();
+    // Read-only: the file is never moved aside (LoadProfile fails on a file
+    // it cannot read, GetLoadFailureText says why) and SaveProfile writes
+    // nothing. For programs that only read the profile.
+    void SetReadOnly(bool readOnly) { m_bReadOnly = readOnly; }
+    bool IsReadOnly() const { return m_bReadOnly; }
     // Writes the file atomically (mode 0600): SAVE_DONE; SAVE_NOTHING when
     // the profile is not loaded or has no path, or the user cancelled after
     // a failure; SAVE_RETRY when the user asked to try again. A failed save
@@ -250,6 +256,8 @@ private:
     bool m_bLoaded = false;
     bool m_bFirstRun = false;
     bool m_bNamedFileMissing = false;
+    bool m_bReadOnly = false;
+    std::string m_strUnreadable; // why the file could not be read (read-only mode)
     int m_nVersionRead = 0;
     std::int32_t m_nScreenWidth = 0;
     std::int32_t m_nScreenHeight = 0;

@@ -648,6 +648,7 @@ bool CFTPProfile::FormPath() {
 
 bool CFTPProfile::LoadProfile() {
     m_strLoadNote.clear();
+    m_strUnreadable.clear();
     m_bNamedFileMissing = false;
     if (!FormPath()) {
         return false;
@@ -662,6 +663,10 @@ bool CFTPProfile::LoadProfile() {
             SetDefaults();
             return true;
         }
+        if (m_bReadOnly) {
+            m_strUnreadable = ErrnoText();
+            return false;
+        }
         PreserveUnreadable(ErrnoText());
         return true;
     }
@@ -671,6 +676,10 @@ bool CFTPProfile::LoadProfile() {
     ::close(fd);
     if (got && Serialize(data, error)) {
         return true;
+    }
+    if (m_bReadOnly) {
+        m_strUnreadable = error.empty() ? std::string("unknown reason") : error;
+        return false;
     }
     PreserveUnreadable(error);
     return true;
@@ -711,7 +720,7 @@ void CFTPProfile::PreserveUnreadable(const std::string& reason) {
 
 int CFTPProfile::SaveProfile(IQuestions* questions) {
     m_strSaveError.clear();
-    if (!m_bLoaded || !FormPath()) {
+    if (!m_bLoaded || m_bReadOnly || !FormPath()) {
         return SAVE_NOTHING;
     }
     const std::vector<std::uint8_t> data = Serialize();

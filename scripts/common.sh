@@ -5,8 +5,18 @@ QB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QB_BUILD=${QB_BUILD_DIR:-$QB_ROOT/build}
 QB_JOBS=${QB_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-say() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+# The scripts' own lines go to standard error: standard output is the
+# program's.
+say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
+
+# Whether every package named is installed.
+qb_have_packages() {
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+    done
+}
 
 # Installs the Debian/Ubuntu packages that are missing, and only those.
 qb_need_packages() {

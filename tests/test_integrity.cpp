@@ -190,8 +190,8 @@ TEST_F(Integrity, MisbehavingServers) {
          }},
         {"a move whose upload the server cut keeps its source",
          [](ScriptServer& s) {
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /src");
-             s.On("SIZE /src", "213 50000");
+             s.On("TYPE I", "200 OK").On("SIZE /src", "550 No such file");
+             s.Pasv().ReceiveData("STOR /src").On("SIZE /src", "213 50000");
          },
          [&](const std::string& l) { WriteFile(l + "/src", big); },
          {"mv", "{LOCAL}/src", "{URL}/"},
@@ -200,8 +200,8 @@ TEST_F(Integrity, MisbehavingServers) {
          [&](const std::string& l, ScriptServer&) { EXPECT_EQ(ReadFile(l + "/src"), big); }},
         {"a move checks the listing where SIZE is refused",
          [](ScriptServer& s) {
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /src");
-             s.On("SIZE /src", "502 SIZE not implemented");
+             s.On("TYPE I", "200 OK").On("SIZE /src", "550 No such file");
+             s.Pasv().ReceiveData("STOR /src").On("SIZE /src", "502 SIZE not implemented");
              s.On("TYPE A", "200 OK").Pasv();
              s.SendData("LIST", "-rw-r--r-- 1 u g 50000 Jan 10 2024 src\r\n");
          },
@@ -213,7 +213,8 @@ TEST_F(Integrity, MisbehavingServers) {
         {"a recursive upload leaves out a link to a folder",
          [](ScriptServer& s) {
              s.On("MKD /up", "257 \"/up\" created");
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /up/a.txt");
+             s.On("TYPE I", "200 OK").On("SIZE /up/a.txt", "550 No such file");
+             s.Pasv().ReceiveData("STOR /up/a.txt");
              s.On("SIZE /up/a.txt", "213 1");
          },
          [](const std::string& l) {
@@ -321,7 +322,8 @@ TEST_F(Integrity, MisbehavingServers) {
         {"a local name with a line break is refused, the others go",
          [](ScriptServer& s) {
              s.On("MKD /up", "257 \"/up\" created");
-             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /up/ok").On("SIZE /up/ok", "213 2");
+             s.On("TYPE I", "200 OK").On("SIZE /up/ok", "550 No such file");
+             s.Pasv().ReceiveData("STOR /up/ok").On("SIZE /up/ok", "213 2");
          },
          [](const std::string& l) {
              fs::create_directories(l + "/up");
@@ -334,6 +336,151 @@ TEST_F(Integrity, MisbehavingServers) {
          [](const std::string&, ScriptServer& s) {
              EXPECT_EQ(s.Mismatch(), "");
              EXPECT_EQ(s.ReceivedData(), "OK");
+         }},
+        {"a put onto a file on the server needs a flag in a script; nothing moves",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 4"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"f exists; use --overwrite, --resume or --skip"},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             const auto commands = s.Commands();
+             EXPECT_EQ(std::count(commands.begin(), commands.end(), "PASV"), 1) << "no transfer";
+         }},
+        {"--skip leaves a file on the server alone",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 4"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--skip", "put", "{LOCAL}/f", "{URL}/f"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
+        {"--resume sends the rest after REST and checks the whole size",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv().On("REST 4", "350 OK");
+             s.ReceiveData("STOR /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "efghij");
+         }},
+        {"--resume appends where REST is refused for STOR",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv();
+             s.On("REST 4", "502 REST not implemented");
+             s.ReceiveData("APPE /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "efghij");
+         }},
+        {"--resume of a file the server holds whole sends nothing",
+         [](ScriptServer& s) { s.On("TYPE I", "200 OK").On("SIZE /f", "213 10"); },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "");
+         }},
+        {"a resumed upload the server keeps short fails",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "213 4").Pasv().On("REST 4", "350 OK");
+             s.ReceiveData("STOR /f").On("SIZE /f", "213 6");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--resume", "put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"The server kept 6 bytes of the 10 bytes sent."},
+         nullptr},
+        {"the listing answers where SIZE cannot",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "502 SIZE not implemented");
+             s.On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "-rw-r--r-- 1 u g 3 Jan 10 2024 f\r\n");
+             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /f").On("SIZE /f", "213 10");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--overwrite", "put", "{LOCAL}/f", "{URL}/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "abcdefghij");
+         }},
+        {"a folder of the upload's name on the server is never replaced",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").On("SIZE /f", "502 SIZE not implemented");
+             s.On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "drwxr-xr-x 2 u g 0 Jan 10 2024 f\r\n");
+         },
+         [](const std::string& l) { WriteFile(l + "/f", "abcdefghij"); },
+         {"--overwrite", "put", "{LOCAL}/f", "{URL}/"},
+         1,
+         {"is a folder on the server"},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.ReceivedData(), ""); }},
+        {"a move within one server is a rename into the other folder",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "");
+             s.On("RNFR /f", "350 Ready").On("RNTO /d/f", "250 Renamed");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) { EXPECT_EQ(s.Mismatch(), ""); }},
+        {"a refused rename falls back to the transfer's move",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "");
+             s.On("RNFR /f", "550 Not allowed");
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /f", "F", "150 Go (1 bytes)");
+             s.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /d/f").On("SIZE /d/f", "213 1");
+             s.On("DELE /f", "250 Deleted");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         0,
+         {},
+         [](const std::string&, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(s.ReceivedData(), "F");
+         }},
+        {"a move onto an existing file needs --overwrite; nothing is renamed",
+         [](ScriptServer& s) {
+             s.On("CWD /d", "250 OK").On("TYPE A", "200 OK").Pasv();
+             s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 f\r\n");
+         },
+         nullptr,
+         {"mv", "{URL}/f", "{URL}/d/"},
+         1,
+         {"d/f exists; use --overwrite or --skip"},
+         [](const std::string&, ScriptServer& s) {
+             const auto commands = s.Commands();
+             EXPECT_EQ(std::count(commands.begin(), commands.end(), "RNFR /f"), 0);
+         }},
+        {"a pattern is matched against the listing, never sent to the server",
+         [](ScriptServer& s) {
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /a.txt", "A", "150 Go (1 bytes)");
+             s.On("TYPE I", "200 OK").Pasv().SendData("RETR /b.txt", "B", "150 Go (1 bytes)");
+         },
+         nullptr,
+         {"get", "{URL}/[ab]*.txt", "{LOCAL}"},
+         0,
+         {},
+         [](const std::string& l, ScriptServer& s) {
+             EXPECT_EQ(s.Mismatch(), "");
+             EXPECT_EQ(Entries(l), (std::vector<std::string>{"a.txt", "b.txt"}));
          }},
         {"a login folder that cannot be listed says why",
          nullptr,
@@ -349,7 +496,12 @@ TEST_F(Integrity, MisbehavingServers) {
         fs::remove_all(local, ignored);
         fs::create_directories(local);
         ScriptServer server;
-        if (std::string(row.name) == "a login folder that cannot be listed says why") {
+        if (std::string(row.name).rfind("a pattern is matched", 0) == 0) {
+            Login(server, "-rw-r--r-- 1 u g 1 Jan 10 2024 a.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 b.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 c.txt\r\n"
+                          "-rw-r--r-- 1 u g 1 Jan 10 2024 a.bin\r\n");
+        } else if (std::string(row.name) == "a login folder that cannot be listed says why") {
             server.Greet()
                 .On("USER ftp", "230 Welcome")
                 .On("TYPE I", "200 Binary")
@@ -383,7 +535,8 @@ TEST_F(Integrity, MisbehavingServers) {
 TEST_F(Integrity, AFifoIsStreamedUntilItsWriterCloses) {
     ScriptServer server;
     Login(server);
-    server.On("TYPE I", "200 OK").Pasv().ReceiveData("STOR /fifo").On("SIZE /fifo", "213 10");
+    server.On("TYPE I", "200 OK").On("SIZE /fifo", "550 No such file");
+    server.Pasv().ReceiveData("STOR /fifo").On("SIZE /fifo", "213 10");
     server.Start();
     const std::string fifo = local + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -464,7 +617,7 @@ TEST_F(Integrity, AStopIsQuickWhenTheServerAnswersAbortTwice) {
         stop = true;
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(Run(server, {"get", "{URL}/slow", "{LOCAL}"}, &stop), 0);
+    EXPECT_EQ(Run(server, {"get", "{URL}/slow", "{LOCAL}"}, &stop), kExitInterrupted);
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << err.str();
     EXPECT_EQ(server.Mismatch(), "");

@@ -610,6 +610,41 @@ TEST(ProfileDisk, UnreadableFilesAreKeptAsBad) {
     EXPECT_TRUE(std::filesystem::is_directory(path));
 }
 
+// A program that only reads the profile never moves or writes the file:
+// the load fails with the reason and every byte stays where it was.
+TEST(ProfileDisk, ReadOnlyLoadLeavesUnreadableFilesAlone) {
+    TempDir dir;
+    const std::string path = dir.File("Quillbeck.dat");
+    const Bytes v2 = LoadHexFixture("v2_small.hex");
+    const struct {
+        const char* what;
+        Bytes content;
+    } cases[] = {
+        {"truncated", Bytes(v2.begin(), v2.begin() + 80)},
+        {"foreign", Bytes{'1', '2', '7', '.', '0', '.', '0', '.', '1', ' ', 'h', '\n'}},
+        {"empty", Bytes{}},
+    };
+    for (const auto& c : cases) {
+        test::WriteFile(path, c.content);
+        CFTPProfile p(path);
+        p.SetReadOnly(true);
+        EXPECT_FALSE(p.LoadProfile()) << c.what;
+        EXPECT_NE(p.GetLoadFailureText().find("could not be read"), std::string::npos)
+            << c.what << ": " << p.GetLoadFailureText();
+        EXPECT_EQ(p.SaveProfile(nullptr), CFTPProfile::SAVE_NOTHING) << c.what;
+        EXPECT_EQ(test::ReadFile(path), c.content) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(path + ".bad")) << c.what;
+    }
+    // A readable profile loads as usual and is still never written.
+    test::WriteFile(path, v2);
+    CFTPProfile good(path);
+    good.SetReadOnly(true);
+    ASSERT_TRUE(good.LoadProfile());
+    EXPECT_NE(good.FindSiteFolder("Mirrors"), nullptr);
+    EXPECT_EQ(good.SaveProfile(nullptr), CFTPProfile::SAVE_NOTHING);
+    EXPECT_EQ(test::ReadFile(path), v2);
+}
+
 TEST(ProfileDisk, SavedFileHasMode0600AndReadsBack) {
     TempDir dir;
     const std::string path = dir.File("Quillbeck.dat");

@@ -186,12 +186,13 @@ class Servers(unittest.TestCase):
                    "vsftpd": "550 Failed to change directory."}
         for name, url, _ in self.servers():
             for mode in ("--passive", "--active"):
-                for path in ("no-such-folder", "pub/no/such", "pub/readme.txt"):
+                # A file named as a folder (a "/" at the end) is no folder.
+                for path in ("no-such-folder", "pub/no/such", "pub/readme.txt/"):
                     with self.subTest(server=name, mode=mode, path=path):
                         rc, out, err = run(mode, "ls", f"{url}/{path}")
                         self.assertEqual((rc, out), (1, ""))
                         self.assertIn("Failed to explore folder", err)
-                        if path != "pub/readme.txt":
+                        if path != "pub/readme.txt/":
                             self.assertIn(replies[name], err)
                         else:
                             self.assertIn("550", err)
@@ -353,6 +354,144 @@ class Transfers(unittest.TestCase):
         rc, _, err = run("--overwrite", "get", url + "/f.bin", local)
         self.assertEqual(rc, 0, err)
         self.assertEqual(self.read(local), self.payload)
+
+    def test_existing_remote_files(self):
+        """put treats a file on the server as get treats a local one."""
+        local = os.path.join(self.tmp, "blob.bin")
+        cases = (  # flags, what the server holds before, exit, what it holds after, log lines
+            ([], self.payload[:1000], 1, self.payload[:1000], ["\nSIZE "]),
+            (["--skip"], self.payload[:1000], 0, self.payload[:1000], []),
+            (["--resume"], self.payload[:1000], 0, self.payload, ["\nREST 1000\n"]),
+            (["--resume"], self.payload, 0, self.payload, []),
+            (["--overwrite"], b"x" * 5, 0, self.payload, []),
+            ([], None, 0, self.payload, []),
+        )
+        for server in ("pyftpdlib", "vsftpd"):
+            for flags, before, code, after, logged in cases:
+                with self.subTest(server=server, flags=flags, before=before and len(before)):
+                    url, root = self.remote(server)
+                    if before is not None:
+                        with open(os.path.join(root, "blob.bin"), "wb") as f:
+                            f.write(before)
+                        # vsftpd writes as its anonymous user.
+                        os.chmod(os.path.join(root, "blob.bin"), 0o666)
+                    rc, _, err = run("--log", *flags, "put", local, url + "/")
+                    self.assertEqual(rc, code, err)
+                    self.assertEqual(self.read(os.path.join(root, "blob.bin")), after)
+                    for line in logged:
+                        self.assertIn(line, err)
+                    if code == 1:
+                        self.assertIn("--overwrite, --resume or --skip", err)
+                        self.assertNotIn("\nSTOR ", err)
+        rc, _, err = run("--overwrite", "--skip", "put", local, PY_URL + "/")
+        self.assertEqual(rc, 2, err)
+
+    def test_pipes_patterns_and_many_items(self):
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                files = {"a.txt": b"a\n", "b.txt": b"b\n", ".hidden.txt": b"h\n", "c.bin": b"c"}
+                srcs = []
+                for name, data in files.items():
+                    path = os.path.join(self.tmp, name)
+                    with open(path, "wb") as f:
+                        f.write(data)
+                    srcs.append(path)
+                # Several sources into a remote folder; the URL must say it is one.
+                rc, _, err = run("put", *srcs, url)
+                self.assertEqual(rc, 2, err)
+                rc, _, err = run("put", *srcs, url + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(root)), sorted(files))
+                # A pattern in the last element, matched by qbftp as the shell would.
+                down = os.path.join(self.tmp, "down-" + server)
+                os.makedirs(down)
+                rc, _, err = run("get", url + "/*.txt", down)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(down)), ["a.txt", "b.txt"])
+                rc, out, err = run("ls", url + "/?.bin")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(list(listing(out)), ["c.bin"])
+                rc, _, err = run("get", url + "/*.none", down)
+                self.assertEqual(rc, 1)
+                self.assertIn("nothing matches", err)
+                # Several URLs into one folder.
+                both = os.path.join(self.tmp, "both-" + server)
+                os.makedirs(both)
+                rc, _, err = run("get", url + "/a.txt", url + "/c.bin", both + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(both)), ["a.txt", "c.bin"])
+                # A destination that ends in "/" must be an existing folder.
+                rc, _, err = run("get", url + "/a.txt", os.path.join(self.tmp, "nonexist") + "/")
+                self.assertEqual(rc, 1, err)
+                self.assertFalse(os.path.exists(os.path.join(self.tmp, "nonexist")))
+                # ls of one file.
+                rc, out, err = run("ls", url + "/a.txt")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(listing(out), {"a.txt": ("-", 2)})
+                # Standard input and output.
+                p = subprocess.run([QBFTP, "put", "-", url + "/piped.bin"], input=self.payload,
+                                   capture_output=True, timeout=60,
+                                   env=dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(self.read(os.path.join(root, "piped.bin")), self.payload)
+                p = subprocess.run([QBFTP, "get", url + "/piped.bin", "-"], capture_output=True,
+                                   timeout=60, stdin=subprocess.DEVNULL,
+                                   env=dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD))
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(p.stdout, self.payload)
+                # The login folder itself, recursively, into an existing folder.
+                if server == "vsftpd":
+                    whole = os.path.join(self.tmp, "whole")
+                    os.makedirs(whole)
+                    rc, _, err = run("-r", "get", VS_URL + "/", whole)
+                    self.assertEqual(rc, 0, err)
+                    self.assertEqual(sorted(os.listdir(whole)), ["pub", "upload"])
+
+    def test_folder_commands_like_the_shell(self):
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                # mkdir -p makes the folders on the way; existing ones are fine.
+                for _ in range(2):
+                    rc, _, err = run("mkdir", "-p", url + "/p1/p 2/p3")
+                    self.assertEqual(rc, 0, err)
+                self.assertTrue(os.path.isdir(os.path.join(root, "p1", "p 2", "p3")))
+                rc, _, err = run("mkdir", url + "/p1")
+                self.assertEqual(rc, 1, "without -p an existing folder fails")
+                # mv within one server renames into the other folder: nothing travels.
+                rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), url + "/p1/")
+                self.assertEqual(rc, 0, err)
+                rc, _, err = run("--log", "mv", url + "/p1/blob.bin", url + "/p1/p 2/")
+                self.assertEqual(rc, 0, err)
+                self.assertIn("\nRNFR ", err)
+                self.assertNotIn("\nRETR ", err)
+                self.assertNotIn("\nSTOR ", err)
+                self.assertEqual(self.read(os.path.join(root, "p1", "p 2", "blob.bin")),
+                                 self.payload)
+                self.assertFalse(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+                # A folder moves whole.
+                rc, _, err = run("-r", "mv", url + "/p1/p 2", url + "/")
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(sorted(os.listdir(os.path.join(root, "p 2"))), ["blob.bin", "p3"])
+                # An existing destination is not replaced unasked.
+                rc, _, err = run("put", os.path.join(self.tmp, "blob.bin"), url + "/p1/")
+                self.assertEqual(rc, 0, err)
+                rc, _, err = run("mv", url + "/p1/blob.bin", url + "/p 2/")
+                self.assertEqual(rc, 1, err)
+                self.assertTrue(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+                rc, _, err = run("--overwrite", "mv", url + "/p1/blob.bin", url + "/p 2/")
+                self.assertEqual(rc, 0, err)
+                self.assertFalse(os.path.exists(os.path.join(root, "p1", "blob.bin")))
+        # vsftpd leaves names that start with "." out of a plain LIST: rm -r says so.
+        url, root = self.remote("vsftpd")
+        os.makedirs(os.path.join(root, "h", "inner"))
+        with open(os.path.join(root, "h", "inner", ".hidden"), "w") as f:
+            f.write("x")
+        rc, _, err = run("--no-list-a", "-r", "rm", url + "/h")
+        self.assertEqual(rc, 1, err)
+        self.assertIn("h/inner is not empty for the server", err)
+        self.assertIn("hidden entries", err)
 
     def test_text_mode_keeps_text(self):
         url, root = self.remote("pyftpdlib")
@@ -809,6 +948,9 @@ class Tls(unittest.TestCase):
 
 
 class Behaviour(unittest.TestCase):
+    def setUp(self):
+        Servers.setUp(self)
+
     def test_password_never_shown(self):
         rc, out, err = run("--log", "ls", PY_URL + "/")
         self.assertEqual(rc, 0, err)
@@ -827,10 +969,198 @@ class Behaviour(unittest.TestCase):
 
     def test_usage_errors(self):
         for args in (["ls"], ["frobnicate", "x"], ["ls", "http://x/"], ["--timeout"],
-                     ["ls", "ftp://host:99999/"], ["--bogus", "ls", "ftp://h/"]):
+                     ["ls", "ftp://host:99999/"], ["--bogus", "ls", "ftp://h/"],
+                     ["--timeout", "9300000000", "ls", PY_URL + "/"],
+                     ["ls", "ftp://127.0.0.1:21:21/"], ["--skip", "--resume", "get", "ftp://h/x"]):
             with self.subTest(args=args):
                 rc, _, _ = run(*args)
                 self.assertEqual(rc, 2)
+
+    def test_small_conventions(self):
+        rc, out, err = run("--timeout=5", "--retries=0", "ls", VS_URL + "/")
+        self.assertEqual(rc, 0, err)
+        self.assertIn("upload", out)
+        for command in ("ls", "get", "put", "rm", "mv"):
+            with self.subTest(command=command):
+                rc, out, err = run(command, "--help")
+                self.assertEqual(rc, 0, err)
+                self.assertTrue(out.startswith(f"Usage: qbftp [OPTIONS] {command} "), out)
+
+    def test_preserve_keeps_the_remote_time(self):
+        import tempfile
+        import shutil
+        tmp = tempfile.mkdtemp(prefix="qbftp-preserve-")
+        try:
+            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
+                # Older than half a year: the listing gives the day.
+                path = os.path.join(root, "pub", "old.txt")
+                with open(path, "w") as f:
+                    f.write("old\n")
+                stamp = time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1))
+                os.utime(path, (stamp, stamp))
+                for flags in (["-p"], ["--preserve", "-r"]):
+                    with self.subTest(server=name, flags=flags):
+                        dest = os.path.join(tmp, name + flags[0])
+                        os.makedirs(dest)
+                        source = url + ("/pub/old.txt" if len(flags) == 1 else "/pub")
+                        rc, _, err = run(*flags, "get", source, dest + "/")
+                        self.assertEqual(rc, 0, err)
+                        got = os.path.join(dest, "old.txt") if len(flags) == 1 else \
+                            os.path.join(dest, "pub", "old.txt")
+                        self.assertEqual(os.path.getmtime(got), stamp)
+                plain = os.path.join(tmp, name + "-plain")
+                rc, _, err = run("get", url + "/pub/old.txt", plain)
+                self.assertEqual(rc, 0, err)
+                self.assertGreater(os.path.getmtime(plain), stamp + 86400)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+    def test_ctrl_c_stops_a_transfer_with_exit_130(self):
+        import signal
+        import tempfile
+        import shutil
+        tmp = tempfile.mkdtemp(prefix="qbftp-stop-")
+        try:
+            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
+                with self.subTest(server=name):
+                    remote = os.path.join(root, "pub", "endless.bin")
+                    sparse_file(remote, 64 << 30, {})
+                    env = dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD)
+                    local = os.path.join(tmp, name + ".bin")
+                    p = subprocess.Popen([QBFTP, "get", url + "/pub/endless.bin", local],
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=env)
+                    try:
+                        time.sleep(1.0)
+                        p.send_signal(signal.SIGINT)
+                        out, err = p.communicate(timeout=20)
+                    finally:
+                        if p.poll() is None:
+                            p.kill()
+                        os.remove(remote)
+                    err = err.decode("utf-8", "replace")
+                    self.assertEqual(p.returncode, 130, err)
+                    self.assertIn("qbftp: interrupted\n", err)
+                    self.assertFalse(os.path.exists(local) and
+                                     os.path.getsize(local) == 64 << 30, "it was stopped")
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+    def test_sites_without_the_window_and_netrc(self):
+        import shutil
+        import stat
+        import tempfile
+        home = tempfile.mkdtemp(prefix="qbftp-home-")
+        saved = {k: os.environ.get(k) for k in ("HOME", "XDG_CONFIG_HOME")}
+        os.environ["HOME"] = home
+        os.environ["XDG_CONFIG_HOME"] = os.path.join(home, "config")
+        try:
+            rc, _, err = run("sites", "add", "Test/Py", PY_URL + "/pub")
+            self.assertEqual(rc, 0, err)
+            rc, _, err = run("sites", "add", "Test/Vs", VS_URL + "/pub", "--active")
+            self.assertEqual(rc, 0, err)
+            profile = os.path.join(home, "config", "quillbeck", "Quillbeck.dat")
+            self.assertEqual(stat.S_IMODE(os.stat(profile).st_mode), 0o600)
+            with open(profile, "rb") as f:
+                self.assertNotIn(PY_PASSWORD.encode(), f.read())
+            rc, out, err = run("sites", "--json")
+            self.assertEqual(rc, 0, err)
+            sites = {e["site"]: e for e in map(json.loads, out.splitlines())}
+            self.assertEqual(sites["Test/Py"]["user"], "qb")
+            self.assertTrue(sites["Test/Vs"]["anonymous"])
+            for site in ("Test/Py", "Test/Vs"):
+                with self.subTest(site=site):
+                    # The stored password: none in the environment.
+                    rc, out, err = run("ls", f'site:"{site}"', password=None)
+                    self.assertEqual(rc, 0, err)
+                    self.assertIn("readme.txt", listing(out))
+            rc, _, err = run("sites", "rename", "Test/Py", "Renamed")
+            self.assertEqual(rc, 0, err)
+            rc, _, err = run("sites", "remove", "Test/Vs")
+            self.assertEqual(rc, 0, err)
+            rc, out, _ = run("sites", "--json")
+            self.assertEqual([e["site"] for e in map(json.loads, out.splitlines())
+                              if e["site"].startswith("Test/")], ["Test/Renamed"])
+            # ~/.netrc gives the password when none is given, unless others may read it.
+            netrc = os.path.join(home, ".netrc")
+            with open(netrc, "w") as f:
+                f.write(f"machine 127.0.0.1 login qb password {PY_PASSWORD}\n")
+            for mode, code in ((0o600, 0), (0o644, 2)):
+                with self.subTest(netrc=oct(mode)):
+                    os.chmod(netrc, mode)
+                    rc, _, err = run("ls", PY_URL + "/", password=None)
+                    self.assertEqual(rc, code, err)
+                    if code:
+                        self.assertIn("not used", err)
+        finally:
+            for k, v in saved.items():
+                if v is None:
+                    os.environ.pop(k, None)
+                else:
+                    os.environ[k] = v
+            shutil.rmtree(home, ignore_errors=True)
+
+    def test_man_page_and_completion_know_every_option_and_command(self):
+        import re
+        cli = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cli")
+        rc, help_text, err = run("--help")
+        self.assertEqual(rc, 0, err)
+        section = help_text.split("Options:")[1]
+        options = set(re.findall(r"^ +(--?[a-z]+)", section, re.M) +
+                      re.findall(r"^ +-[a-z], (--[a-z]+)", section, re.M))
+        commands = set(re.findall(r"^  ([a-z]+) ", help_text.split("Commands:")[1]
+                                  .split("Options:")[0], re.M))
+        self.assertIn("--overwrite", options)
+        self.assertIn("sites", commands)
+        with open(os.path.join(cli, "qbftp.1")) as f:
+            man = f.read().replace("\\-", "-")
+        with open(os.path.join(cli, "qbftp.bash")) as f:
+            completion = f.read()
+        for word in sorted(options | commands):
+            with self.subTest(word=word):
+                self.assertIn(word, man)
+                self.assertIn(word, completion)
+        script = (f"source {os.path.join(cli, 'qbftp.bash')}; "
+                  "COMP_WORDS=(qbftp --ov); COMP_CWORD=1; _qbftp; echo ${COMPREPLY[*]}; "
+                  "COMP_WORDS=(qbftp --log g); COMP_CWORD=2; _qbftp; echo ${COMPREPLY[*]}; "
+                  "COMP_WORDS=(qbftp sites r); COMP_CWORD=2; _qbftp; echo ${COMPREPLY[*]}")
+        p = subprocess.run(["bash", "-c", script], capture_output=True, text=True, timeout=30)
+        self.assertEqual(p.stdout.splitlines(), ["--overwrite", "get", "remove rename"], p.stderr)
+
+    def test_unreadable_profile_is_never_changed(self):
+        """A file that is not a profile, named or at the default place, ends the
+        run with exit 2; the file and its folder stay exactly as they were."""
+        import shutil
+        import tempfile
+        tmp = tempfile.mkdtemp(prefix="qbftp-profile-")
+        try:
+            system_like = os.path.join(tmp, "hosts")
+            with open(system_like, "wb") as f:
+                f.write(b"127.0.0.1 localhost\n")
+            os.makedirs(os.path.join(tmp, "config", "quillbeck"))
+            with open(os.path.join(tmp, "config", "quillbeck", "Quillbeck.dat"), "wb") as f:
+                f.write(b"not a profile")
+            before = snapshot(tmp)
+            cases = ((["--profile", system_like, "ls", PY_URL + "/"], {}),
+                     (["--profile", system_like, "sites"], {}),
+                     (["ls", VS_URL + "/"], {"XDG_CONFIG_HOME": os.path.join(tmp, "config")}))
+            for args, env in cases:
+                with self.subTest(args=args):
+                    saved = {k: os.environ.get(k) for k in env}
+                    os.environ.update(env)
+                    try:
+                        rc, out, err = run(*args)
+                    finally:
+                        for k, v in saved.items():
+                            if v is None:
+                                os.environ.pop(k, None)
+                            else:
+                                os.environ[k] = v
+                    self.assertEqual((rc, out), (2, ""), err)
+                    self.assertIn("could not be read", err)
+                    self.assertEqual(snapshot(tmp), before)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
 
     def test_nobody_listening(self):
         rc, _, err = run("--timeout", "10", "ls", "ftp://127.0.0.1:1/")
