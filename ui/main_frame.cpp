@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "content_view.h"
 #include "folder_view.h"
 #include "log_view.h"
 #include "platform/questions.h"
@@ -28,25 +29,6 @@
 namespace qb::ui {
 
 namespace {
-
-// A pane that a later part of the window fills; it takes the focus so that
-// the keyboard can reach it.
-QFrame* MakePlaceholder(QWidget* parent, const QString& name, const QString& objectName) {
-    auto* pane = new QFrame(parent);
-    pane->setObjectName(objectName);
-    pane->setAccessibleName(name);
-    pane->setFrameShape(QFrame::StyledPanel);
-    pane->setFocusPolicy(Qt::StrongFocus);
-    pane->setBackgroundRole(QPalette::Base);
-    pane->setAutoFillBackground(true);
-    pane->setMinimumSize(CMainFrame::kMinPaneSize, CMainFrame::kMinPaneSize);
-    auto* layout = new QVBoxLayout(pane);
-    auto* label = new QLabel(name, pane);
-    label->setEnabled(false);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    return pane;
-}
 
 std::int32_t ToInt(int value) {
     return static_cast<std::int32_t>(value);
@@ -128,10 +110,20 @@ void CMainFrame::CreatePanes() {
     m_pTree->setMinimumSize(kMinPaneSize, kMinPaneSize);
     connect(m_pTree, &CFolderTreeView::OperationStarted, this, &CMainFrame::BeginWaitCursor);
     connect(m_pTree, &CFolderTreeView::StateChanged, this, &CMainFrame::UpdateActions);
-    connect(this, &CMainFrame::PaneCommand, m_pTree, [this](int id) { m_pTree->Run(id); });
     m_goTo = [this](const QString& path) { return m_pTree->GoTo(path); };
-    m_pList = MakePlaceholder(m_pInner, QStringLiteral("Folder Content"),
-                              QStringLiteral("folderContent"));
+    m_pList = new CFolderContentView(m_session, m_prompter, *m_pTree, m_pInner);
+    m_pList->setMinimumSize(kMinPaneSize, kMinPaneSize);
+    connect(this, &CMainFrame::PaneCommand, m_pTree, [this](int id) {
+        if (!m_pList->Run(id)) {
+            m_pTree->Run(id);
+        }
+    });
+    connect(m_pList, &CFolderContentView::StateChanged, this, &CMainFrame::UpdateActions);
+    connect(m_pList, &CFolderContentView::SortColumnClicked, this,
+            [this](int column) { OnCommand(ID_SORT_NAME + column); });
+    connect(this, &CMainFrame::ViewStyleChanged, m_pList, &CFolderContentView::SetViewStyle);
+    connect(this, &CMainFrame::SortOrderChanged, m_pList,
+            [this](int order) { m_pList->SetSortKey(static_cast<std::uint16_t>(order)); });
     m_pLog = new CFTPLogView(m_pOuter);
     m_pLog->setMinimumSize(kMinPaneSize, kMinPaneSize);
     m_pInner->addWidget(m_pTree);
@@ -790,6 +782,7 @@ void CMainFrame::Drain() {
                     allEnded = e.report.stillRunning == 0;
                     if (!exiting) {
                         m_pTree->OnOperationEnded(e.report);
+                        m_pList->Refill();
                     }
                 } else if constexpr (std::is_same_v<T, event::Listing>) {
                     if (!exiting) {

@@ -1,0 +1,123 @@
+// The content list pane: the rows of the node selected in the folder tree,
+// shown by one of two views over one model and one selection: a list view
+// for Large Icons, Small Icons and List, a tree view as a table for
+// Details. The pane fills itself when the tree's selection has settled,
+// when an operation has ended and when the tree changes the node it shows;
+// it opens rows (folders in the tree, local files with the desktop's
+// program), selects all or inverts the selection, and renames local files
+// in place.
+#pragma once
+
+#include "content_model.h"
+#include "dialogs.h"
+
+#include <QPersistentModelIndex>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+
+class QListView;
+class QTreeView;
+class QAbstractItemView;
+class QStackedLayout;
+class QItemSelectionModel;
+
+namespace qb {
+class CFTPSession;
+}
+
+namespace qb::ui {
+
+class CFolderTreeView;
+
+class CFolderContentView : public QWidget {
+    Q_OBJECT
+public:
+    // Where the hint of an empty list is drawn in the view.
+    static constexpr int kHintX = 10;
+    static constexpr int kHintY = 50;
+
+    CFolderContentView(CFTPSession& session, IPrompter& prompter, CFolderTreeView& tree,
+                       QWidget* parent = nullptr);
+    ~CFolderContentView() override;
+
+    CFolderContentModel& Model() const { return *m_pModel; }
+    // The view of the current mode.
+    QAbstractItemView* View() const;
+    QListView* IconView() const { return m_pIcons; }
+    QTreeView* DetailsView() const { return m_pDetails; }
+    QItemSelectionModel* Selection() const;
+
+    // ---- Filling ----
+    // Fills the list for `node` when it is the tree's selection (null: the
+    // selection).
+    void Fill(const CFTPVI* node = nullptr);
+    // An operation has ended: the refresh is no longer pending, and the
+    // list shows the selection again.
+    void Refill();
+    // The tree node whose content is shown (null when none or gone).
+    CFTPVI* Shown() const;
+    // The text shown in an empty list: "Disconnected!" for a site that is
+    // not connected, "Not Yet Explored!" for a remote folder that is not
+    // explored, else nothing.
+    QString Hint() const;
+
+    // ---- Modes and order ----
+    // The profile's view mode (0 Large Icons, 1 Details, 2 Small Icons,
+    // 3 List).
+    void SetViewStyle(int style);
+    int ViewStyle() const { return m_nStyle; }
+    void SetSortKey(std::uint16_t key);
+
+    // ---- Commands ----
+    // Opens a row: a local file with the desktop's program, a row with a
+    // tree node by selecting that node in the tree; a remote file not.
+    void Open(int row);
+    void SelectAll();
+    void InvertSelection();
+    // The selected rows in order.
+    std::vector<int> SelectedRows() const;
+    // Handles the commands the frame routes to the panes; false for others.
+    bool Run(int id);
+
+    // What opens a local file (the desktop's program unless replaced).
+    void SetOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
+
+    // ---- Called by the two views ----
+    bool BeginEdit(const QModelIndex& index);
+    void EditStarted();
+    void EndEdit();
+    bool IsBusy() const;
+    bool IsWorking() const;
+    bool ViewKey(QKeyEvent* event);
+    bool ViewDoubleClick(QMouseEvent* event, const QModelIndex& index);
+    void PaintHint(QWidget* viewport) const;
+
+Q_SIGNALS:
+    // A header was clicked: sort by that column (or turn the order round).
+    void SortColumnClicked(int column);
+    // The selection or what the commands may do changed.
+    void StateChanged();
+
+private:
+    void ScheduleRefill();
+    void WatchTree();
+    bool TreeChangeConcernsShown(const QModelIndex& parent) const;
+    bool RenameRow(int row, const QString& text);
+    void ReopenEditor(int row, const QString& text);
+    void FocusFirstRow();
+
+    CFTPSession& m_session;
+    IPrompter& m_prompter;
+    CFolderTreeView& m_tree;
+    CFolderContentModel* m_pModel;
+    QStackedLayout* m_pStack = nullptr;
+    QListView* m_pIcons = nullptr;
+    QTreeView* m_pDetails = nullptr;
+    QPersistentModelIndex m_shown; // in the tree's model
+    int m_nStyle = -1;
+    bool m_bRefillScheduled = false;
+    std::function<bool(const QUrl&)> m_open;
+};
+
+} // namespace qb::ui
