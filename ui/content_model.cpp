@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,30 +267,46 @@ int Order(const T& a, const T& b) {
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-// The comparison of two items with their folded names.
-int CompareItems(const CFTPVI& a, const std::string& keyA, const CFTPVI& b, const std::string& keyB,
-                 std::uint16_t sortKey) {
-    if (a.IsDrive() && b.IsDrive()) {
-        const auto* da = dynamic_cast<const CFTPVIDriveRow*>(&a);
-        const auto* db = dynamic_cast<const CFTPVIDriveRow*>(&b);
-        if (da != nullptr && db != nullptr) {
-            return Order(da->GetIndex(), db->GetIndex());
-        }
-        const auto* la = dynamic_cast<const CFTPVILocalDrive*>(&a);
-        const auto* lb = dynamic_cast<const CFTPVILocalDrive*>(&b);
-        if (la != nullptr && lb != nullptr) {
-            return Order(la->GetIndex(), lb->GetIndex());
+// What the order looks at, gathered once per row so that a sort runs over
+// small contiguous records.
+struct SortFacts {
+    int drive = -1; // the drive's index, -1 for other items
+    std::uint16_t kind = 0;
+    std::time_t time = 0;
+    FileSize size = 0;
+    const std::string* key = nullptr;
+    const std::string* name = nullptr;
+};
+
+SortFacts FactsOf(const CFTPVI& item, const std::string& key) {
+    SortFacts facts;
+    if (item.IsDrive()) {
+        if (const auto* row = dynamic_cast<const CFTPVIDriveRow*>(&item)) {
+            facts.drive = row->GetIndex();
+        } else if (const auto* drive = dynamic_cast<const CFTPVILocalDrive*>(&item)) {
+            facts.drive = drive->GetIndex();
         }
     }
-    const int direction = (sortKey & CFolderContentModel::kSortDescending) != 0 ? -1 : 1;
-    int result = Order(a.GetKind(), b.GetKind());
+    facts.kind = item.GetKind();
+    facts.time = item.GetTime();
+    facts.size = item.GetSize();
+    facts.key = &key;
+    facts.name = &item.GetName();
+    return facts;
+}
+
+int CompareFacts(const SortFacts& a, const SortFacts& b, std::uint16_t sortKey) {
+    if (a.drive >= 0 && b.drive >= 0) {
+        return Order(a.drive, b.drive);
+    }
+    int result = Order(a.kind, b.kind);
     if (result == 0) {
         switch (sortKey & 0x3) {
         case CFolderContentModel::COL_MODIFIED:
-            result = Order(a.GetTime(), b.GetTime());
+            result = Order(a.time, b.time);
             break;
         case CFolderContentModel::COL_SIZE:
-            result = Order(a.GetSize(), b.GetSize());
+            result = Order(a.size, b.size);
             break;
         default:
             break;
@@ -300,28 +315,47 @@ int CompareItems(const CFTPVI& a, const std::string& keyA, const CFTPVI& b, cons
     // Equal ranks go by name, so that the order does not depend on how
     // the rows came in.
     if (result == 0) {
-        result = Sign(keyA.compare(keyB));
+        result = Sign(a.key->compare(*b.key));
     }
     if (result == 0) {
-        result = Sign(a.GetName().compare(b.GetName()));
+        result = Sign(a.name->compare(*b.name));
     }
-    return result * direction;
+    return (sortKey & CFolderContentModel::kSortDescending) != 0 ? -result : result;
 }
 
 } // namespace
 
 int CFolderContentModel::Compare(const CFTPVI& a, const CFTPVI& b, std::uint16_t key) {
-    return CompareItems(a, FoldedKey(a.GetName()), b, FoldedKey(b.GetName()), key);
+    const std::string keyA = FoldedKey(a.GetName());
+    const std::string keyB = FoldedKey(b.GetName());
+    return CompareFacts(FactsOf(a, keyA), FactsOf(b, keyB), key);
 }
 
-int CFolderContentModel::CompareRows(const Row& a, const Row& b, std::uint16_t key) {
-    return CompareItems(*a.item, a.key, *b.item, b.key, key);
+std::vector<int> CFolderContentModel::SortedOrder(const std::vector<Row>& rows, std::uint16_t key) {
+    std::vector<std::pair<SortFacts, int>> entries;
+    entries.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        entries.emplace_back(FactsOf(*rows[i].item, rows[i].key), static_cast<int>(i));
+    }
+    std::stable_sort(entries.begin(), entries.end(), [key](const auto& a, const auto& b) {
+        return CompareFacts(a.first, b.first, key) < 0;
+    });
+    std::vector<int> order;
+    order.reserve(entries.size());
+    for (const auto& entry : entries) {
+        order.push_back(entry.second);
+    }
+    return order;
 }
 
 void CFolderContentModel::SortRows(std::vector<Row>& rows) const {
-    const std::uint16_t key = m_wSortKey;
-    std::stable_sort(rows.begin(), rows.end(),
-                     [key](const Row& a, const Row& b) { return CompareRows(a, b, key) < 0; });
+    const std::vector<int> order = SortedOrder(rows, m_wSortKey);
+    std::vector<Row> sorted;
+    sorted.reserve(rows.size());
+    for (int from : order) {
+        sorted.push_back(std::move(rows[static_cast<std::size_t>(from)]));
+    }
+    rows = std::move(sorted);
 }
 
 void CFolderContentModel::Sort(std::uint16_t key) {
@@ -330,12 +364,7 @@ void CFolderContentModel::Sort(std::uint16_t key) {
         return;
     }
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> order(m_rows.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [this, key](int a, int b) {
-        return CompareRows(m_rows[static_cast<std::size_t>(a)], m_rows[static_cast<std::size_t>(b)],
-                           key) < 0;
-    });
+    const std::vector<int> order = SortedOrder(m_rows, key);
     std::vector<int> newRow(m_rows.size());
     std::vector<Row> sorted;
     sorted.reserve(m_rows.size());

@@ -105,7 +105,8 @@ private:
         std::string key; // the name folded for comparisons without case
     };
     static std::string FoldedKey(const std::string& name);
-    static int CompareRows(const Row& a, const Row& b, std::uint16_t key);
+    // The rows' indices in the order of `key`.
+    static std::vector<int> SortedOrder(const std::vector<Row>& rows, std::uint16_t key);
     void SortRows(std::vector<Row>& rows) const;
 
     std::vector<Row> m_rows;
