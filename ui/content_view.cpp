@@ -6,6 +6,7 @@
 #include "main_frame.h"
 #include "platform/questions.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
@@ -496,6 +497,54 @@ void CFolderContentView::InvertSelection() {
     Selection()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
+CFTPVI* CFolderContentView::NodeOfRow(int row) const {
+    const CFTPVI* item = m_pModel->Item(row);
+    CFTPVI* shown = Shown();
+    if (item == nullptr || shown == nullptr) {
+        return nullptr;
+    }
+    return m_tree.Model().Child(shown, item->GetName());
+}
+
+bool CFolderContentView::IsActive() const {
+    const QWidget* focus = QApplication::focusWidget();
+    return focus != nullptr && (focus == this || isAncestorOf(focus));
+}
+
+bool CFolderContentView::ActsOnRows(int id) {
+    switch (id) {
+    case ID_DELETE:
+    case ID_RENAME:
+    case ID_PROPERTIES:
+    case ID_CONNECT_EXPLORE:
+    case ID_DISCONNECT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CFolderContentView::CanRun(int id) const {
+    const std::vector<int> rows = SelectedRows();
+    if (IsBusy() || rows.size() != 1) {
+        return false;
+    }
+    const CFTPVI* item = m_pModel->Item(rows.front());
+    CFTPVI* node = NodeOfRow(rows.front());
+    switch (id) {
+    case ID_RENAME:
+        return item->CanCutCopy() && item->GetKind() != VI_REMOTEFILE;
+    case ID_CONNECT_EXPLORE:
+        return node != nullptr;
+    case ID_PROPERTIES:
+    case ID_DISCONNECT:
+        return node != nullptr && m_tree.CanRun(id, node);
+    default:
+        // Delete from the list comes with the program's clipboard.
+        return false;
+    }
+}
+
 bool CFolderContentView::Run(int id) {
     switch (id) {
     case ID_SELECT_ALL:
@@ -505,8 +554,34 @@ bool CFolderContentView::Run(int id) {
         InvertSelection();
         return true;
     default:
+        break;
+    }
+    if (!ActsOnRows(id) || !IsActive()) {
         return false;
     }
+    if (!CanRun(id)) {
+        return true;
+    }
+    const int row = SelectedRows().front();
+    switch (id) {
+    case ID_RENAME: {
+        const QModelIndex index = m_pModel->index(row, CFolderContentModel::COL_NAME);
+        View()->scrollTo(index);
+        View()->setCurrentIndex(index);
+        View()->edit(index);
+        break;
+    }
+    case ID_CONNECT_EXPLORE:
+        Open(row);
+        break;
+    case ID_PROPERTIES:
+    case ID_DISCONNECT:
+        m_tree.Run(id, NodeOfRow(row));
+        break;
+    default:
+        break;
+    }
+    return true;
 }
 
 // ---- The views' events ---------------------------------------------------------------

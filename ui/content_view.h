@@ -77,7 +77,18 @@ public:
     void InvertSelection();
     // The selected rows in order.
     std::vector<int> SelectedRows() const;
-    // Handles the commands the frame routes to the panes; false for others.
+    // The tree node shown by a row (a row's name among the shown node's
+    // children, exactly); null for files.
+    CFTPVI* NodeOfRow(int row) const;
+    // True when the pane holds the focus.
+    bool IsActive() const;
+    // The commands that act on the list's rows while it is the active pane
+    // (Delete, Rename, Properties, Connect/Explore, Disconnect).
+    static bool ActsOnRows(int id);
+    bool CanRun(int id) const;
+    // Handles the commands the frame routes to the panes: Select All and
+    // Invert Selection always, the row commands while active; false for
+    // others.
     bool Run(int id);
 
     // What opens a local file (the desktop's program unless replaced).

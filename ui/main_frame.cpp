@@ -71,10 +71,17 @@ CMainFrame::CMainFrame(CFTPSession& session, IPrompter& prompter, IQuestions& qu
     }
 
     // The log pane loses its selection when another pane becomes active.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         if (now != nullptr && (m_pTree->isAncestorOf(now) || now == m_pTree ||
                                m_pList->isAncestorOf(now) || now == m_pList)) {
             m_pLog->clearSelection();
+        }
+        // The commands on items follow the active pane.
+        auto inList = [this](const QWidget* w) {
+            return w != nullptr && (w == m_pList || m_pList->isAncestorOf(w));
+        };
+        if (inList(old) != inList(now)) {
+            UpdateActions();
         }
     });
     qApp->installEventFilter(this);
@@ -357,10 +364,17 @@ void CMainFrame::UpdateActions() {
 
     // What acts on the tree's selection asks the tree; the clipboard and
     // the content list's commands stay off until those panes exist.
+    // While the content list is the active pane, the commands on items act
+    // on its rows.
+    const bool listActive = m_pList != nullptr && m_pList->IsActive();
     for (int id :
          {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME, ID_PROPERTIES,
           ID_REFRESH_REMOTE, ID_CONNECT_EXPLORE, ID_DISCONNECT, ID_UP_ONE_LEVEL}) {
-        m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
+        if (listActive && CFolderContentView::ActsOnRows(id)) {
+            m_actions[id]->setEnabled(m_pList->CanRun(id));
+        } else {
+            m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
+        }
     }
     for (int id : {ID_CUT, ID_COPY, ID_PASTE, ID_VIEW_REMOTE_TEXT}) {
         m_actions[id]->setEnabled(false);

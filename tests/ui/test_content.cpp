@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QListView>
 #include <QProcess>
 #include <QTcpServer>
@@ -81,6 +82,7 @@ private Q_SLOTS:
     void localFolderRowsAndOpening();
     void selectionCommandsAndTypeAhead();
     void viewModesAndHeaderClicks();
+    void itemCommandsFollowTheActivePane();
     void remoteFoldersAndHints();
     void labelEditRules_data();
     void labelEditRules();
@@ -343,6 +345,50 @@ void TestContent::viewModesAndHeaderClicks() {
     // The menu's Sort By Size does the same.
     frame.Action(ID_SORT_SIZE)->trigger();
     QCOMPARE(Names(content.Model()).last(), QString("big.bin"));
+}
+
+void TestContent::itemCommandsFollowTheActivePane() {
+    const QString path = MakeLocalFolder();
+    QVERIFY(ShowLocal(path, 4));
+    CFolderContentView& content = m_program->Content();
+    CMainFrame& frame = m_program->Frame();
+    CFolderTreeView& tree = m_program->Tree();
+    QAction* rename = frame.Action(ID_RENAME);
+    QAction* remove = frame.Action(ID_DELETE);
+    QAction* open = frame.Action(ID_CONNECT_EXPLORE);
+
+    // The tree is active: its commands act on its selection (the folder).
+    frame.ActivatePane(PANE_TREE);
+    QVERIFY(remove->isEnabled());
+    QVERIFY(rename->isEnabled());
+
+    // The list is active: they act on its rows, and nothing deletes the
+    // tree's folder while a file is selected in the list.
+    frame.ActivatePane(PANE_LIST);
+    QVERIFY(content.IsActive());
+    QVERIFY(!rename->isEnabled());                                // no row selected
+    content.View()->setCurrentIndex(content.Model().index(1, 0)); // a.txt
+    QVERIFY(rename->isEnabled());
+    QVERIFY(!remove->isEnabled());
+    QVERIFY(!open->isEnabled()); // a file has no tree node
+    rename->trigger();
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_EDITING_LABEL));
+    auto* editor =
+        qobject_cast<QLineEdit*>(content.View()->indexWidget(content.Model().index(1, 0)));
+    QVERIFY(editor != nullptr);
+    QCOMPARE(editor->text(), QString("a.txt"));
+    editor->setText("renamed.txt");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+    QVERIFY(QFile::exists(path + "/renamed.txt"));
+    QVERIFY(!QFile::exists(path + "/a.txt"));
+
+    // A folder's row: Connect/Explore opens it in the tree.
+    content.View()->setFocus();
+    content.View()->setCurrentIndex(content.Model().index(0, 0)); // sub
+    QVERIFY(open->isEnabled());
+    open->trigger();
+    QCOMPARE(QString::fromStdString(tree.Model().NodePath(tree.Selection())), path + "/sub");
 }
 
 void TestContent::remoteFoldersAndHints() {
