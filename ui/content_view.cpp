@@ -97,6 +97,14 @@ protected:
             Base::keyPressEvent(event);
         }
     }
+    // While an operation runs, the rows keep their selection.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override {
+        if (m_owner.IsWorking()) {
+            return QItemSelectionModel::NoUpdate;
+        }
+        return Base::selectionCommand(index, event);
+    }
     void mousePressEvent(QMouseEvent* event) override {
         // A left click does nothing while an operation runs.
         if (event->button() == Qt::LeftButton && m_owner.IsWorking()) {
@@ -605,7 +613,14 @@ bool CFolderContentView::ViewDoubleClick(QMouseEvent* event, const QModelIndex& 
     if (event->button() != Qt::LeftButton || !index.isValid()) {
         return false;
     }
-    if (IsWorking() || (event->modifiers() & Qt::AltModifier) != 0) {
+    if (IsWorking()) {
+        return true;
+    }
+    if ((event->modifiers() & Qt::AltModifier) != 0) {
+        // The properties instead; those of files come with their dialogs.
+        if (CFTPVI* node = NodeOfRow(index.row()); node != nullptr && !IsBusy()) {
+            m_tree.Run(ID_PROPERTIES, node);
+        }
         return true;
     }
     Open(index.row());

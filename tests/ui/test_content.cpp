@@ -383,6 +383,21 @@ void TestContent::itemCommandsFollowTheActivePane() {
     QVERIFY(QFile::exists(path + "/renamed.txt"));
     QVERIFY(!QFile::exists(path + "/a.txt"));
 
+    // Alt+double click: the folder's properties, not the folder.
+    const QRect subRect = content.View()->visualRect(content.Model().index(0, 0));
+    QTest::mouseDClick(content.View()->viewport(), Qt::LeftButton, Qt::AltModifier,
+                       subRect.center());
+    QCOMPARE(QString::fromStdString(tree.Model().NodePath(tree.Selection())), path);
+    QCOMPARE(m_program->prompter.messages.size(), std::size_t(1));
+    QCOMPARE(m_program->prompter.messages[0].text, QString("Properties"));
+
+    // While an operation runs, the selection stays.
+    content.View()->setCurrentIndex(content.Model().index(2, 0));
+    m_program->App().SetBusyCode(BUSY_COPYING);
+    QTest::keyClick(content.View(), Qt::Key_Down);
+    QCOMPARE(content.SelectedRows(), std::vector<int>{2});
+    m_program->App().SetBusyCode(BUSY_IDLE);
+
     // A folder's row: Connect/Explore opens it in the tree.
     content.View()->setFocus();
     content.View()->setCurrentIndex(content.Model().index(0, 0)); // sub
