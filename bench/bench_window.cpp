@@ -47,6 +47,7 @@ public:
     bool EditSiteFolder(QWidget*, std::string&, std::string&, bool) override { return false; }
     QString AskFolderName(QWidget*, const QString&) override { return {}; }
     bool ConfirmDelete(QWidget*, const QString&) override { return false; }
+    int AskDropAction(QWidget*, const QPoint&) override { return ID_CANCEL_DROP; }
 };
 
 // Resident memory in MiB.

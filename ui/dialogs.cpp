@@ -13,6 +13,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -275,6 +276,16 @@ QString CDialogPrompter::AskFolderName(QWidget* parent, const QString& caption) 
     const QString name = QInputDialog::getText(parent, caption, QStringLiteral("&Name : "),
                                                QLineEdit::Normal, QString(), &ok);
     return ok ? name : QString();
+}
+
+int CDialogPrompter::AskDropAction(QWidget* parent, const QPoint& at) {
+    QMenu menu(parent);
+    QAction* copy = menu.addAction(QStringLiteral("Copy Here"));
+    QAction* move = menu.addAction(QStringLiteral("Move Here"));
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Cancel"));
+    QAction* chosen = menu.exec(at);
+    return chosen == copy ? ID_COPY_HERE : chosen == move ? ID_MOVE_HERE : ID_CANCEL_DROP;
 }
 
 bool CDialogPrompter::ConfirmDelete(QWidget* parent, const QString& what) {

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -64,6 +65,9 @@ struct SiteDialogValues {
     bool insideFirewall = false;
 };
 
+// The drop menu's commands.
+enum DropCommand : int { ID_COPY_HERE = 32868, ID_MOVE_HERE = 32869, ID_CANCEL_DROP = 32870 };
+
 // The FTP Site dialog's uses.
 enum SiteDialogMode : int { SITE_NEW = 0, SITE_EDIT = 1, SITE_LOGIN = 2 };
 
@@ -95,6 +99,8 @@ public:
     virtual QString AskFolderName(QWidget* parent, const QString& caption) = 0;
     // "Confirm Delete" for `what`; true only for "&Yes".
     virtual bool ConfirmDelete(QWidget* parent, const QString& what) = 0;
+    // The drop menu at `at`: ID_COPY_HERE, ID_MOVE_HERE or ID_CANCEL_DROP.
+    virtual int AskDropAction(QWidget* parent, const QPoint& at) = 0;
 };
 
 // The real dialogs.
@@ -111,6 +117,7 @@ public:
                         bool edit) override;
     QString AskFolderName(QWidget* parent, const QString& caption) override;
     bool ConfirmDelete(QWidget* parent, const QString& what) override;
+    int AskDropAction(QWidget* parent, const QPoint& at) override;
 };
 
 } // namespace qb::ui

@@ -5,6 +5,7 @@
 #include "profile/profile.h"
 
 #include <QApplication>
+#include <QMimeData>
 #include <QPainter>
 #include <QStyle>
 #include <algorithm>
@@ -235,6 +236,44 @@ void CFolderTreeModel::fetchMore(const QModelIndex& parent) {
     if (canFetchMore(parent)) {
         ExploreLocal(NodeOf(parent));
     }
+}
+
+QStringList CFolderTreeModel::mimeTypes() const {
+    return {QString::fromLatin1(kNodeMime), QStringLiteral("text/uri-list")};
+}
+
+QMimeData* CFolderTreeModel::mimeData(const QModelIndexList& indexes) const {
+    if (indexes.size() != 1 || NodeOf(indexes.front()) == nullptr) {
+        return nullptr;
+    }
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(kNodeMime),
+                  QByteArray::fromStdString(NodePath(NodeOf(indexes.front()))));
+    return data;
+}
+
+Qt::DropActions CFolderTreeModel::supportedDropActions() const {
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+Qt::DropActions CFolderTreeModel::supportedDragActions() const {
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+bool CFolderTreeModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int row, int,
+                                       const QModelIndex& parent) const {
+    CFTPVI* target = NodeOf(parent);
+    return row == -1 && target != nullptr && data != nullptr && canDrop && canDrop(data, target);
+}
+
+bool CFolderTreeModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row,
+                                    int column, const QModelIndex& parent) {
+    if (!canDropMimeData(data, action, row, column, parent) || !onDrop) {
+        return false;
+    }
+    onDrop(data, NodeOf(parent));
+    // What happens to the source is decided here, never by the view.
+    return false;
 }
 
 // ---- Paths -------------------------------------------------------------------

@@ -47,6 +47,17 @@ public:
     bool hasChildren(const QModelIndex& parent = {}) const override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
+    // Dragging: a node of this tree travels as kNodeMime (its path); files
+    // of the desktop as text/uri-list. Drops land on a node only.
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDropActions() const override;
+    Qt::DropActions supportedDragActions() const override;
+    bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                         const QModelIndex& parent) const override;
+    bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                      const QModelIndex& parent) override;
+    static constexpr const char* kNodeMime = "application/x-quillbeck-tree-node";
 
     // ---- Nodes ----
     CFTPVI* Root() const { return m_top.m_nodes.front().get(); }
@@ -101,6 +112,9 @@ public:
     // Called by setData for a new label; true when the rename is accepted
     // and the node already carries the new name (or will, later).
     std::function<bool(CFTPVI*, const QString&)> onRename;
+    // Whether `data` may be dropped on the node, and the drop itself.
+    std::function<bool(const QMimeData*, CFTPVI*)> canDrop;
+    std::function<void(const QMimeData*, CFTPVI*)> onDrop;
 
     const QIcon& Image(int image, bool working) const;
     // The text shown for a name: invalid UTF-8 replaced, control characters

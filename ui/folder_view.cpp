@@ -9,10 +9,13 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,7 +77,17 @@ CFolderTreeView::CFolderTreeView(CFTPSession& session, IPrompter& prompter,
     m_pModel = new CFolderTreeModel(session.GetProfile(), std::move(mounts), this);
     m_pModel->onRemoving = [this](CFTPVI* node) { Forget(node); };
     m_pModel->onRename = [this](CFTPVI* node, const QString& text) { return Rename(node, text); };
+    m_pModel->canDrop = [this](const QMimeData* mime, CFTPVI* target) {
+        return CanDrop(mime, target);
+    };
+    m_pModel->onDrop = [this](const QMimeData* mime, CFTPVI* target) { Drop(mime, target); };
     setModel(m_pModel);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDragDropOverwriteMode(true); // drops land on a node, never between two
+    setAutoScroll(true);
     connect(this, &QTreeView::expanded, this, &CFolderTreeView::OnExpanded);
     m_exploreTimer.setSingleShot(true);
     m_exploreTimer.setInterval(kExploreDelayMs);
@@ -178,6 +191,9 @@ void CFolderTreeView::UpdateTitle() {
 }
 
 void CFolderTreeView::Forget(CFTPVI* node) {
+    if (m_pDragSource == node) {
+        m_pDragSource = nullptr;
+    }
     for (auto& [id, pending] : m_ops) {
         if (pending.node == node) {
             pending.node = nullptr;
@@ -1118,6 +1134,181 @@ bool CFolderTreeView::GoTo(const QString& text) {
     }
     Select(node);
     return true;
+}
+
+// ---- Dragging -----------------------------------------------------------------
+
+bool CFolderTreeView::CanDropOn(const CFTPVI* source, const CFTPVI* target) const {
+    if (source == nullptr || target == nullptr || target == source->m_pParent ||
+        m_pModel->IsAncestor(source, target)) {
+        return false;
+    }
+    switch (source->GetKind()) {
+    case VI_SITEFOLDER:
+    case VI_SITE:
+        return target->AcceptsSites();
+    case VI_LOCALFOLDER:
+        // Local to local needs the local workers' copy, which has no window
+        // here yet.
+        return target->IsRemoteContainer();
+    case VI_REMOTEFOLDER:
+        return target->AcceptsFiles();
+    default:
+        return false;
+    }
+}
+
+bool CFolderTreeView::CanDrop(const QMimeData* mime, const CFTPVI* target) const {
+    if (IsBusy()) {
+        return false;
+    }
+    if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kNodeMime))) {
+        return m_pDragSource != nullptr && CanDropOn(m_pDragSource, target);
+    }
+    if (mime->hasUrls()) {
+        for (const QUrl& url : mime->urls()) {
+            if (!url.isLocalFile()) {
+                return false;
+            }
+        }
+        return target->IsRemoteContainer() &&
+               ConnectionOf(m_pModel->SiteOf(const_cast<CFTPVI*>(target))) != kNoConnection;
+    }
+    return false;
+}
+
+void CFolderTreeView::Drop(const QMimeData* mime, CFTPVI* target) {
+    const int choice = m_prompter.AskDropAction(this, QCursor::pos());
+    if (choice != ID_COPY_HERE && choice != ID_MOVE_HERE) {
+        return;
+    }
+    const bool move = choice == ID_MOVE_HERE;
+    if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kNodeMime))) {
+        if (m_pDragSource != nullptr) {
+            PasteNode(m_pDragSource, target, move);
+        }
+        return;
+    }
+    std::vector<std::string> paths;
+    for (const QUrl& url : mime->urls()) {
+        QString path = url.toLocalFile();
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) {
+            path.chop(1);
+        }
+        paths.push_back(path.toStdString());
+    }
+    Upload(paths, target, move);
+}
+
+void CFolderTreeView::startDrag(Qt::DropActions actions) {
+    CFTPVI* node = Selection();
+    if (IsBusy() || node == nullptr ||
+        (node->GetKind() != VI_SITEFOLDER && node->GetKind() != VI_SITE &&
+         node->GetKind() != VI_LOCALFOLDER && node->GetKind() != VI_REMOTEFOLDER)) {
+        return;
+    }
+    m_pDragSource = node;
+    QTreeView::startDrag(actions);
+    m_pDragSource = nullptr;
+}
+
+void CFolderTreeView::PasteNode(CFTPVI* source, CFTPVI* target, bool move) {
+    if (!CanDropOn(source, target)) {
+        return;
+    }
+    const std::string targetPath = m_pModel->NodePath(target);
+    const QString targetShown = targetPath.empty() ? kAppTitle : Q(targetPath);
+    if (source->GetKind() == VI_SITE || source->GetKind() == VI_SITEFOLDER) {
+        CFTPSiteFolder* to = m_pModel->ModelFolder(target);
+        if (to == nullptr) {
+            Say(QStringLiteral("Failed to find target FTP Site Folder!"), MB_OK);
+            return;
+        }
+        const bool isSite = source->GetKind() == VI_SITE;
+        CFTPSiteFolder* from = m_pModel->ModelFolder(source->m_pParent);
+        const std::string label = source->GetName();
+        const CFTPSite* site = nullptr;
+        const CFTPSiteFolder* folder = nullptr;
+        if (from != nullptr) {
+            if (isSite) {
+                site = from->FindSite(label);
+            } else {
+                folder = from->FindSiteFolder(label);
+            }
+        }
+        if (site == nullptr && folder == nullptr) {
+            Say((isSite ? QStringLiteral("Failed to find source FTP Site\n%1")
+                        : QStringLiteral("Failed to find source FTP Site Folder\n%1"))
+                    .arg(Q(m_pModel->NodePath(source))),
+                MB_OKCANCEL);
+            return;
+        }
+        const bool added = isSite ? to->AddSiteCopy(*site) : to->AddSiteFolderCopy(*folder);
+        if (!added) {
+            Say((isSite ? QStringLiteral("Cannot paste FTP Site \"%1\" to\n%2\nAn item with the "
+                                         "same label already exists.")
+                        : QStringLiteral("Cannot paste FTP Site Folder \"%1\" to\n%2\nAn item "
+                                         "with the same label already exists."))
+                    .arg(Q(label), targetShown),
+                MB_OKCANCEL);
+            return;
+        }
+        const std::time_t created = isSite ? site->m_timeCreated : folder->m_timeCreated;
+        if (move) {
+            if (isSite && ConnectionOf(source) != kNoConnection) {
+                Disconnect(source, false);
+            }
+            m_pModel->RemoveNode(source);
+            if (isSite) {
+                from->RemoveSite(label);
+            } else {
+                from->RemoveSiteFolder(label);
+            }
+        }
+        if (!target->Has(VIF_CHILDREN)) {
+            m_pModel->ExploreLocal(target);
+        } else {
+            m_pModel->InsertNode(target, std::make_unique<CFTPVI>(isSite ? VI_SITE : VI_SITEFOLDER,
+                                                                  label, created, 0));
+        }
+        return;
+    }
+    // Folders: through the session (upload, download, within or between
+    // sites).
+    const CFTPFile item = source->GetKind() == VI_LOCALFOLDER
+                              ? CFTPFile(m_pModel->LocalPath(source), SiteRef{}, false)
+                              : RemoteRecord(source, false);
+    const CFTPFile dest = target->IsLocalContainer()
+                              ? CFTPFile(m_pModel->LocalPath(target), SiteRef{}, false)
+                              : RemoteRecord(target, false);
+    if (dest.IsRemote() && !dest.GetSite().IsRemote()) {
+        return;
+    }
+    const std::vector<CFTPFile> items{item};
+    const CFTPSession::Submitted sent = Submit(
+        move ? BUSY_MOVING : BUSY_COPYING, [&] { return m_session.CopyItems(items, dest, move); });
+    if (sent) {
+        m_ops[sent.operation] = Pending{Op::Copy, target, false, {}, {}};
+    }
+}
+
+void CFolderTreeView::Upload(const std::vector<std::string>& paths, CFTPVI* target, bool move) {
+    if (paths.empty() || target == nullptr || !target->IsRemoteContainer() ||
+        ConnectionOf(m_pModel->SiteOf(target)) == kNoConnection) {
+        return;
+    }
+    std::vector<CFTPFile> items;
+    for (const std::string& path : paths) {
+        struct stat info {};
+        const bool isFile = ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+        items.emplace_back(path, SiteRef{}, isFile);
+    }
+    const CFTPFile dest = RemoteRecord(target, false);
+    const CFTPSession::Submitted sent = Submit(
+        move ? BUSY_MOVING : BUSY_COPYING, [&] { return m_session.CopyItems(items, dest, move); });
+    if (sent) {
+        m_ops[sent.operation] = Pending{Op::Copy, target, false, {}, {}};
+    }
 }
 
 // ---- Keys and mouse --------------------------------------------------------------

@@ -64,6 +64,19 @@ public:
     // final node was found and selected.
     bool GoTo(const QString& path);
 
+    // ---- Dragging ----
+    // The node being dragged (startDrag sets it for the drag's length).
+    void SetDragSource(CFTPVI* node) { m_pDragSource = node; }
+    // Sites and site folders drop on the root or a site folder; folders on
+    // a local container, a site or a remote folder; never on the source's
+    // parent, the source itself or anything inside it.
+    bool CanDropOn(const CFTPVI* source, const CFTPVI* target) const;
+    // Copy Here / Move Here of a node onto a target.
+    void PasteNode(CFTPVI* source, CFTPVI* target, bool move);
+    // Local files and folders (full paths) uploaded into a site or remote
+    // folder.
+    void Upload(const std::vector<std::string>& paths, CFTPVI* target, bool move);
+
     // ---- What the session reports (the frame hands them over in order) ----
     void OnListing(const event::Listing& listing);
     void OnItemsChanged(const event::ItemsChanged& changes);
@@ -91,9 +104,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void startDrag(Qt::DropActions actions) override;
 
 private:
-    enum class Op { Connect, Explore, Rename, Delete, MakeFolder };
+    enum class Op { Connect, Explore, Rename, Delete, MakeFolder, Copy };
     struct Pending {
         Op op = Op::Explore;
         CFTPVI* node = nullptr; // null once the node is gone
@@ -131,6 +145,10 @@ private:
     std::map<OperationId, Pending> m_ops;
     std::map<ConnectionId, Connection> m_connections;
     bool m_bQuietExpand = false;
+    CFTPVI* m_pDragSource = nullptr;
+
+    bool CanDrop(const QMimeData* mime, const CFTPVI* target) const;
+    void Drop(const QMimeData* mime, CFTPVI* target);
 };
 
 } // namespace qb::ui

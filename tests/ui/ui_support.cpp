@@ -81,6 +81,11 @@ bool CFakePrompter::ConfirmDelete(QWidget*, const QString& what) {
     return deleteAnswer;
 }
 
+int CFakePrompter::AskDropAction(QWidget*, const QPoint&) {
+    ++dropsAsked;
+    return dropAnswer;
+}
+
 void WriteDefaultProfile(const QString& path) {
     CFTPProfile profile(path.toStdString(), false);
     if (!profile.LoadProfile() || profile.SaveProfile(nullptr) != CFTPProfile::SAVE_DONE) {

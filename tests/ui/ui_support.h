@@ -39,6 +39,7 @@ public:
     bool EditSiteFolder(QWidget*, std::string& label, std::string& comments, bool edit) override;
     QString AskFolderName(QWidget*, const QString& caption) override;
     bool ConfirmDelete(QWidget*, const QString& what) override;
+    int AskDropAction(QWidget*, const QPoint&) override;
 
     // Answers of the message boxes in turn; IDOK once they run out.
     std::deque<int> messageAnswers;
@@ -65,6 +66,8 @@ public:
     std::vector<QString> folderNameCaptions;
     bool deleteAnswer = true;
     std::vector<QString> deletesAsked;
+    int dropAnswer = ID_CANCEL_DROP;
+    int dropsAsked = 0;
 };
 
 // A profile file with the default sites, written to `path`.
