@@ -7,6 +7,7 @@
 #include "platform/questions.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
@@ -118,6 +120,7 @@ protected:
             Base::mouseDoubleClickEvent(event);
         }
     }
+    void contextMenuEvent(QContextMenuEvent* event) override { m_owner.ViewContextMenu(event); }
     void paintEvent(QPaintEvent* event) override {
         Base::paintEvent(event);
         m_owner.PaintHint(this->viewport());
@@ -638,6 +641,74 @@ void CFolderContentView::PaintHint(QWidget* viewport) const {
     QPainter painter(viewport);
     painter.setPen(viewport->palette().color(QPalette::PlaceholderText));
     painter.drawText(QPoint(kHintX, kHintY + painter.fontMetrics().ascent()), hint);
+}
+
+// ---- Context menus ---------------------------------------------------------------------
+
+std::unique_ptr<QMenu> CFolderContentView::ContextMenu(bool row) const {
+    auto menu = std::make_unique<QMenu>();
+    if (!m_action) {
+        return menu;
+    }
+    static const int rowMenu[] = {
+        ID_VIEW_REMOTE_TEXT, ID_CONNECT_EXPLORE, ID_DISCONNECT, 0, ID_CUT, ID_COPY, ID_PASTE, 0,
+        ID_DELETE,           ID_RENAME,          ID_PROPERTIES};
+    static const int backgroundMenu[] = {ID_LARGE_ICONS,
+                                         ID_SMALL_ICONS,
+                                         ID_LIST,
+                                         ID_DETAILS,
+                                         0,
+                                         ID_SORT_NAME,
+                                         ID_SORT_TIME,
+                                         ID_SORT_SIZE,
+                                         0,
+                                         ID_NEW_SITE_FOLDER,
+                                         ID_NEW_SITE,
+                                         ID_NEW_FOLDER,
+                                         0,
+                                         ID_PASTE};
+    auto add = [&](const auto& ids) {
+        for (int id : ids) {
+            if (id == 0) {
+                menu->addSeparator();
+            } else if (QAction* action = m_action(id)) {
+                menu->addAction(action);
+            }
+        }
+    };
+    if (row) {
+        add(rowMenu);
+    } else {
+        add(backgroundMenu);
+    }
+    return menu;
+}
+
+void CFolderContentView::ViewContextMenu(QContextMenuEvent* event) {
+    if (IsBusy()) {
+        return;
+    }
+    QAbstractItemView* view = View();
+    QPoint at;
+    bool row = false;
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const std::vector<int> rows = SelectedRows();
+        row = !rows.empty();
+        at = row ? view->visualRect(m_pModel->index(rows.back(), 0)).bottomRight() : QPoint(5, 5);
+    } else {
+        // The row under the cursor, selected first when it is not.
+        at = event->pos();
+        const QModelIndex index = view->indexAt(at);
+        row = index.isValid();
+        if (row && !Selection()->isRowSelected(index.row())) {
+            Selection()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+        }
+    }
+    // The frame recomputes what the commands may do for these rows.
+    Q_EMIT StateChanged();
+    std::unique_ptr<QMenu> menu = ContextMenu(row);
+    menu->exec(view->viewport()->mapToGlobal(at));
 }
 
 // ---- Label editing ---------------------------------------------------------------------

@@ -15,12 +15,16 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QListView;
 class QTreeView;
 class QAbstractItemView;
 class QStackedLayout;
 class QItemSelectionModel;
+class QMenu;
+class QAction;
+class QContextMenuEvent;
 
 namespace qb {
 class CFTPSession;
@@ -94,6 +98,13 @@ public:
     // What opens a local file (the desktop's program unless replaced).
     void SetOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
 
+    // ---- Context menus ----
+    // The frame's commands by id, which the menus show.
+    void SetActions(std::function<QAction*(int)> lookup) { m_action = std::move(lookup); }
+    // The row menu or the background menu, of the frame's commands (which
+    // act on the selected rows while the list is active).
+    std::unique_ptr<QMenu> ContextMenu(bool row) const;
+
     // ---- Called by the two views ----
     bool BeginEdit(const QModelIndex& index);
     void EditStarted();
@@ -103,6 +114,7 @@ public:
     bool ViewKey(QKeyEvent* event);
     bool ViewDoubleClick(QMouseEvent* event, const QModelIndex& index);
     void PaintHint(QWidget* viewport) const;
+    void ViewContextMenu(QContextMenuEvent* event);
 
 Q_SIGNALS:
     // A header was clicked: sort by that column (or turn the order round).
@@ -129,6 +141,7 @@ private:
     int m_nStyle = -1;
     bool m_bRefillScheduled = false;
     std::function<bool(const QUrl&)> m_open;
+    std::function<QAction*(int)> m_action;
 };
 
 } // namespace qb::ui

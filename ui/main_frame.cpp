@@ -126,6 +126,7 @@ void CMainFrame::CreatePanes() {
         }
     });
     connect(m_pList, &CFolderContentView::StateChanged, this, &CMainFrame::UpdateActions);
+    m_pList->SetActions([this](int id) { return Action(id); });
     connect(m_pList, &CFolderContentView::SortColumnClicked, this,
             [this](int column) { OnCommand(ID_SORT_NAME + column); });
     connect(this, &CMainFrame::ViewStyleChanged, m_pList, &CFolderContentView::SetViewStyle);

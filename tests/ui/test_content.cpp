@@ -16,11 +16,13 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <memory>
 
@@ -83,6 +85,7 @@ private Q_SLOTS:
     void selectionCommandsAndTypeAhead();
     void viewModesAndHeaderClicks();
     void itemCommandsFollowTheActivePane();
+    void contextMenus();
     void remoteFoldersAndHints();
     void labelEditRules_data();
     void labelEditRules();
@@ -404,6 +407,59 @@ void TestContent::itemCommandsFollowTheActivePane() {
     QVERIFY(open->isEnabled());
     open->trigger();
     QCOMPARE(QString::fromStdString(tree.Model().NodePath(tree.Selection())), path + "/sub");
+}
+
+void TestContent::contextMenus() {
+    const QString path = MakeLocalFolder();
+    QVERIFY(ShowLocal(path, 4));
+    CFolderContentView& content = m_program->Content();
+    CMainFrame& frame = m_program->Frame();
+    QAbstractItemView* view = content.View();
+    frame.ActivatePane(PANE_LIST);
+
+    // Opens the menu as the event asks and reads it: the frame's commands
+    // and whether each is enabled.
+    auto open = [&](QContextMenuEvent::Reason reason, QPoint at) {
+        std::vector<std::pair<int, bool>> seen;
+        QObject guard; // no reading once this call is over
+        QTimer::singleShot(0, &guard, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* action : menu->actions()) {
+                    for (int id : {ID_DELETE, ID_RENAME, ID_PROPERTIES, ID_CONNECT_EXPLORE,
+                                   ID_DETAILS, ID_SORT_SIZE, ID_NEW_FOLDER, ID_PASTE}) {
+                        if (action == frame.Action(id)) {
+                            seen.emplace_back(id, action->isEnabled());
+                        }
+                    }
+                }
+                menu->close();
+            }
+        });
+        QContextMenuEvent event(reason, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &event);
+        return seen;
+    };
+
+    // A right click on a file selects it and opens the row menu.
+    const QPoint onFile = view->visualRect(content.Model().index(1, 0)).center();
+    const auto rowMenu = open(QContextMenuEvent::Mouse, onFile);
+    QCOMPARE(content.SelectedRows(), std::vector<int>{1});
+    QCOMPARE(rowMenu, (std::vector<std::pair<int, bool>>{{ID_CONNECT_EXPLORE, false},
+                                                         {ID_PASTE, false},
+                                                         {ID_DELETE, false},
+                                                         {ID_RENAME, true},
+                                                         {ID_PROPERTIES, false}}));
+    // Shift+F10 with no row selected: the background menu.
+    content.Selection()->clearSelection();
+    const auto background = open(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QCOMPARE(
+        background,
+        (std::vector<std::pair<int, bool>>{
+            {ID_DETAILS, true}, {ID_SORT_SIZE, true}, {ID_NEW_FOLDER, true}, {ID_PASTE, false}}));
+    // Nothing opens while an operation runs.
+    m_program->App().SetBusyCode(BUSY_EXPLORING);
+    QVERIFY(open(QContextMenuEvent::Mouse, onFile).empty());
+    m_program->App().SetBusyCode(BUSY_IDLE);
 }
 
 void TestContent::remoteFoldersAndHints() {
