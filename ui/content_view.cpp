@@ -4,7 +4,9 @@
 #include "app/session.h"
 #include "folder_view.h"
 #include "main_frame.h"
+#include "platform/local_file.h"
 #include "platform/questions.h"
+#include "profile/profile.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -449,15 +451,9 @@ void CFolderContentView::Open(int row) {
         return;
     }
     switch (item->GetKind()) {
-    case VI_LOCALFILE: {
-        const std::string path = JoinPath(m_pModel->FolderPath(), item->GetName());
-        const QUrl url = QUrl::fromLocalFile(
-            QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        m_open(url);
-        QGuiApplication::restoreOverrideCursor();
+    case VI_LOCALFILE:
+        OpenLocalFile(JoinPath(m_pModel->FolderPath(), item->GetName()));
         return;
-    }
     case VI_REMOTEFILE:
         return;
     default:
@@ -475,6 +471,71 @@ void CFolderContentView::Open(int row) {
     }
     m_tree.expand(model.IndexOf(shown));
     m_tree.Select(child);
+}
+
+void CFolderContentView::OpenLocalFile(const std::string& path) {
+    const QUrl url = QUrl::fromLocalFile(
+        QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_open(url);
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void CFolderContentView::ViewRemoteText(int row) {
+    const CFTPVI* item = m_pModel->Item(row);
+    CFTPVI* shown = Shown();
+    if (item == nullptr || shown == nullptr || item->GetKind() != VI_REMOTEFILE || IsBusy()) {
+        return;
+    }
+    CFolderTreeModel& model = m_tree.Model();
+    CFTPVI* site = model.SiteOf(shown);
+    const ConnectionId connection = m_tree.ConnectionOf(site);
+    if (connection == kNoConnection) {
+        return;
+    }
+    // The first free name of "Quillbeck000.txt" to "Quillbeck999.txt" in the
+    // private temporary folder (no other user can put anything there).
+    const std::string folder = PrivateTempFolder();
+    if (folder.empty()) {
+        return;
+    }
+    std::string local;
+    for (int n = 0; n < 1000 && local.empty(); ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/Quillbeck%03d.txt", n);
+        struct stat info {};
+        if (::lstat((folder + name).c_str(), &info) != 0 && errno == ENOENT) {
+            local = folder + name;
+        }
+    }
+    if (local.empty()) {
+        return;
+    }
+    std::string path = model.RemotePath(shown);
+    path = path.empty() ? item->GetName() : path + "/" + item->GetName();
+    std::string host;
+    if (CFTPProfile* profile = m_session.GetProfile()) {
+        if (const CFTPSite* record = profile->FindSite(model.NodePath(site))) {
+            host = record->m_strHost;
+        }
+    }
+    const CFTPFile source(path, SiteRef{connection, host}, true);
+    const CFTPFile dest(local, SiteRef{}, true);
+    CFTPApp& app = m_session.App();
+    const auto before = static_cast<std::uint16_t>(app.GetBusyCode());
+    // The busy code first: it makes the transfer use text mode, and a
+    // quick download may end before the request returns.
+    app.SetBusyCode(BUSY_VIEWING_FILE);
+    const CFTPSession::Submitted sent = m_session.DownloadAndOpen(source, dest);
+    if (!sent) {
+        app.SetBusyCode(before);
+        if (!sent.refusal.empty()) {
+            m_prompter.Message(this, Q(sent.refusal), MB_OK | MB_ICONWARNING);
+        }
+        return;
+    }
+    Q_EMIT OperationStarted();
+    Q_EMIT StateChanged();
 }
 
 void CFolderContentView::SelectAll() {
@@ -543,6 +604,8 @@ bool CFolderContentView::CanRun(int id) const {
     const CFTPVI* item = m_pModel->Item(rows.front());
     CFTPVI* node = NodeOfRow(rows.front());
     switch (id) {
+    case ID_VIEW_REMOTE_TEXT:
+        return item->GetKind() == VI_REMOTEFILE;
     case ID_RENAME:
         return item->CanCutCopy() && item->GetKind() != VI_REMOTEFILE;
     case ID_CONNECT_EXPLORE:
@@ -563,6 +626,12 @@ bool CFolderContentView::Run(int id) {
         return true;
     case ID_INVERT_SELECTION:
         InvertSelection();
+        return true;
+    case ID_VIEW_REMOTE_TEXT:
+        // Only the list shows remote files, active or not.
+        if (CanRun(id)) {
+            ViewRemoteText(SelectedRows().front());
+        }
         return true;
     default:
         break;

@@ -95,6 +95,12 @@ public:
     // others.
     bool Run(int id);
 
+    // Downloads the row's remote file as text into a file of the private
+    // temporary folder, which is opened when it has arrived (busy code 10).
+    void ViewRemoteText(int row);
+    // Opens a local file with the desktop's program (a viewed remote file
+    // that has arrived).
+    void OpenLocalFile(const std::string& path);
     // What opens a local file (the desktop's program unless replaced).
     void SetOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
 
@@ -121,6 +127,8 @@ Q_SIGNALS:
     void SortColumnClicked(int column);
     // The selection or what the commands may do changed.
     void StateChanged();
+    // A request went to the session (the frame shows the wait cursor).
+    void OperationStarted();
 
 private:
     void ScheduleRefill();

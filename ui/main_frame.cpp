@@ -126,6 +126,7 @@ void CMainFrame::CreatePanes() {
         }
     });
     connect(m_pList, &CFolderContentView::StateChanged, this, &CMainFrame::UpdateActions);
+    connect(m_pList, &CFolderContentView::OperationStarted, this, &CMainFrame::BeginWaitCursor);
     m_pList->SetActions([this](int id) { return Action(id); });
     connect(m_pList, &CFolderContentView::SortColumnClicked, this,
             [this](int column) { OnCommand(ID_SORT_NAME + column); });
@@ -377,9 +378,11 @@ void CMainFrame::UpdateActions() {
             m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
         }
     }
-    for (int id : {ID_CUT, ID_COPY, ID_PASTE, ID_VIEW_REMOTE_TEXT}) {
+    for (int id : {ID_CUT, ID_COPY, ID_PASTE}) {
         m_actions[id]->setEnabled(false);
     }
+    m_actions[ID_VIEW_REMOTE_TEXT]->setEnabled(m_pList != nullptr &&
+                                               m_pList->CanRun(ID_VIEW_REMOTE_TEXT));
     for (int id : {ID_SELECT_ALL, ID_INVERT_SELECTION, ID_REFRESH_LOCAL, ID_GO_TO, ID_TRANSFER_TEXT,
                    ID_TRANSFER_BINARY, ID_TRANSFER_AUTO, ID_CLEAR_LOG, ID_SAVE_LOG_AS,
                    ID_SAVE_SETTINGS_NOW}) {
@@ -810,6 +813,10 @@ void CMainFrame::Drain() {
                 } else if constexpr (std::is_same_v<T, event::Renamed>) {
                     if (!exiting) {
                         m_pTree->OnRenamed(e);
+                    }
+                } else if constexpr (std::is_same_v<T, event::OpenFile>) {
+                    if (!exiting) {
+                        m_pList->OpenLocalFile(e.path);
                     }
                 } else if constexpr (std::is_same_v<T, event::ConnectionEnded>) {
                     if (!exiting) {

@@ -18,12 +18,14 @@
 #include <QListView>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <memory>
 
 using namespace qb;
@@ -487,6 +489,35 @@ void TestContent::remoteFoldersAndHints() {
     QCOMPARE(Names(content.Model(), 2).mid(2), (QStringList{"5,368,709,120", "5"}));
     QCOMPARE(content.Model().Item(1)->GetKind(), std::uint16_t(VI_REMOTEFOLDER));
 
+    // View Remote Text: the file arrives in the private temporary folder
+    // and is opened with the desktop's program.
+    std::vector<QUrl> viewed;
+    content.SetOpener([&](const QUrl& url) {
+        viewed.push_back(url);
+        return true;
+    });
+    QAction* viewText = m_program->Frame().Action(ID_VIEW_REMOTE_TEXT);
+    content.View()->setCurrentIndex(content.Model().index(1, 0)); // a folder
+    QVERIFY(!viewText->isEnabled());
+    content.View()->setCurrentIndex(content.Model().index(3, 0)); // readme.txt
+    QVERIFY(viewText->isEnabled());
+    viewText->trigger();
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE(viewed.size(), std::size_t(1));
+    const QFileInfo shownFile(viewed[0].toLocalFile());
+    QVERIFY2(QRegularExpression("^Quillbeck\\d{3}\\.txt$").match(shownFile.fileName()).hasMatch(),
+             qPrintable(shownFile.fileName()));
+    QFile arrived(shownFile.filePath());
+    QVERIFY(arrived.open(QIODevice::ReadOnly));
+    QCOMPARE(arrived.readAll(), QByteArray("data\n"));
+    const QFileInfo folderInfo(shownFile.path());
+    QCOMPARE(folderInfo.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup |
+                                         QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther),
+             QFile::Permissions());
+    const std::vector<std::string> temporary = m_program->App().GetTemporaryFiles();
+    QVERIFY(std::find(temporary.begin(), temporary.end(), shownFile.filePath().toStdString()) !=
+            temporary.end());
+
     // Enter on a remote folder's row selects its node: not explored yet.
     QAbstractItemView* view = content.View();
     view->setFocus();
@@ -503,13 +534,8 @@ void TestContent::remoteFoldersAndHints() {
     QTRY_COMPARE(Names(content.Model()), (QStringList{"sub", "inside.txt"}));
     QVERIFY(content.Hint().isEmpty());
     // A remote file opens nothing.
-    std::vector<QUrl> opened;
-    content.SetOpener([&](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    });
     content.Open(1);
-    QVERIFY(opened.empty());
+    QCOMPARE(viewed.size(), std::size_t(1));
     QCOMPARE(tree.Selection(), pub);
 
     // The connection ends: the site's rows go and the hint is back.
