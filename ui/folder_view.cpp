@@ -3,6 +3,7 @@
 #include "app/names.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "local_dialogs.h"
 #include "main_frame.h"
 #include "platform/questions.h"
 #include "profile/profile.h"
@@ -19,7 +20,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <sys/stat.h>
 
 namespace qb::ui {
@@ -846,17 +846,19 @@ void CFolderTreeView::DeleteNode(CFTPVI* node) {
         if (confirm && !m_prompter.ConfirmDelete(this, shown)) {
             return;
         }
-        // A local folder tree goes through the file system directly until
-        // the local workers have a window of their own.
+        // The local delete worker, behind its progress dialog; what it
+        // deletes comes back as changes.
         const std::string path = m_pModel->LocalPath(node);
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-        if (ec) {
-            Say(QStringLiteral("Failed to delete\n%1\n%2")
-                    .arg(Q(path), QString::fromLocal8Bit(ec.message().c_str())),
-                MB_OK | MB_ICONWARNING);
+        CFTPVI* parent = node->m_pParent;
+        {
+            CFTPDeleteDlg dialog(this, m_questions.get());
+            dialog.Data().m_arrSource.Add(CLFSFile(path, CLFSFile::KIND_FOLDER));
+            dialog.Data().m_pNotifier = m_session.Notifier();
+            m_session.App().SetLocalOperation(true);
+            dialog.Run();
+            m_session.App().SetLocalOperation(false);
         }
-        if (CFTPVI* parent = node->m_pParent) {
+        if (parent != nullptr) {
             m_pModel->ListLocal(parent);
         }
         break;

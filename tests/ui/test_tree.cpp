@@ -93,6 +93,8 @@ private Q_SLOTS:
     void dropUploadsDesktopFiles();
     void dropFolderDownloads();
     void refreshLocalLeavesSitesAlone();
+    void listingAfterDisconnectIsDropped();
+    void deleteLocalFolderTree();
 
 private:
     bool StartServer();
@@ -837,6 +839,54 @@ void TestTree::refreshLocalLeavesSitesAlone() {
     QVERIFY(tree.Model().Child(folder, "kept") == nullptr);
     QVERIFY(site->Has(VIF_EXPLORED));
     QVERIFY(Node("Folder/Test/pub") != nullptr);
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+}
+
+void TestTree::listingAfterDisconnectIsDropped() {
+    CFolderTreeView& tree = m_program->Tree();
+    CFTPVI* site = ConnectTestSite();
+    QVERIFY(site != nullptr);
+    // The explore goes out; the site is disconnected before its listing
+    // is handed over.
+    QVERIFY(tree.ExploreRemote(Node("Folder/Test/pub"), true));
+    tree.Disconnect(site, false);
+    QVERIFY(Node("Folder/Test/pub") == nullptr);
+    QVERIFY(WaitIdle());
+    QVERIFY(!site->Has(VIF_EXPLORED));
+    QCOMPARE(tree.Model().rowCount(tree.Model().IndexOf(site)), 0);
+    QCOMPARE(site->GetMark(), std::uint16_t(MARK_NONE));
+    // A listing of an operation the tree never made is dropped too.
+    event::Listing stray;
+    stray.operation = 9999;
+    stray.connect = true;
+    stray.succeeded = true;
+    stray.content = std::make_shared<CFTPFolderContent>(CFTPFile("", SiteRef{77, "x"}, false));
+    tree.OnListing(stray);
+    QCOMPARE(tree.Model().rowCount(tree.Model().IndexOf(site)), 0);
+}
+
+void TestTree::deleteLocalFolderTree() {
+    CFolderTreeView& tree = m_program->Tree();
+    QDir local(m_dir.filePath("localdelete"));
+    QVERIFY(local.removeRecursively());
+    QVERIFY(local.mkpath("gone/a/b") && local.mkpath("kept"));
+    QFile file(local.filePath("gone/a/f"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(tree.GoTo(local.absoluteFilePath("gone/a")));
+    QVERIFY(tree.GoTo(local.absoluteFilePath("gone")));
+    CFTPVI* gone = tree.Selection();
+    CFTPVI* parent = gone->m_pParent;
+    m_program->prompter.deleteAnswer = false;
+    m_program->Frame().Action(ID_DELETE)->trigger();
+    QVERIFY(local.exists("gone"));
+    m_program->prompter.deleteAnswer = true;
+    m_program->Frame().Action(ID_DELETE)->trigger();
+    QCOMPARE(m_program->prompter.deletesAsked.size(), std::size_t(2));
+    QVERIFY(!local.exists("gone"));
+    QVERIFY(local.exists("kept"));
+    QTRY_VERIFY(tree.Model().Child(parent, "gone") == nullptr);
+    QVERIFY(tree.Model().Child(parent, "kept") != nullptr);
     QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
 }
 
