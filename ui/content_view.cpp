@@ -481,16 +481,59 @@ void CFolderContentView::OpenLocalFile(const std::string& path) {
     QGuiApplication::restoreOverrideCursor();
 }
 
+CFTPFile CFolderContentView::RemoteFileRecord(const std::string& name) const {
+    CFTPVI* shown = Shown();
+    CFolderTreeModel& model = m_tree.Model();
+    CFTPVI* site = shown != nullptr ? model.SiteOf(shown) : nullptr;
+    const ConnectionId connection =
+        site != nullptr ? m_tree.ConnectionOf(site) : ConnectionId(kNoConnection);
+    std::string host;
+    if (CFTPProfile* profile = m_session.GetProfile(); profile != nullptr && site != nullptr) {
+        if (const CFTPSite* record = profile->FindSite(model.NodePath(site))) {
+            host = record->m_strHost;
+        }
+    }
+    std::string path = shown != nullptr ? model.RemotePath(shown) : std::string();
+    path = path.empty() ? name : path + "/" + name;
+    return CFTPFile(path, SiteRef{connection, host}, true);
+}
+
+void CFolderContentView::OnRenamed(const event::Renamed& renamed) {
+    for (auto& [id, pending] : m_renames) {
+        if (pending.oldName != renamed.oldName || pending.newName != renamed.newName ||
+            !pending.folder.isValid()) {
+            continue;
+        }
+        // The folder's file child takes the new name; the list shows it
+        // when it refills.
+        CFTPVI* folder = m_tree.Model().NodeOf(pending.folder);
+        if (CFTPVIArray* files = folder->GetChildren()) {
+            for (const auto& file : files->Items()) {
+                if (file->GetName() == renamed.oldName) {
+                    file->SetName(renamed.newName);
+                    break;
+                }
+            }
+        }
+        pending.folder = QPersistentModelIndex();
+        ScheduleRefill();
+        return;
+    }
+}
+
+void CFolderContentView::OnOperationEnded(const OperationReport& report) {
+    m_renames.erase(report.id);
+    Refill();
+}
+
 void CFolderContentView::ViewRemoteText(int row) {
     const CFTPVI* item = m_pModel->Item(row);
     CFTPVI* shown = Shown();
     if (item == nullptr || shown == nullptr || item->GetKind() != VI_REMOTEFILE || IsBusy()) {
         return;
     }
-    CFolderTreeModel& model = m_tree.Model();
-    CFTPVI* site = model.SiteOf(shown);
-    const ConnectionId connection = m_tree.ConnectionOf(site);
-    if (connection == kNoConnection) {
+    const CFTPFile source = RemoteFileRecord(item->GetName());
+    if (source.m_nConnection == kNoConnection) {
         return;
     }
     // The first free name of "Quillbeck000.txt" to "Quillbeck999.txt" in the
@@ -511,15 +554,6 @@ void CFolderContentView::ViewRemoteText(int row) {
     if (local.empty()) {
         return;
     }
-    std::string path = model.RemotePath(shown);
-    path = path.empty() ? item->GetName() : path + "/" + item->GetName();
-    std::string host;
-    if (CFTPProfile* profile = m_session.GetProfile()) {
-        if (const CFTPSite* record = profile->FindSite(model.NodePath(site))) {
-            host = record->m_strHost;
-        }
-    }
-    const CFTPFile source(path, SiteRef{connection, host}, true);
     const CFTPFile dest(local, SiteRef{}, true);
     CFTPApp& app = m_session.App();
     const auto before = static_cast<std::uint16_t>(app.GetBusyCode());
@@ -607,7 +641,7 @@ bool CFolderContentView::CanRun(int id) const {
     case ID_VIEW_REMOTE_TEXT:
         return item->GetKind() == VI_REMOTEFILE;
     case ID_RENAME:
-        return item->CanCutCopy() && item->GetKind() != VI_REMOTEFILE;
+        return item->CanCutCopy();
     case ID_CONNECT_EXPLORE:
         return node != nullptr;
     case ID_PROPERTIES:
@@ -784,12 +818,7 @@ void CFolderContentView::ViewContextMenu(QContextMenuEvent* event) {
 
 bool CFolderContentView::BeginEdit(const QModelIndex& index) {
     const CFTPVI* item = m_pModel->ItemOf(index);
-    if (item == nullptr || !item->CanCutCopy() || IsBusy()) {
-        return false;
-    }
-    // A remote file is renamed through the tree's requests, which the list
-    // cannot reach yet.
-    return item->GetKind() != VI_REMOTEFILE;
+    return item != nullptr && item->CanCutCopy() && !IsBusy();
 }
 
 void CFolderContentView::EditStarted() {
@@ -833,6 +862,9 @@ bool CFolderContentView::RenameRow(int row, const QString& text) {
     std::string name = text.toStdString();
     TrimSpaces(name);
     const std::string old = item->GetName();
+    if (item->GetKind() == VI_REMOTEFILE) {
+        return RenameRemoteFile(row, name, text);
+    }
     if (item->GetKind() != VI_LOCALFILE) {
         // Rows with a tree node follow the tree's rules and rename.
         CFTPVI* shown = Shown();
@@ -870,6 +902,56 @@ bool CFolderContentView::RenameRow(int row, const QString& text) {
     }
     m_pModel->Renamed(row, name);
     return true;
+}
+
+bool CFolderContentView::RenameRemoteFile(int row, const std::string& name, const QString& text) {
+    const std::string old = m_pModel->Item(row)->GetName();
+    auto refuse = [&](const QString& message) {
+        if (!message.isEmpty()) {
+            m_prompter.Message(this, message, MB_OK);
+        }
+        ReopenEditor(row, text);
+        return false;
+    };
+    if (name.empty()) {
+        return refuse(QStringLiteral("You must type a name!"));
+    }
+    if (name == old) {
+        return true;
+    }
+    CFTPVI* shown = Shown();
+    if (shown == nullptr) {
+        return false;
+    }
+    if (m_tree.Model().Child(shown, name) != nullptr || !shown->HasNoChild(name)) {
+        return refuse(
+            QStringLiteral("An item named \"%1\" already exists in the same folder!").arg(Q(name)));
+    }
+    CContentQuestions questions(m_prompter, this);
+    if (!CheckName(name, NAME_REMOTE_FILE, &questions)) {
+        return refuse(QString());
+    }
+    const CFTPFile item = RemoteFileRecord(old);
+    if (item.m_nConnection == kNoConnection) {
+        return false;
+    }
+    // The busy code first: a quick rename may end before the request
+    // returns. The row changes when the server has done it.
+    CFTPApp& app = m_session.App();
+    const auto before = static_cast<std::uint16_t>(app.GetBusyCode());
+    app.SetBusyCode(BUSY_RENAMING);
+    const CFTPSession::Submitted sent = m_session.Rename(item, name);
+    if (!sent) {
+        app.SetBusyCode(before);
+        if (!sent.refusal.empty()) {
+            m_prompter.Message(this, Q(sent.refusal), MB_OK | MB_ICONWARNING);
+        }
+        return false;
+    }
+    m_renames[sent.operation] = PendingRename{QPersistentModelIndex(m_shown), old, name};
+    Q_EMIT OperationStarted();
+    Q_EMIT StateChanged();
+    return false;
 }
 
 } // namespace qb::ui

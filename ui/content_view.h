@@ -8,6 +8,7 @@
 // in place.
 #pragma once
 
+#include "app/events.h"
 #include "content_model.h"
 #include "dialogs.h"
 
@@ -15,6 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 
 class QListView;
@@ -98,6 +100,11 @@ public:
     // Downloads the row's remote file as text into a file of the private
     // temporary folder, which is opened when it has arrived (busy code 10).
     void ViewRemoteText(int row);
+    // What the session reports (the frame hands them over after the tree):
+    // a rename of a remote file went through; an operation ended (the list
+    // shows the selection again).
+    void OnRenamed(const event::Renamed& renamed);
+    void OnOperationEnded(const OperationReport& report);
     // Opens a local file with the desktop's program (a viewed remote file
     // that has arrived).
     void OpenLocalFile(const std::string& path);
@@ -136,6 +143,10 @@ private:
     bool TreeChangeConcernsShown(const QModelIndex& parent) const;
     bool RenameRow(int row, const QString& text);
     void ReopenEditor(int row, const QString& text);
+    bool RenameRemoteFile(int row, const std::string& name, const QString& text);
+    // The record of a remote file of the shown folder (no connection when
+    // its site is not connected).
+    CFTPFile RemoteFileRecord(const std::string& name) const;
     void FocusFirstRow();
 
     CFTPSession& m_session;
@@ -150,6 +161,11 @@ private:
     bool m_bRefillScheduled = false;
     std::function<bool(const QUrl&)> m_open;
     std::function<QAction*(int)> m_action;
+    struct PendingRename {
+        QPersistentModelIndex folder; // in the tree's model
+        std::string oldName, newName;
+    };
+    std::map<OperationId, PendingRename> m_renames;
 };
 
 } // namespace qb::ui

@@ -800,7 +800,7 @@ void CMainFrame::Drain() {
                     allEnded = e.report.stillRunning == 0;
                     if (!exiting) {
                         m_pTree->OnOperationEnded(e.report);
-                        m_pList->Refill();
+                        m_pList->OnOperationEnded(e.report);
                     }
                 } else if constexpr (std::is_same_v<T, event::Listing>) {
                     if (!exiting) {
@@ -813,6 +813,7 @@ void CMainFrame::Drain() {
                 } else if constexpr (std::is_same_v<T, event::Renamed>) {
                     if (!exiting) {
                         m_pTree->OnRenamed(e);
+                        m_pList->OnRenamed(e);
                     }
                 } else if constexpr (std::is_same_v<T, event::OpenFile>) {
                     if (!exiting) {

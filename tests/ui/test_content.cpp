@@ -518,6 +518,38 @@ void TestContent::remoteFoldersAndHints() {
     QVERIFY(std::find(temporary.begin(), temporary.end(), shownFile.filePath().toStdString()) !=
             temporary.end());
 
+    // Renaming a remote file in place: the refusals, then the rename,
+    // which the row shows once the server has done it.
+    const struct {
+        const char* typed;
+        const char* message;
+    } refused[] = {
+        {"  ", "You must type a name!"},
+        {"pub", "An item named \"pub\" already exists in the same folder!"},
+        {"huge.iso", "An item named \"huge.iso\" already exists in the same folder!"},
+        {"a/b", "Name of RemoteFolder/RemoteFile cannot contain\n/"},
+    };
+    for (const auto& r : refused) {
+        m_program->prompter.messages.clear();
+        QVERIFY(
+            !content.Model().setData(content.Model().index(3, 0), QString(r.typed), Qt::EditRole));
+        QCOMPARE(m_program->prompter.messages.size(), std::size_t(1));
+        QCOMPARE(m_program->prompter.messages[0].text, QString(r.message));
+        QTRY_COMPARE(m_program->App().GetBusyCode(), int(BUSY_EDITING_LABEL));
+        // Esc in the editor cancels.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_COMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+    }
+    m_program->prompter.messages.clear();
+    QVERIFY(!content.Model().setData(content.Model().index(3, 0), QString(" notes.txt "),
+                                     Qt::EditRole));
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE(Names(content.Model()), (QStringList{"docs", "pub", "huge.iso", "notes.txt"}));
+    QVERIFY(QFile::exists(m_root + "/notes.txt"));
+    QVERIFY(!QFile::exists(m_root + "/readme.txt"));
+    QVERIFY(m_program->prompter.messages.empty());
+    QVERIFY(QFile::rename(m_root + "/notes.txt", m_root + "/readme.txt"));
+
     // Enter on a remote folder's row selects its node: not explored yet.
     QAbstractItemView* view = content.View();
     view->setFocus();
