@@ -17,3 +17,11 @@ if(QB_BUILD_UI)
   target_link_libraries(bench_tree PRIVATE qb_ui)
   qb_ui_warnings(bench_tree)
 endif()
+
+# The content list's model with 100,000-row folders, remote and local.
+if(QB_BUILD_UI)
+  add_executable(bench_content bench_content.cpp)
+  target_include_directories(bench_content PRIVATE ${PROJECT_SOURCE_DIR}/ui)
+  target_link_libraries(bench_content PRIVATE qb_ui)
+  qb_ui_warnings(bench_content)
+endif()

@@ -30,6 +30,9 @@ qb_ui_test(test_ui_tree_model ui/test_tree_model.cpp)
 qb_ui_test(test_ui_tree ui/test_tree.cpp)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
 target_link_libraries(test_ui_tree PRIVATE Qt6::Network)
+qb_ui_test(test_ui_content_model ui/test_content_model.cpp)
+qb_ui_test(test_ui_content ui/test_content.cpp)
+target_link_libraries(test_ui_content PRIVATE Qt6::Network)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.

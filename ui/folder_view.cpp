@@ -411,6 +411,7 @@ void CFolderTreeView::OnSelectionTimer() {
         } else if (!node->Has(VIF_CHILDREN)) {
             m_pModel->ExploreLocal(node);
         }
+        Q_EMIT SelectionSettled();
         return;
     }
     const CFTPProfile* profile = m_session.GetProfile();
@@ -421,6 +422,7 @@ void CFolderTreeView::OnSelectionTimer() {
             ExploreRemote(node, false);
         }
     }
+    Q_EMIT SelectionSettled();
 }
 
 // ---- What the session reports ----------------------------------------------------

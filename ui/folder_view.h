@@ -92,6 +92,9 @@ Q_SIGNALS:
     void OperationStarted();
     // The selection or what the commands may do changed.
     void StateChanged();
+    // The selection has stayed long enough to be explored; the content
+    // list fills itself for it now.
+    void SelectionSettled();
 
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;

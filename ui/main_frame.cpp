@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "content_view.h"
 #include "folder_view.h"
 #include "log_view.h"
 #include "platform/questions.h"
@@ -29,25 +30,6 @@
 namespace qb::ui {
 
 namespace {
-
-// A pane that a later part of the window fills; it takes the focus so that
-// the keyboard can reach it.
-QFrame* MakePlaceholder(QWidget* parent, const QString& name, const QString& objectName) {
-    auto* pane = new QFrame(parent);
-    pane->setObjectName(objectName);
-    pane->setAccessibleName(name);
-    pane->setFrameShape(QFrame::StyledPanel);
-    pane->setFocusPolicy(Qt::StrongFocus);
-    pane->setBackgroundRole(QPalette::Base);
-    pane->setAutoFillBackground(true);
-    pane->setMinimumSize(CMainFrame::kMinPaneSize, CMainFrame::kMinPaneSize);
-    auto* layout = new QVBoxLayout(pane);
-    auto* label = new QLabel(name, pane);
-    label->setEnabled(false);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    return pane;
-}
 
 std::int32_t ToInt(int value) {
     return static_cast<std::int32_t>(value);
@@ -90,10 +72,17 @@ CMainFrame::CMainFrame(CFTPSession& session, IPrompter& prompter, IQuestions& qu
     }
 
     // The log pane loses its selection when another pane becomes active.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         if (now != nullptr && (m_pTree->isAncestorOf(now) || now == m_pTree ||
                                m_pList->isAncestorOf(now) || now == m_pList)) {
             m_pLog->clearSelection();
+        }
+        // The commands on items follow the active pane.
+        auto inList = [this](const QWidget* w) {
+            return w != nullptr && (w == m_pList || m_pList->isAncestorOf(w));
+        };
+        if (inList(old) != inList(now)) {
+            UpdateActions();
         }
     });
     qApp->installEventFilter(this);
@@ -129,10 +118,22 @@ void CMainFrame::CreatePanes() {
     m_pTree->setMinimumSize(kMinPaneSize, kMinPaneSize);
     connect(m_pTree, &CFolderTreeView::OperationStarted, this, &CMainFrame::BeginWaitCursor);
     connect(m_pTree, &CFolderTreeView::StateChanged, this, &CMainFrame::UpdateActions);
-    connect(this, &CMainFrame::PaneCommand, m_pTree, [this](int id) { m_pTree->Run(id); });
     m_goTo = [this](const QString& path) { return m_pTree->GoTo(path); };
-    m_pList = MakePlaceholder(m_pInner, QStringLiteral("Folder Content"),
-                              QStringLiteral("folderContent"));
+    m_pList = new CFolderContentView(m_session, m_prompter, *m_pTree, m_pInner);
+    m_pList->setMinimumSize(kMinPaneSize, kMinPaneSize);
+    connect(this, &CMainFrame::PaneCommand, m_pTree, [this](int id) {
+        if (!m_pList->Run(id)) {
+            m_pTree->Run(id);
+        }
+    });
+    connect(m_pList, &CFolderContentView::StateChanged, this, &CMainFrame::UpdateActions);
+    connect(m_pList, &CFolderContentView::OperationStarted, this, &CMainFrame::BeginWaitCursor);
+    m_pList->SetActions([this](int id) { return Action(id); });
+    connect(m_pList, &CFolderContentView::SortColumnClicked, this,
+            [this](int column) { OnCommand(ID_SORT_NAME + column); });
+    connect(this, &CMainFrame::ViewStyleChanged, m_pList, &CFolderContentView::SetViewStyle);
+    connect(this, &CMainFrame::SortOrderChanged, m_pList,
+            [this](int order) { m_pList->SetSortKey(static_cast<std::uint16_t>(order)); });
     m_pLog = new CFTPLogView(m_pOuter);
     m_pLog->setMinimumSize(kMinPaneSize, kMinPaneSize);
     m_pInner->addWidget(m_pTree);
@@ -366,14 +367,23 @@ void CMainFrame::UpdateActions() {
 
     // What acts on the tree's selection asks the tree; the clipboard and
     // the content list's commands stay off until those panes exist.
+    // While the content list is the active pane, the commands on items act
+    // on its rows.
+    const bool listActive = m_pList != nullptr && m_pList->IsActive();
     for (int id :
          {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME, ID_PROPERTIES,
           ID_REFRESH_REMOTE, ID_CONNECT_EXPLORE, ID_DISCONNECT, ID_UP_ONE_LEVEL}) {
-        m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
+        if (listActive && CFolderContentView::ActsOnRows(id)) {
+            m_actions[id]->setEnabled(m_pList->CanRun(id));
+        } else {
+            m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
+        }
     }
-    for (int id : {ID_CUT, ID_COPY, ID_PASTE, ID_VIEW_REMOTE_TEXT}) {
+    for (int id : {ID_CUT, ID_COPY, ID_PASTE}) {
         m_actions[id]->setEnabled(false);
     }
+    m_actions[ID_VIEW_REMOTE_TEXT]->setEnabled(m_pList != nullptr &&
+                                               m_pList->CanRun(ID_VIEW_REMOTE_TEXT));
     for (int id : {ID_SELECT_ALL, ID_INVERT_SELECTION, ID_REFRESH_LOCAL, ID_GO_TO, ID_TRANSFER_TEXT,
                    ID_TRANSFER_BINARY, ID_TRANSFER_AUTO, ID_CLEAR_LOG, ID_SAVE_LOG_AS, ID_SETTINGS,
                    ID_SAVE_SETTINGS_NOW}) {
@@ -796,6 +806,7 @@ void CMainFrame::Drain() {
                     allEnded = e.report.stillRunning == 0;
                     if (!exiting) {
                         m_pTree->OnOperationEnded(e.report);
+                        m_pList->OnOperationEnded(e.report);
                     }
                 } else if constexpr (std::is_same_v<T, event::Listing>) {
                     if (!exiting) {
@@ -808,6 +819,11 @@ void CMainFrame::Drain() {
                 } else if constexpr (std::is_same_v<T, event::Renamed>) {
                     if (!exiting) {
                         m_pTree->OnRenamed(e);
+                        m_pList->OnRenamed(e);
+                    }
+                } else if constexpr (std::is_same_v<T, event::OpenFile>) {
+                    if (!exiting) {
+                        m_pList->OpenLocalFile(e.path);
                     }
                 } else if constexpr (std::is_same_v<T, event::ConnectionEnded>) {
                     if (!exiting) {

@@ -23,6 +23,7 @@ namespace qb::ui {
 
 class CFTPLogView;
 class CFolderTreeView;
+class CFolderContentView;
 class CFTPStatusBar;
 
 // The commands, numbered as the menu resource always numbered them.
@@ -127,6 +128,7 @@ public:
     QSplitter* InnerSplitter() const { return m_pInner; }
     CFTPLogView* LogView() const { return m_pLog; }
     CFolderTreeView* Tree() const { return m_pTree; }
+    CFolderContentView* Content() const { return m_pList; }
     CFTPStatusBar* StatusBarWidget() const { return m_pStatus; }
     QToolBar* ToolBar() const { return m_pToolBar; }
 
@@ -192,7 +194,7 @@ private:
     QSplitter* m_pOuter = nullptr;
     QSplitter* m_pInner = nullptr;
     CFolderTreeView* m_pTree = nullptr;
-    QFrame* m_pList = nullptr;
+    CFolderContentView* m_pList = nullptr;
     CFTPLogView* m_pLog = nullptr;
     CFTPStatusBar* m_pStatus = nullptr;
     QToolBar* m_pToolBar = nullptr;
