@@ -572,6 +572,29 @@ void CFolderContentView::ViewRemoteText(int row) {
     Q_EMIT StateChanged();
 }
 
+void CFolderContentView::FileProperties(int row) {
+    const CFTPVI* item = m_pModel->Item(row);
+    CFTPVI* shown = Shown();
+    if (item == nullptr || shown == nullptr) {
+        return;
+    }
+    ItemProperties properties;
+    properties.kind = item->GetKind();
+    properties.name = item->GetName();
+    properties.modified = Q(item->TimeText());
+    properties.size = Q(item->SizeText());
+    if (properties.kind == VI_LOCALFILE) {
+        properties.location = m_tree.Model().LocalPath(shown);
+    } else if (properties.kind == VI_REMOTEFILE) {
+        properties.location = m_tree.Model().NodePath(shown);
+    } else {
+        return;
+    }
+    CContentQuestions questions(m_prompter, this);
+    properties.questions = &questions;
+    m_prompter.ShowProperties(this, properties);
+}
+
 void CFolderContentView::SelectAll() {
     const int rows = m_pModel->rowCount();
     if (rows == 0) {
@@ -645,6 +668,10 @@ bool CFolderContentView::CanRun(int id) const {
     case ID_CONNECT_EXPLORE:
         return node != nullptr;
     case ID_PROPERTIES:
+        if (node == nullptr) {
+            return item->GetKind() == VI_LOCALFILE || item->GetKind() == VI_REMOTEFILE;
+        }
+        return m_tree.CanRun(id, node);
     case ID_DISCONNECT:
         return node != nullptr && m_tree.CanRun(id, node);
     default:
@@ -689,6 +716,12 @@ bool CFolderContentView::Run(int id) {
         Open(row);
         break;
     case ID_PROPERTIES:
+        if (CFTPVI* node = NodeOfRow(row); node != nullptr) {
+            m_tree.Run(id, node);
+        } else {
+            FileProperties(row);
+        }
+        break;
     case ID_DISCONNECT:
         m_tree.Run(id, NodeOfRow(row));
         break;
@@ -723,9 +756,14 @@ bool CFolderContentView::ViewDoubleClick(QMouseEvent* event, const QModelIndex& 
         return true;
     }
     if ((event->modifiers() & Qt::AltModifier) != 0) {
-        // The properties instead; those of files come with their dialogs.
-        if (CFTPVI* node = NodeOfRow(index.row()); node != nullptr && !IsBusy()) {
+        // The properties instead.
+        if (IsBusy()) {
+            return true;
+        }
+        if (CFTPVI* node = NodeOfRow(index.row()); node != nullptr) {
             m_tree.Run(ID_PROPERTIES, node);
+        } else {
+            FileProperties(index.row());
         }
         return true;
     }

@@ -100,6 +100,8 @@ public:
     // Downloads the row's remote file as text into a file of the private
     // temporary folder, which is opened when it has arrived (busy code 10).
     void ViewRemoteText(int row);
+    // The properties dialog of a local or remote file row.
+    void FileProperties(int row);
     // What the session reports (the frame hands them over after the tree):
     // a rename of a remote file went through; an operation ended (the list
     // shows the selection again).

@@ -3,6 +3,7 @@
 #include "about_dialog.h"
 #include "item_dialogs.h"
 #include "platform/questions.h"
+#include "settings_sheet.h"
 #include "site_dialogs.h"
 #include "view_item.h"
 
@@ -336,6 +337,11 @@ void CDialogPrompter::ShowProperties(QWidget* parent, const ItemProperties& item
     default:
         return;
     }
+}
+
+bool CDialogPrompter::AskProxyLogin(QWidget* parent, ProxyLogin& login) {
+    CQtLoginProxyDialog dialog(parent);
+    return dialog.AskProxyLogin(login);
 }
 
 int CDialogPrompter::AskDropAction(QWidget* parent, const QPoint& at) {

@@ -18,6 +18,10 @@
 
 class QPushButton;
 
+namespace qb {
+struct ProxyLogin;
+}
+
 namespace qb::ui {
 
 inline const QString kAppTitle = QStringLiteral("Quillbeck");
@@ -126,6 +130,9 @@ public:
     // The properties dialog of a drive, local folder or file, or remote
     // folder or file (nothing shown by default).
     virtual void ShowProperties(QWidget* /*parent*/, const ItemProperties& /*item*/) {}
+    // The Login Proxy Server dialog; true after OK with `login` as typed
+    // (cancelled by default).
+    virtual bool AskProxyLogin(QWidget* /*parent*/, ProxyLogin& /*login*/) { return false; }
 };
 
 // The real dialogs.
@@ -144,6 +151,7 @@ public:
     bool ConfirmDelete(QWidget* parent, const QString& what) override;
     int AskDropAction(QWidget* parent, const QPoint& at) override;
     void ShowProperties(QWidget* parent, const ItemProperties& item) override;
+    bool AskProxyLogin(QWidget* parent, ProxyLogin& login) override;
 };
 
 } // namespace qb::ui

@@ -320,7 +320,21 @@ bool CFolderTreeView::ConnectSite(CFTPVI* node, bool expandWhenDone) {
     if (site == nullptr) {
         return false;
     }
-    std::optional<SiteConnectRequest> request = MakeSiteConnectRequest(*site, *profile, nullptr);
+    // The proxy login is asked through the prompter when the settings lack it.
+    class CPromptedProxyLogin : public ILoginProxyDialog {
+    public:
+        CPromptedProxyLogin(IPrompter& prompter, QWidget* parent)
+            : m_prompter(prompter), m_pParent(parent) {}
+        bool AskProxyLogin(ProxyLogin& login) override {
+            return m_prompter.AskProxyLogin(m_pParent, login);
+        }
+
+    private:
+        IPrompter& m_prompter;
+        QWidget* m_pParent;
+    } proxyDialog(m_prompter, this);
+    std::optional<SiteConnectRequest> request =
+        MakeSiteConnectRequest(*site, *profile, &proxyDialog);
     if (!request) {
         return false;
     }

@@ -393,8 +393,25 @@ void TestContent::itemCommandsFollowTheActivePane() {
     QTest::mouseDClick(content.View()->viewport(), Qt::LeftButton, Qt::AltModifier,
                        subRect.center());
     QCOMPARE(QString::fromStdString(tree.Model().NodePath(tree.Selection())), path);
-    QCOMPARE(m_program->prompter.messages.size(), std::size_t(1));
-    QCOMPARE(m_program->prompter.messages[0].text, QString("Properties"));
+    // A file's row: the file's properties, in the shown folder.
+    int fileRow = -1;
+    for (int row = 0; row < content.Model().rowCount(); ++row) {
+        if (content.Model().Item(row)->GetName() == "renamed.txt") {
+            fileRow = row;
+        }
+    }
+    QVERIFY(fileRow >= 0);
+    QTest::mouseDClick(content.View()->viewport(), Qt::LeftButton, Qt::AltModifier,
+                       content.View()->visualRect(content.Model().index(fileRow, 0)).center());
+    const std::vector<ItemProperties>& shown = m_program->prompter.propertiesShown;
+    QCOMPARE(shown.size(), std::size_t(2));
+    QCOMPARE(shown[0].kind, int(VI_LOCALFOLDER));
+    QCOMPARE(shown[0].name, std::string("sub"));
+    QCOMPARE(QString::fromStdString(shown[0].location), path);
+    QCOMPARE(shown[1].kind, int(VI_LOCALFILE));
+    QCOMPARE(shown[1].name, std::string("renamed.txt"));
+    QCOMPARE(QString::fromStdString(shown[1].location), path);
+    QVERIFY(m_program->prompter.messages.empty());
 
     // While an operation runs, the selection stays.
     content.View()->setCurrentIndex(content.Model().index(2, 0));
@@ -450,7 +467,7 @@ void TestContent::contextMenus() {
                                                          {ID_PASTE, false},
                                                          {ID_DELETE, false},
                                                          {ID_RENAME, true},
-                                                         {ID_PROPERTIES, false}}));
+                                                         {ID_PROPERTIES, true}}));
     // Shift+F10 with no row selected: the background menu.
     content.Selection()->clearSelection();
     const auto background = open(QContextMenuEvent::Keyboard, QPoint(0, 0));

@@ -96,6 +96,7 @@ private Q_SLOTS:
     void listingAfterDisconnectIsDropped();
     void deleteLocalFolderTree();
     void propertiesShowTheItemsDialog();
+    void aMissingProxyLoginIsAskedFor();
 
 private:
     bool StartServer();
@@ -909,6 +910,27 @@ void TestTree::propertiesShowTheItemsDialog() {
     QCOMPARE(shown[1].kind, int(VI_REMOTEFOLDER));
     QCOMPARE(shown[1].name, std::string("pub"));
     QVERIFY(m_program->prompter.messages.empty());
+}
+
+void TestTree::aMissingProxyLoginIsAskedFor() {
+    CFTPProfile* profile = &m_program->Profile();
+    CFTPSite* site = profile->FindSite("Folder/Test");
+    QVERIFY(site != nullptr);
+    site->m_bInsideFirewall = false;
+    FirewallOptions firewall = profile->GetFirewallOptions();
+    firewall.m_wFirewallType = FIREWALL_SITE;
+    firewall.m_strProxyAddress = "proxy.test";
+    firewall.m_strProxyUser.clear();
+    firewall.m_bFirewallEnabled = true;
+    profile->SetFirewallOptions(firewall);
+    CFolderTreeView& tree = m_program->Tree();
+    tree.Select(Node("Folder/Test"));
+    tree.setFocus();
+    QTest::keyClick(&tree, Qt::Key_Return);
+    // Cancelled: no connect goes out.
+    QCOMPARE(m_program->prompter.proxyLoginsAsked, 1);
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+    QCOMPARE(Node("Folder/Test")->GetMark(), std::uint16_t(0));
 }
 
 QTEST_MAIN(TestTree)

@@ -43,6 +43,10 @@ public:
     void ShowProperties(QWidget*, const ItemProperties& item) override {
         propertiesShown.push_back(item);
     }
+    bool AskProxyLogin(QWidget*, ProxyLogin&) override {
+        ++proxyLoginsAsked;
+        return false;
+    }
 
     // Answers of the message boxes in turn; IDOK once they run out.
     std::deque<int> messageAnswers;
@@ -72,6 +76,7 @@ public:
     int dropAnswer = ID_CANCEL_DROP;
     int dropsAsked = 0;
     std::vector<ItemProperties> propertiesShown;
+    int proxyLoginsAsked = 0;
 };
 
 // A profile file with the default sites, written to `path`.
