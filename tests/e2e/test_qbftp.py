@@ -801,7 +801,8 @@ class DataCommands(unittest.TestCase):
     def round_trip(self, url, root, *options):
         DataCommands.counter += 1
         name = f"dc{DataCommands.counter}-" + "-".join(o.strip("-") for o in options) + ".bin"
-        rc, _, err = run("--log", *options, "put", self.source, url + "/" + name)
+        # --overwrite: the suite runs once per build against the same servers.
+        rc, _, err = run("--log", *options, "--overwrite", "put", self.source, url + "/" + name)
         self.assertEqual(rc, 0, err)
         with open(os.path.join(root, name), "rb") as f:
             self.assertEqual(f.read(), self.payload)
@@ -873,8 +874,8 @@ class Tls(unittest.TestCase):
                 with self.subTest(server=name, mode=mode):
                     Tls.counter += 1
                     remote = f"tls{Tls.counter}.bin"
-                    rc, _, err = run(*options, mode, "--log", "put", self.source,
-                                     f"{url}/{remote}")
+                    rc, _, err = run(*options, mode, "--log", "--overwrite", "put",
+                                     self.source, f"{url}/{remote}")
                     self.assertEqual(rc, 0, err)
                     self.assertIn("Connection encrypted: TLSv1.2", err)
                     self.assertIn("Data connection encrypted:", err)
@@ -898,8 +899,8 @@ class Tls(unittest.TestCase):
     def test_data_connections_resume_the_session(self):
         # vsftpd refuses a data connection that does not (require_ssl_reuse): a listing of
         # two folders and a transfer need three in a row.
-        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "-r", "put", self.source,
-                         VS_TLS_URL + "/upload/reuse.bin")
+        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "--overwrite", "-r", "put",
+                         self.source, VS_TLS_URL + "/upload/reuse.bin")
         self.assertEqual(rc, 0, err)
         rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "ls", VS_TLS_URL + "/upload/")
         self.assertEqual(rc, 0, err)
