@@ -151,6 +151,17 @@ CFTPRemoteManager* CFTPManager::FindListed(ConnectionId id) const {
     return it->second.get();
 }
 
+bool CFTPManager::IsEarlierSessionEnding(const CFTPRemoteManager* connection) const {
+    Guard guard(*this);
+    for (const auto& [id, other] : m_owned) {
+        if (id < connection->GetId() && other->m_bDetached && !other->HasEnded() &&
+            other->m_strSiteKey == connection->m_strSiteKey) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool CFTPManager::IsAttached(const CFTPRemoteManager* connection) const {
     return connection && !connection->m_bDetached;
 }
@@ -446,6 +457,7 @@ OperationId CFTPManager::Connect(const std::string& host, const std::string& use
     auto owned = std::make_unique<CFTPRemoteManager>(this, connectionId, m_frontEnd, m_pSecretary,
                                                      m_handlers, m_options);
     owned->m_firewall = firewall;
+    owned->m_strSiteKey = host + ":" + std::to_string(port);
     owned->SetHostName(host);
     CFTPRemoteManager* connection = owned.get();
     {

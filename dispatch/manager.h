@@ -115,6 +115,9 @@ public:
     void ConnectionLost(ConnectionId connection) {
         Post(MM_CONNECTION_LOST, 0, static_cast<std::intptr_t>(connection));
     }
+    // Whether a connection to the site of `connection` made before it has
+    // been let go but has not ended yet (it is still ending its session).
+    bool IsEarlierSessionEnding(const CFTPRemoteManager* connection) const;
     // The connection's thread has left its loop: the object can go.
     void ConnectionThreadEnded(ConnectionId connection) {
         Post(MM_CONNECTION_ENDED, 0, static_cast<std::intptr_t>(connection));

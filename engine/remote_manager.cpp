@@ -16,6 +16,8 @@ namespace qb {
 
 namespace {
 const char* const kConnectionClosed = "Connection closed by server.";
+// The longest a session that ends waits for the answer to "QUIT".
+constexpr std::chrono::milliseconds kQuitWaitLimit{2000};
 
 // The remote items an action names.
 std::vector<const CFTPFile*> RemoteItemsOf(const CFTPAction& action) {
@@ -85,15 +87,23 @@ bool CFTPRemoteManager::InitInstance() {
 }
 
 void CFTPRemoteManager::ExitInstance() {
+    // The data connection goes first: a server finishes a transfer under
+    // way before it answers "QUIT".
+    CloseDataSockets();
     if (m_pCtrlSocket) {
-        // The server hears that the session ends, whatever ended it; its
-        // answer is not waited for.
+        // The session ends with "QUIT" and its answer (or the server's
+        // close), so that the server has finished with it before a new
+        // session to the same site begins: pyftpdlib, for one, may lose the
+        // new session when it tidies up the old one's active-mode data
+        // connection after the new one has been accepted.
         if (m_pCtrlSocket->IsOpen()) {
-            m_pCtrlSocket->SendLine("QUIT");
+            const auto limit = m_options.replyTimeout.count() > 0
+                                   ? std::min(m_options.replyTimeout, kQuitWaitLimit)
+                                   : kQuitWaitLimit;
+            m_pCtrlSocket->Quit(limit);
         }
         m_pCtrlSocket->Close();
     }
-    CloseDataSockets();
     if (m_pManager) {
         // Nothing refers to this object by address: the manager may destroy
         // it as soon as the thread is gone.
@@ -219,11 +229,21 @@ void CFTPRemoteManager::OnNext() {
         return;
     }
     if (m_pAction->m_nKind == KIND_CONNECT && m_pAction->m_nStep == STEP_TRY_CONNECT &&
-        !IsStopping() && std::chrono::steady_clock::now() < m_restartDue) {
-        // A restarted connect waits for its pause to end (a delayed
-        // RMM_NEXT comes then); a stop ends the wait at once.
-        m_pAction = nullptr;
-        return;
+        !IsStopping()) {
+        if (std::chrono::steady_clock::now() < m_restartDue) {
+            // A restarted connect waits for its pause to end (a delayed
+            // RMM_NEXT comes then); a stop ends the wait at once.
+            m_pAction = nullptr;
+            return;
+        }
+        if (m_pManager->IsEarlierSessionEnding(this)) {
+            // An earlier connection to the site is still saying goodbye
+            // (bounded by its "QUIT" wait): the server finishes that
+            // session before this one begins.
+            m_pAction = nullptr;
+            PostDelayed(std::chrono::milliseconds(10), RMM_NEXT);
+            return;
+        }
     }
     // A wake-up left over from an earlier cancel must not end this action's
     // first wait; a stop still shows through the stop test.

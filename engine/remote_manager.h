@@ -166,6 +166,9 @@ public:
     // The work folder's real path as "PWD" gave it ("" when not asked).
     std::string m_strWorkRealPath;
     FirewallSettings m_firewall; // set by the manager before the first action
+    // "host:port" of the site, as the connect named it; set by the manager
+    // before the first action.
+    std::string m_strSiteKey;
     bool m_bResume = false;
     int m_nServerType = SERVER_UNIX;
     // What this connection learned about the server; reset at each connect.

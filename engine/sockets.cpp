@@ -293,6 +293,42 @@ bool CFTPCtrlSocket::SendLine(const std::string& line) {
         .ok();
 }
 
+void CFTPCtrlSocket::Quit(std::chrono::milliseconds limit) {
+    if (!m_socket.IsOpen()) {
+        return;
+    }
+    // Sent and read without the stop test: a stop is what ends the session.
+    net::Interrupt intr;
+    intr.idleLimit = limit;
+    std::string wire = "QUIT\r\n";
+    const net::Result sent = m_tls ? m_tls->Send(wire.data(), wire.size(), intr)
+                                   : net::SendAll(m_socket.Fd(), wire.data(), wire.size(), intr);
+    if (!sent.ok()) {
+        return;
+    }
+    CReplyReader reader;
+    std::vector<CReplyReader::Reply> replies;
+    char buffer[4096];
+    // Bounded: each pass waits at most `limit`, and a server that keeps
+    // talking is given up after a few buffers.
+    for (int pass = 0; pass < 16; ++pass) {
+        const net::Result r = m_tls ? m_tls->Receive(buffer, sizeof buffer, intr, true)
+                                    : net::ReceiveSome(m_socket.Fd(), buffer, sizeof buffer, intr);
+        if (!r.ok() || r.bytes == 0) {
+            return; // closed by the server, failed or silent
+        }
+        reader.Feed(buffer, r.bytes, replies);
+        for (const auto& reply : replies) {
+            // "221", or a refusal of "QUIT"; anything else answers an
+            // earlier command.
+            if (reply.notFtp || reply.code == 221 || reply.code >= 400) {
+                return;
+            }
+        }
+        replies.clear();
+    }
+}
+
 bool CFTPCtrlSocket::StartTls(const std::string& caFile, std::string& error) {
     if (!m_socket.IsOpen()) {
         error = "The connection is closed.";

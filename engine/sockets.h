@@ -68,6 +68,11 @@ public:
     void OnReceive();
     // Sends one line as given (CR LF appended); false when it could not be sent.
     bool SendLine(const std::string& line);
+    // Ends the session the way RFC 959 asks: "QUIT", then waits (at most
+    // `limit` of silence, whatever a stop says) until the server has
+    // answered it or closed the connection. Replies still under way are
+    // read and dropped. The socket stays open; Close() follows.
+    void Quit(std::chrono::milliseconds limit);
 
     bool IsOpen() const { return m_socket.IsOpen(); }
     int Fd() const { return m_socket.Fd(); }

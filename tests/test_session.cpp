@@ -5,13 +5,18 @@
 #include "platform/questions.h"
 #include "tests/support/script_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace qb {
 namespace {
@@ -140,6 +145,11 @@ protected:
         ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
         EngineOptions options;
         options.restartFirstDelay = 10ms;
+        Open(options);
+    }
+    // (Re)opens the session with these options.
+    void Open(const EngineOptions& options) {
+        session.reset();
         session.emplace(&questions, options);
         session->SetSaveProfileAtExit(false);
         EXPECT_TRUE(session->OpenProfile(CommandLineInfo{}));
@@ -198,8 +208,10 @@ protected:
         server.On("SYST", "215 UNIX Type: L8").On("PWD", "257 \"/\"").On("TYPE A", "200 OK");
         server.Pasv().SendData("LIST", "-rw-r--r-- 1 u g 5 Jan 10 2024 a.txt\r\n");
     }
-    CFTPSession::Submitted Connect() {
-        server.Start();
+    CFTPSession::Submitted Connect(bool startServer = true) {
+        if (startServer) {
+            server.Start();
+        }
         SiteConnectRequest request;
         request.host = "127.0.0.1";
         request.port = server.ListenPort();
@@ -252,6 +264,131 @@ TEST_F(SessionTest, AConnectBringsItsListingAndItsEndAsEvents) {
     const CFTPSession::Submitted refused = session->Explore(gone);
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.refusal, "The site is not connected (any more).");
+}
+
+TEST_F(SessionTest, EverySessionEndsWithQuitBeforeTheSiteIsConnectedAgain) {
+    ScriptLogin();
+    server.On("QUIT", "221 Goodbye").CloseAfterLast();
+    constexpr int kRounds = 3;
+    server.Start(kRounds);
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const CFTPSession::Submitted connected = Connect(false);
+        ASSERT_TRUE(connected) << connected.refusal;
+        auto ended = WaitEnd(connected.operation);
+        ASSERT_TRUE(ended);
+        ASSERT_TRUE(ended->report.succeeded);
+        ASSERT_TRUE(session->Disconnect(connected.connection));
+    }
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.Mismatch(), "");
+    // Each session's last word is "QUIT", before the next one logs in.
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), kRounds);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.back(), "QUIT");
+    for (std::size_t i = 1; i < commands.size(); ++i) {
+        if (commands[i] == "USER u") {
+            EXPECT_EQ(commands[i - 1], "QUIT") << "command " << i;
+        }
+    }
+}
+
+// pyftpdlib on a free loopback port over a small folder, for as long as
+// the object lives; Port() is 0 when it is not installed or did not start.
+class PyFtpd {
+public:
+    explicit PyFtpd(const std::string& root) {
+        if (::access("/usr/bin/python3", X_OK) != 0 ||
+            std::system("/usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null") != 0) {
+            return;
+        }
+        std::uint16_t port = 0;
+        {
+            net::Socket probe;
+            std::string address;
+            if (!net::ListenTcp("127.0.0.1", probe, 1).ok() ||
+                !net::LocalEndpoint(probe.Fd(), address, port)) {
+                return;
+            }
+        }
+        const std::string portText = std::to_string(port);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl("/usr/bin/python3", "python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                    portText.c_str(), "-d", root.c_str(), "-u", "u", "-P", "p", nullptr);
+            ::_exit(127);
+        }
+        // Ready once it accepts a connection (bounded).
+        for (int attempt = 0; attempt < 200 && m_pid > 0; ++attempt) {
+            net::Socket control;
+            if (net::ConnectTcp("127.0.0.1", port, control, {}).ok()) {
+                m_port = port;
+                return;
+            }
+            std::this_thread::sleep_for(25ms);
+        }
+    }
+    ~PyFtpd() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    PyFtpd(const PyFtpd&) = delete;
+    PyFtpd& operator=(const PyFtpd&) = delete;
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    pid_t m_pid = -1;
+    std::uint16_t m_port = 0;
+};
+
+TEST_F(SessionTest, ASiteConnectedAgainRightAfterADisconnectLogsInEveryTime) {
+    // pyftpdlib loses a new session when it tidies up an old one's active
+    // data connection after it has accepted the new one: each disconnect,
+    // here while a listing is under way, must be over on the server's side
+    // before the next connect of the site begins.
+    const std::string root = dir.File("site");
+    std::filesystem::create_directory(root);
+    std::ofstream(root + "/a.txt") << "a";
+    PyFtpd pyftpd(root);
+    if (pyftpd.Port() == 0) {
+        GTEST_SKIP() << "pyftpdlib is not installed";
+    }
+    // A server that does not answer fails the round within a second.
+    EngineOptions options;
+    options.replyTimeout = 1s;
+    options.maxConnectAttempts = 1;
+    Open(options);
+    SiteConnectRequest request;
+    request.host = "127.0.0.1";
+    request.port = pyftpd.Port();
+    request.user = "u";
+    request.password = "p";
+    constexpr int kRounds = 40;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const CFTPSession::Submitted connected = session->Connect(request);
+        ASSERT_TRUE(connected) << connected.refusal;
+        // The failure's message box is a question; its end comes only after it.
+        auto e = WaitFor([&](CoreEvent& e) {
+            auto* ended = std::get_if<event::OperationEnded>(&e);
+            return std::holds_alternative<event::QuestionAsked>(e) ||
+                   (ended && ended->report.id == connected.operation);
+        });
+        ASSERT_TRUE(e);
+        if (auto* asked = std::get_if<event::QuestionAsked>(&*e)) {
+            FAIL() << asked->question.text;
+        }
+        ASSERT_TRUE(std::get<event::OperationEnded>(*e).report.succeeded);
+        ASSERT_TRUE(
+            session->Explore(CFTPFile("", SiteRef{connected.connection, "127.0.0.1"}, false)));
+        ASSERT_TRUE(session->Disconnect(connected.connection));
+    }
 }
 
 TEST_F(SessionTest, AnOverwriteQuestionIsAnsweredByIdOrWithdrawnByAStop) {
