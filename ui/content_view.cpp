@@ -912,47 +912,43 @@ bool CFolderContentView::RenameRow(int row, const QString& text) {
         }
         return m_tree.Model().setData(m_tree.Model().IndexOf(node), text, Qt::EditRole);
     }
-    auto refuse = [&](const QString& message) {
-        if (!message.isEmpty()) {
-            m_prompter.Message(this, message, MB_OK);
-        }
-        ReopenEditor(row, text);
-        return false;
-    };
     if (name.empty()) {
-        return refuse(QStringLiteral("You must type a name!"));
+        return RefuseEdit(row, text, QStringLiteral("You must type a name!"));
     }
     if (name == old) {
         return true;
     }
     if (m_pModel->RowNamedNoCase(name, row) >= 0) {
-        return refuse(
+        return RefuseEdit(
+            row, text,
             QStringLiteral("An item named \"%1\" already exists in the same folder!").arg(Q(name)));
     }
     CContentQuestions questions(m_prompter, this);
     if (!CheckName(name, NAME_LOCAL_FILE, &questions)) {
-        return refuse(QString());
+        return RefuseEdit(row, text, QString());
     }
     const std::string from = JoinPath(m_pModel->FolderPath(), old);
     const std::string to = JoinPath(m_pModel->FolderPath(), name);
     if (!RenameNoReplace(from, to)) {
-        return refuse(QStringLiteral("Failed to rename\n%1\nto\n%2").arg(Q(from), Q(to)));
+        return RefuseEdit(row, text,
+                          QStringLiteral("Failed to rename\n%1\nto\n%2").arg(Q(from), Q(to)));
     }
     m_pModel->Renamed(row, name);
     return true;
 }
 
+bool CFolderContentView::RefuseEdit(int row, const QString& text, const QString& message) {
+    if (!message.isEmpty()) {
+        m_prompter.Message(this, message, MB_OK);
+    }
+    ReopenEditor(row, text);
+    return false;
+}
+
 bool CFolderContentView::RenameRemoteFile(int row, const std::string& name, const QString& text) {
     const std::string old = m_pModel->Item(row)->GetName();
-    auto refuse = [&](const QString& message) {
-        if (!message.isEmpty()) {
-            m_prompter.Message(this, message, MB_OK);
-        }
-        ReopenEditor(row, text);
-        return false;
-    };
     if (name.empty()) {
-        return refuse(QStringLiteral("You must type a name!"));
+        return RefuseEdit(row, text, QStringLiteral("You must type a name!"));
     }
     if (name == old) {
         return true;
@@ -962,12 +958,13 @@ bool CFolderContentView::RenameRemoteFile(int row, const std::string& name, cons
         return false;
     }
     if (m_tree.Model().Child(shown, name) != nullptr || !shown->HasNoChild(name)) {
-        return refuse(
+        return RefuseEdit(
+            row, text,
             QStringLiteral("An item named \"%1\" already exists in the same folder!").arg(Q(name)));
     }
     CContentQuestions questions(m_prompter, this);
     if (!CheckName(name, NAME_REMOTE_FILE, &questions)) {
-        return refuse(QString());
+        return RefuseEdit(row, text, QString());
     }
     const CFTPFile item = RemoteFileRecord(old);
     if (item.m_nConnection == kNoConnection) {

@@ -145,6 +145,9 @@ private:
     bool TreeChangeConcernsShown(const QModelIndex& parent) const;
     bool RenameRow(int row, const QString& text);
     void ReopenEditor(int row, const QString& text);
+    // A refused name: `message` (if any) is shown and the editor reopens with
+    // the text typed. Always false.
+    bool RefuseEdit(int row, const QString& text, const QString& message);
     bool RenameRemoteFile(int row, const std::string& name, const QString& text);
     // The record of a remote file of the shown folder (no connection when
     // its site is not connected).
