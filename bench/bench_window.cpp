@@ -48,6 +48,8 @@ public:
     QString AskFolderName(QWidget*, const QString&) override { return {}; }
     bool ConfirmDelete(QWidget*, const QString&) override { return false; }
     int AskDropAction(QWidget*, const QPoint&) override { return ID_CANCEL_DROP; }
+    bool ConfirmMove(QWidget*, const QString&, const QString&, bool) override { return false; }
+    int AskLocalReplace(QWidget*, const CLFSReplaceQuestion&) override { return 2; }
 };
 
 // Resident memory in MiB.

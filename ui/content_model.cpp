@@ -1,7 +1,9 @@
 #include "content_model.h"
 
 #include "folder_model.h"
+#include "icons.h"
 
+#include <QMimeData>
 #include <QString>
 #include <algorithm>
 #include <cerrno>
@@ -66,7 +68,8 @@ QVariant CFolderContentModel::data(const QModelIndex& index, int role) const {
         if (index.column() == COL_NAME && imageOf) {
             const int image = item->Image(false);
             if (image >= 0) {
-                return imageOf(image);
+                return m_rows[static_cast<std::size_t>(index.row())].cut ? CutIcon(imageOf(image))
+                                                                         : imageOf(image);
             }
         }
         return {};
@@ -100,11 +103,58 @@ Qt::ItemFlags CFolderContentModel::flags(const QModelIndex& index) const {
     if (item == nullptr) {
         return Qt::NoItemFlags;
     }
-    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-    if (index.column() == COL_NAME && item->CanCutCopy()) {
-        flags |= Qt::ItemIsEditable;
+    Qt::ItemFlags flags =
+        Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren | Qt::ItemIsDropEnabled;
+    if (item->CanCutCopy()) {
+        flags |= Qt::ItemIsDragEnabled;
+        if (index.column() == COL_NAME) {
+            flags |= Qt::ItemIsEditable;
+        }
     }
     return flags;
+}
+
+QStringList CFolderContentModel::mimeTypes() const {
+    return {QString::fromLatin1(CFolderTreeModel::kRowsMime),
+            QString::fromLatin1(CFolderTreeModel::kNodeMime), QStringLiteral("text/uri-list")};
+}
+
+QMimeData* CFolderContentModel::mimeData(const QModelIndexList& indexes) const {
+    if (indexes.isEmpty()) {
+        return nullptr;
+    }
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(CFolderTreeModel::kRowsMime), QByteArray());
+    return data;
+}
+
+Qt::DropActions CFolderContentModel::supportedDropActions() const {
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+Qt::DropActions CFolderContentModel::supportedDragActions() const {
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+bool CFolderContentModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int row, int,
+                                          const QModelIndex& parent) const {
+    // On a row (parent) or on the list's free space (no parent, no row).
+    const int target = parent.isValid() ? parent.row() : -1;
+    if (data == nullptr || !canDrop || (!parent.isValid() && row != -1)) {
+        return false;
+    }
+    return canDrop(data, target);
+}
+
+bool CFolderContentModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row,
+                                       int column, const QModelIndex& parent) {
+    if (!canDropMimeData(data, action, row, column, parent) || !onDrop) {
+        return false;
+    }
+    onDrop(data, parent.isValid() ? parent.row() : -1);
+    // What happens to the source is decided by the drop menu, never by the
+    // view.
+    return false;
 }
 
 bool CFolderContentModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -228,6 +278,24 @@ void CFolderContentModel::Renamed(int row, std::string name) {
     r.key = FoldedKey(name);
     r.item->SetName(std::move(name));
     Q_EMIT dataChanged(index(row, 0), index(row, COL_COUNT - 1));
+}
+
+void CFolderContentModel::SetCut(int row, bool cut) {
+    if (Item(row) == nullptr || m_rows[static_cast<std::size_t>(row)].cut == cut) {
+        return;
+    }
+    m_rows[static_cast<std::size_t>(row)].cut = cut;
+    Q_EMIT dataChanged(index(row, COL_NAME), index(row, COL_NAME), {Qt::DecorationRole});
+}
+
+bool CFolderContentModel::IsCut(int row) const {
+    return Item(row) != nullptr && m_rows[static_cast<std::size_t>(row)].cut;
+}
+
+void CFolderContentModel::ClearCut() {
+    for (int row = 0; row < rowCount(); ++row) {
+        SetCut(row, false);
+    }
 }
 
 // ---- Sorting -----------------------------------------------------------------------

@@ -54,6 +54,16 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    // Dragging: rows travel as the tree's kRowsMime (what they are stays
+    // with the list); drops land on a row, or on the list itself.
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDropActions() const override;
+    Qt::DropActions supportedDragActions() const override;
+    bool canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                         const QModelIndex& parent) const override;
+    bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                      const QModelIndex& parent) override;
 
     // ---- Filling ----
     // The rows of a local folder or drive at `path`: its subfolders (kind
@@ -81,6 +91,10 @@ public:
     int RowNamedNoCase(const std::string& name, int except = -1) const;
     // The row's item took a new name.
     void Renamed(int row, std::string name);
+    // Cut rows are shown dimmed until the paste or the cut's cancel.
+    void SetCut(int row, bool cut);
+    bool IsCut(int row) const;
+    void ClearCut();
 
     // ---- Sorting ----
     std::uint16_t SortKey() const { return m_wSortKey; }
@@ -98,11 +112,15 @@ public:
     // Called by setData for a new label of a row; true when it was taken
     // (the row already carries the new name, or will later).
     std::function<bool(int row, const QString& text)> onRename;
+    // Whether `data` may be dropped on a row (-1: the list), and the drop.
+    std::function<bool(const QMimeData*, int row)> canDrop;
+    std::function<void(const QMimeData*, int row)> onDrop;
 
 private:
     struct Row {
         std::unique_ptr<CFTPVI> item;
         std::string key; // the name folded for comparisons without case
+        bool cut = false;
     };
     static std::string FoldedKey(const std::string& name);
     // The rows' indices in the order of `key`.

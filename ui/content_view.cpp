@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStackedLayout>
@@ -123,6 +124,12 @@ protected:
         }
     }
     void contextMenuEvent(QContextMenuEvent* event) override { m_owner.ViewContextMenu(event); }
+    void startDrag(Qt::DropActions actions) override {
+        if (m_owner.BeginRowDrag()) {
+            Base::startDrag(actions);
+            m_owner.EndRowDrag();
+        }
+    }
     void paintEvent(QPaintEvent* event) override {
         Base::paintEvent(event);
         m_owner.PaintHint(this->viewport());
@@ -147,6 +154,15 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
     const CFolderTreeModel& treeModel = m_tree.Model();
     m_pModel->imageOf = [&treeModel](int image) { return treeModel.Image(image, false); };
     m_pModel->onRename = [this](int row, const QString& text) { return RenameRow(row, text); };
+    m_pModel->canDrop = [this](const QMimeData* mime, int row) {
+        CFTPVI* target = DropTarget(mime, row);
+        return target != nullptr && m_tree.CanDrop(mime, target);
+    };
+    m_pModel->onDrop = [this](const QMimeData* mime, int row) {
+        if (CFTPVI* target = DropTarget(mime, row); target != nullptr) {
+            m_tree.Drop(mime, target);
+        }
+    };
 
     m_pStack = new QStackedLayout(this);
     m_pStack->setContentsMargins(0, 0, 0, 0);
@@ -164,6 +180,11 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
     m_pIcons->setLayoutMode(QListView::Batched);
     m_pIcons->setBatchSize(2000);
     m_pIcons->setTextElideMode(Qt::ElideMiddle);
+    m_pIcons->setDragEnabled(true);
+    m_pIcons->setAcceptDrops(true);
+    m_pIcons->setDropIndicatorShown(true);
+    m_pIcons->setDragDropMode(QAbstractItemView::DragDrop);
+    m_pIcons->setDragDropOverwriteMode(true); // drops land on a row, never between two
 
     m_pDetails = new CDetailsView(*this, this);
     m_pDetails->setObjectName(QStringLiteral("contentDetails"));
@@ -179,6 +200,11 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
     m_pDetails->setEditTriggers(QAbstractItemView::EditKeyPressed |
                                 QAbstractItemView::SelectedClicked);
     m_pDetails->setTextElideMode(Qt::ElideMiddle);
+    m_pDetails->setDragEnabled(true);
+    m_pDetails->setAcceptDrops(true);
+    m_pDetails->setDropIndicatorShown(true);
+    m_pDetails->setDragDropMode(QAbstractItemView::DragDrop);
+    m_pDetails->setDragDropOverwriteMode(true); // drops land on a row, never between two
     m_pDetails->setSortingEnabled(false);
     QHeaderView* header = m_pDetails->header();
     header->setStretchLastSection(false);
@@ -204,6 +230,8 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
 
 CFolderContentView::~CFolderContentView() {
     m_pModel->onRename = nullptr;
+    m_pModel->canDrop = nullptr;
+    m_pModel->onDrop = nullptr;
 }
 
 QAbstractItemView* CFolderContentView::View() const {
@@ -300,9 +328,87 @@ void CFolderContentView::Fill(const CFTPVI* wanted) {
         }
         Selection()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+    MarkCutRows();
     FocusFirstRow();
     View()->viewport()->update();
     Q_EMIT StateChanged();
+}
+
+void CFolderContentView::MarkCutRows() {
+    const CFTPClipboard& clip = m_tree.UserClipboard();
+    const CFTPVI* shown = Shown();
+    if (!clip.IsCut() || clip.IsCutFromTree() || shown == nullptr) {
+        return;
+    }
+    const std::string folder = m_tree.Model().NodePath(shown);
+    for (int row = 0; row < m_pModel->rowCount(); ++row) {
+        const CFTPVI* item = m_pModel->Item(row);
+        if (clip.Contains(item->GetKind(), CFTPClipboard::Join(folder, item->GetName()))) {
+            m_pModel->SetCut(row, true);
+        }
+    }
+}
+
+void CFolderContentView::FillClipboard(CFTPClipboard& clip, bool cut) {
+    clip.Clear();
+    const CFTPVI* shown = Shown();
+    if (shown == nullptr) {
+        return;
+    }
+    const std::string folder = m_tree.Model().NodePath(shown);
+    for (int row : SelectedRows()) {
+        const CFTPVI* item = m_pModel->Item(row);
+        if (clip.Add(item->GetKind(), CFTPClipboard::Join(folder, item->GetName())) && cut) {
+            m_pModel->SetCut(row, true);
+        }
+    }
+    clip.SetCut(cut, false);
+}
+
+bool CFolderContentView::RowsCanCutCopy() const {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty() || IsBusy() || Shown() == nullptr) {
+        return false;
+    }
+    for (int row : rows) {
+        if (!m_pModel->Item(row)->CanCutCopy()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+CFTPVI* CFolderContentView::PasteTarget() const {
+    return m_nMenuRow >= 0 ? NodeOfRow(m_nMenuRow) : m_tree.Selection();
+}
+
+bool CFolderContentView::BeginRowDrag() {
+    if (IsWorking() || SelectedRows().empty() || !RowsCanCutCopy()) {
+        return false;
+    }
+    CFolderTreeView::RowDrag drag;
+    drag.shown = Shown();
+    for (int row : SelectedRows()) {
+        drag.kinds.push_back(m_pModel->Item(row)->GetKind());
+        drag.nodes.push_back(NodeOfRow(row));
+    }
+    drag.fill = [this](CFTPClipboard& clip) { FillClipboard(clip, false); };
+    m_tree.SetRowDrag(std::move(drag));
+    return true;
+}
+
+void CFolderContentView::EndRowDrag() {
+    m_tree.EndRowDrag();
+}
+
+CFTPVI* CFolderContentView::DropTarget(const QMimeData* mime, int row) const {
+    if (row >= 0) {
+        return NodeOfRow(row);
+    }
+    // Files of the desktop may land on the list itself: the shown folder.
+    const bool ours = mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kNodeMime)) ||
+                      mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kRowsMime));
+    return !ours && mime->hasUrls() ? Shown() : nullptr;
 }
 
 void CFolderContentView::FocusFirstRow() {
@@ -365,6 +471,8 @@ void CFolderContentView::WatchTree() {
             });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { ScheduleRefill(); });
     connect(&m_tree, &CFolderTreeView::SelectionSettled, this, [this] { Fill(nullptr); });
+    connect(&m_tree, &CFolderTreeView::RowCutCancelled, m_pModel, &CFolderContentModel::ClearCut);
+    connect(&m_tree, &CFolderTreeView::RefillContent, this, &CFolderContentView::ScheduleRefill);
 }
 
 // ---- Modes and order -------------------------------------------------------------
@@ -642,6 +750,9 @@ bool CFolderContentView::IsActive() const {
 
 bool CFolderContentView::ActsOnRows(int id) {
     switch (id) {
+    case ID_CUT:
+    case ID_COPY:
+    case ID_PASTE:
     case ID_DELETE:
     case ID_RENAME:
     case ID_PROPERTIES:
@@ -654,6 +765,18 @@ bool CFolderContentView::ActsOnRows(int id) {
 }
 
 bool CFolderContentView::CanRun(int id) const {
+    switch (id) {
+    case ID_CUT:
+    case ID_COPY:
+    case ID_DELETE:
+        return RowsCanCutCopy();
+    case ID_PASTE: {
+        CFTPVI* target = PasteTarget();
+        return target != nullptr && m_tree.CanRun(id, target);
+    }
+    default:
+        break;
+    }
     const std::vector<int> rows = SelectedRows();
     if (IsBusy() || rows.size() != 1) {
         return false;
@@ -703,6 +826,25 @@ bool CFolderContentView::Run(int id) {
     if (!CanRun(id)) {
         return true;
     }
+    switch (id) {
+    case ID_CUT:
+    case ID_COPY:
+        m_tree.CancelCut();
+        FillClipboard(m_tree.UserClipboard(), id == ID_CUT);
+        Q_EMIT StateChanged();
+        return true;
+    case ID_DELETE: {
+        CFTPClipboard& scratch = m_tree.ScratchClipboard();
+        FillClipboard(scratch, false);
+        m_tree.DeleteItems(scratch);
+        return true;
+    }
+    case ID_PASTE:
+        m_tree.PasteInto(PasteTarget());
+        return true;
+    default:
+        break;
+    }
     const int row = SelectedRows().front();
     switch (id) {
     case ID_RENAME: {
@@ -735,6 +877,12 @@ bool CFolderContentView::Run(int id) {
 
 bool CFolderContentView::ViewKey(QKeyEvent* event) {
     switch (event->key()) {
+    case Qt::Key_Escape:
+        if (!IsWorking() && m_tree.UserClipboard().IsCut()) {
+            m_tree.CancelCut();
+            return true;
+        }
+        return false;
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         const std::vector<int> rows = SelectedRows();
@@ -849,7 +997,15 @@ void CFolderContentView::ViewContextMenu(QContextMenuEvent* event) {
     // The frame recomputes what the commands may do for these rows.
     Q_EMIT StateChanged();
     std::unique_ptr<QMenu> menu = ContextMenu(row);
+    // The row menu's Paste goes into the row's node.
+    if (row) {
+        m_nMenuRow = Selection()->currentIndex().isValid() ? Selection()->currentIndex().row()
+                                                           : SelectedRows().back();
+        Q_EMIT StateChanged();
+    }
     menu->exec(view->viewport()->mapToGlobal(at));
+    m_nMenuRow = -1;
+    Q_EMIT StateChanged();
 }
 
 // ---- Label editing ---------------------------------------------------------------------

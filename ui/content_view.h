@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/events.h"
+#include "clipboard.h"
 #include "content_model.h"
 #include "dialogs.h"
 
@@ -27,6 +28,7 @@ class QItemSelectionModel;
 class QMenu;
 class QAction;
 class QContextMenuEvent;
+class QMimeData;
 
 namespace qb {
 class CFTPSession;
@@ -127,6 +129,9 @@ public:
     bool IsBusy() const;
     bool IsWorking() const;
     bool ViewKey(QKeyEvent* event);
+    // A drag of the selected rows starts (false: refused) / has ended.
+    bool BeginRowDrag();
+    void EndRowDrag();
     bool ViewDoubleClick(QMouseEvent* event, const QModelIndex& index);
     void PaintHint(QWidget* viewport) const;
     void ViewContextMenu(QContextMenuEvent* event);
@@ -153,6 +158,16 @@ private:
     // its site is not connected).
     CFTPFile RemoteFileRecord(const std::string& name) const;
     void FocusFirstRow();
+    // Puts the selected rows on a clipboard; a cut shows them dimmed.
+    void FillClipboard(CFTPClipboard& clip, bool cut);
+    // Rows of a cut from this folder are shown dimmed again after a fill.
+    void MarkCutRows();
+    bool RowsCanCutCopy() const;
+    // Where Paste goes: the node of the row whose menu is open, else the
+    // tree's selection.
+    CFTPVI* PasteTarget() const;
+    // The node a drop on a row (or, for -1, the list) lands on.
+    CFTPVI* DropTarget(const QMimeData* mime, int row) const;
 
     CFTPSession& m_session;
     IPrompter& m_prompter;
@@ -163,6 +178,7 @@ private:
     QTreeView* m_pDetails = nullptr;
     QPersistentModelIndex m_shown; // in the tree's model
     int m_nStyle = -1;
+    int m_nMenuRow = -1; // the row whose menu is open
     bool m_bRefillScheduled = false;
     std::function<bool(const QUrl&)> m_open;
     std::function<QAction*(int)> m_action;

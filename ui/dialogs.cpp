@@ -2,6 +2,8 @@
 
 #include "about_dialog.h"
 #include "item_dialogs.h"
+#include "local_dialogs.h"
+#include "localfs/lfs_texts.h"
 #include "platform/questions.h"
 #include "settings_sheet.h"
 #include "site_dialogs.h"
@@ -13,6 +15,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -363,6 +366,52 @@ bool CDialogPrompter::ConfirmDelete(QWidget* parent, const QString& what) {
     box.setDefaultButton(no);
     box.exec();
     return box.clickedButton() == yes;
+}
+
+CMoveConfirmationDlg::CMoveConfirmationDlg(QWidget* parent, const QString& items,
+                                           const QString& folder, bool move)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("moveConfirmation"));
+    setWindowTitle(QString::fromLatin1(move ? lfs::kConfirmMoveCaption : lfs::kConfirmCopyCaption));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(
+        QString::fromLatin1(move ? lfs::kConfirmMovePrompt : lfs::kConfirmCopyPrompt), this));
+    auto* itemsLine = new QLineEdit(items, this);
+    itemsLine->setObjectName(QStringLiteral("items"));
+    itemsLine->setReadOnly(true);
+    itemsLine->setMinimumWidth(360);
+    layout->addWidget(itemsLine);
+    layout->addWidget(new QLabel(QString::fromLatin1(lfs::kConfirmToFolder), this));
+    auto* folderLine = new QLineEdit(folder, this);
+    folderLine->setObjectName(QStringLiteral("folder"));
+    folderLine->setReadOnly(true);
+    layout->addWidget(folderLine);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    for (const lfs::DialogButton& spec : lfs::kConfirmButtons) {
+        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
+        const int result = spec.result;
+        connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+        button->setDefault(result == lfs::CONFIRM_YES);
+        buttons->addWidget(button);
+    }
+    layout->addLayout(buttons);
+}
+
+bool CDialogPrompter::ConfirmMove(QWidget* parent, const QString& items, const QString& folder,
+                                  bool move) {
+    CMoveConfirmationDlg dialog(parent, items, folder, move);
+    return dialog.exec() == lfs::CONFIRM_YES;
+}
+
+int CDialogPrompter::AskLocalReplace(QWidget* parent, const CLFSReplaceQuestion& question) {
+    if (!question.m_bFilled) {
+        return lfs::REPLACE_CANCEL;
+    }
+    CReplaceConfirmationLFSDlg dialog(parent, question);
+    const int answer = dialog.exec();
+    // Closed without a button: cancel.
+    return answer == QDialog::Rejected ? lfs::REPLACE_CANCEL : answer;
 }
 
 } // namespace qb::ui

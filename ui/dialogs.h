@@ -20,7 +20,8 @@ class QPushButton;
 
 namespace qb {
 struct ProxyLogin;
-}
+struct CLFSReplaceQuestion;
+} // namespace qb
 
 namespace qb::ui {
 
@@ -60,6 +61,15 @@ public:
 
 private:
     std::vector<std::pair<int, QPushButton*>> m_buttons;
+};
+
+// "Confirm Move", or "Confirm Copy" built without the move flag: the items
+// and the folder they would go to, each on a read-only line; "&Yes" or
+// "&No".
+class CMoveConfirmationDlg : public QDialog {
+    Q_OBJECT
+public:
+    CMoveConfirmationDlg(QWidget* parent, const QString& items, const QString& folder, bool move);
 };
 
 // The default name of a saved log: month, day, hour and minute, ".txt".
@@ -125,6 +135,13 @@ public:
     virtual QString AskFolderName(QWidget* parent, const QString& caption) = 0;
     // "Confirm Delete" for `what`; true only for "&Yes".
     virtual bool ConfirmDelete(QWidget* parent, const QString& what) = 0;
+    // "Confirm Move" (or "Confirm Copy") of `items` to `folder`; true only
+    // for "&Yes".
+    virtual bool ConfirmMove(QWidget* parent, const QString& items, const QString& folder,
+                             bool move) = 0;
+    // "Replace Confirmation" of a local copy or move: one of
+    // lfs::ReplaceAnswer.
+    virtual int AskLocalReplace(QWidget* parent, const CLFSReplaceQuestion& question) = 0;
     // The drop menu at `at`: ID_COPY_HERE, ID_MOVE_HERE or ID_CANCEL_DROP.
     virtual int AskDropAction(QWidget* parent, const QPoint& at) = 0;
     // The properties dialog of a drive, local folder or file, or remote
@@ -149,6 +166,9 @@ public:
                         bool edit) override;
     QString AskFolderName(QWidget* parent, const QString& caption) override;
     bool ConfirmDelete(QWidget* parent, const QString& what) override;
+    bool ConfirmMove(QWidget* parent, const QString& items, const QString& folder,
+                     bool move) override;
+    int AskLocalReplace(QWidget* parent, const CLFSReplaceQuestion& question) override;
     int AskDropAction(QWidget* parent, const QPoint& at) override;
     void ShowProperties(QWidget* parent, const ItemProperties& item) override;
     bool AskProxyLogin(QWidget* parent, ProxyLogin& login) override;

@@ -168,6 +168,9 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
             return {};
         }
         QIcon icon = Image(image, node->GetMark() != MARK_NONE);
+        if (node == m_pCutNode) {
+            return CutIcon(icon);
+        }
         const int selected = node->Image(true);
         if (selected != image && node->GetMark() == MARK_NONE) {
             QIcon both;
@@ -239,7 +242,8 @@ void CFolderTreeModel::fetchMore(const QModelIndex& parent) {
 }
 
 QStringList CFolderTreeModel::mimeTypes() const {
-    return {QString::fromLatin1(kNodeMime), QStringLiteral("text/uri-list")};
+    return {QString::fromLatin1(kNodeMime), QString::fromLatin1(kRowsMime),
+            QStringLiteral("text/uri-list")};
 }
 
 QMimeData* CFolderTreeModel::mimeData(const QModelIndexList& indexes) const {
@@ -418,11 +422,25 @@ void CFolderTreeModel::SortChildren(CFTPVI* parent) {
 }
 
 void CFolderTreeModel::Forget(CFTPVI* node) {
+    if (node == m_pCutNode) {
+        m_pCutNode = nullptr;
+    }
     if (onRemoving) {
         onRemoving(node);
     }
     for (auto& child : node->m_nodes) {
         Forget(child.get());
+    }
+}
+
+void CFolderTreeModel::SetCutNode(const CFTPVI* node) {
+    const CFTPVI* before = m_pCutNode;
+    m_pCutNode = node;
+    if (before != nullptr) {
+        Changed(before);
+    }
+    if (node != nullptr) {
+        Changed(node);
     }
 }
 

@@ -58,6 +58,9 @@ public:
     bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                       const QModelIndex& parent) override;
     static constexpr const char* kNodeMime = "application/x-quillbeck-tree-node";
+    // Rows of the content list (their paths travel on the program's
+    // clipboard, not in the drag's data).
+    static constexpr const char* kRowsMime = "application/x-quillbeck-list-rows";
 
     // ---- Nodes ----
     CFTPVI* Root() const { return m_top.m_nodes.front().get(); }
@@ -90,6 +93,9 @@ public:
     void SortChildren(CFTPVI* node);
     // The node's text or icon changed.
     void Changed(const CFTPVI* node);
+    // The node that was cut (shown dimmed); null for none.
+    void SetCutNode(const CFTPVI* node);
+    const CFTPVI* CutNode() const { return m_pCutNode; }
     // A site or remote folder goes back to its placeholder.
     void ResetToPlaceholder(CFTPVI* node);
 
@@ -132,6 +138,7 @@ private:
     CFTPVI m_top{VI_NONE, std::string(), 0, 0}; // the invisible parent of the root
     std::array<QIcon, IMG_COUNT> m_images;
     std::array<QIcon, IMG_COUNT> m_working;
+    const CFTPVI* m_pCutNode = nullptr;
 };
 
 } // namespace qb::ui

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QUrl>
 #include <cerrno>
 #include <cstdio>
@@ -53,6 +54,20 @@ std::string ParentPath(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+// The prompter's Replace Confirmation for the local workers.
+class CPrompterReplace : public ILFSReplaceDialog {
+public:
+    CPrompterReplace(IPrompter& prompter, QWidget* parent)
+        : m_prompter(prompter), m_pParent(parent) {}
+    int AskReplace(const CLFSReplaceQuestion& question) override {
+        return m_prompter.AskLocalReplace(m_pParent, question);
+    }
+
+private:
+    IPrompter& m_prompter;
+    QWidget* m_pParent;
+};
+
 std::string LastName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -63,7 +78,8 @@ std::string LastName(const std::string& path) {
 CFolderTreeView::CFolderTreeView(CFTPSession& session, IPrompter& prompter,
                                  std::vector<MountInfo> mounts, QWidget* parent)
     : QTreeView(parent), m_session(session), m_prompter(prompter),
-      m_questions(std::make_unique<CPrompterQuestions>(prompter, this)) {
+      m_questions(std::make_unique<CPrompterQuestions>(prompter, this)),
+      m_replace(std::make_unique<CPrompterReplace>(prompter, this)) {
     setObjectName(QStringLiteral("folderTree"));
     setAccessibleName(QStringLiteral("Folder Tree"));
     setHeaderHidden(true);
@@ -722,7 +738,11 @@ bool CFolderTreeView::CanRun(int id, CFTPVI* node) const {
     switch (id) {
     case ID_DELETE:
     case ID_RENAME:
+    case ID_CUT:
+    case ID_COPY:
         return node->CanCutCopy();
+    case ID_PASTE:
+        return !m_clip.IsEmpty();
     case ID_PROPERTIES:
         return true;
     case ID_CONNECT_EXPLORE:
@@ -757,6 +777,13 @@ void CFolderTreeView::Run(int id, CFTPVI* node) {
     switch (id) {
     case ID_DELETE:
         DeleteNode(node);
+        break;
+    case ID_CUT:
+    case ID_COPY:
+        CutCopyNode(node, id == ID_CUT);
+        break;
+    case ID_PASTE:
+        PasteInto(node);
         break;
     case ID_RENAME:
         Select(node);
@@ -815,71 +842,9 @@ void CFolderTreeView::Disconnect(CFTPVI* node, bool confirm) {
 }
 
 void CFolderTreeView::DeleteNode(CFTPVI* node) {
-    const CFTPProfile* profile = m_session.GetProfile();
-    const bool confirm = profile == nullptr || profile->m_bConfirmDelete;
-    const QString shown = CFolderTreeModel::ShownName(m_pModel->NodePath(node));
-    switch (node->GetKind()) {
-    case VI_SITEFOLDER:
-    case VI_SITE: {
-        if (confirm && !m_prompter.ConfirmDelete(this, shown)) {
-            return;
-        }
-        const bool isSite = node->GetKind() == VI_SITE;
-        CFTPSiteFolder* folder = m_pModel->ModelFolder(node->m_pParent);
-        if (folder == nullptr) {
-            Say(isSite ? QStringLiteral("Failed to find deleting FTP Site!")
-                       : QStringLiteral("Failed to find deleting FTP Site Folder!"),
-                MB_OK);
-            return;
-        }
-        const std::string label = node->GetName();
-        if (isSite && ConnectionOf(node) != kNoConnection) {
-            Disconnect(node, false);
-        }
-        m_pModel->RemoveNode(node);
-        if (isSite) {
-            folder->RemoveSite(label);
-        } else {
-            folder->RemoveSiteFolder(label);
-        }
-        break;
-    }
-    case VI_REMOTEFOLDER: {
-        if (confirm && !m_prompter.ConfirmDelete(this, shown)) {
-            return;
-        }
-        const std::vector<CFTPFile> items{RemoteRecord(node, false)};
-        const CFTPSession::Submitted sent =
-            Submit(BUSY_DELETING, [&] { return m_session.Delete(items); });
-        if (sent) {
-            m_ops[sent.operation] = Pending{Op::Delete, node, false, {}, {}};
-        }
-        break;
-    }
-    case VI_LOCALFOLDER: {
-        if (confirm && !m_prompter.ConfirmDelete(this, shown)) {
-            return;
-        }
-        // The local delete worker, behind its progress dialog; what it
-        // deletes comes back as changes.
-        const std::string path = m_pModel->LocalPath(node);
-        CFTPVI* parent = node->m_pParent;
-        {
-            CFTPDeleteDlg dialog(this, m_questions.get());
-            dialog.Data().m_arrSource.Add(CLFSFile(path, CLFSFile::KIND_FOLDER));
-            dialog.Data().m_pNotifier = m_session.Notifier();
-            m_session.App().SetLocalOperation(true);
-            dialog.Run();
-            m_session.App().SetLocalOperation(false);
-        }
-        if (parent != nullptr) {
-            m_pModel->ListLocal(parent);
-        }
-        break;
-    }
-    default:
-        break;
-    }
+    m_scratch.Clear();
+    m_scratch.Add(node->GetKind(), m_pModel->NodePath(node));
+    DeleteItems(m_scratch);
 }
 
 void CFolderTreeView::NewSiteFolder(CFTPVI* node) {
@@ -1196,9 +1161,6 @@ bool CFolderTreeView::CanDropOn(const CFTPVI* source, const CFTPVI* target) cons
     case VI_SITE:
         return target->AcceptsSites();
     case VI_LOCALFOLDER:
-        // Local to local needs the local workers' copy, which has no window
-        // here yet.
-        return target->IsRemoteContainer();
     case VI_REMOTEFOLDER:
         return target->AcceptsFiles();
     default:
@@ -1206,12 +1168,38 @@ bool CFolderTreeView::CanDropOn(const CFTPVI* source, const CFTPVI* target) cons
     }
 }
 
+bool CFolderTreeView::CanDropRowsOn(const CFTPVI* target) const {
+    const RowDrag& rows = m_rowDrag;
+    if (target == nullptr || rows.kinds.empty() || target == rows.shown) {
+        return false;
+    }
+    bool sites = false;
+    bool files = false;
+    for (std::uint16_t kind : rows.kinds) {
+        const bool site = kind == VI_SITE || kind == VI_SITEFOLDER;
+        sites = sites || site;
+        files = files || !site;
+    }
+    if (sites == files) {
+        return false; // a mixed selection drops nowhere
+    }
+    for (const CFTPVI* node : rows.nodes) {
+        if (node != nullptr && (node == target || m_pModel->IsAncestor(node, target))) {
+            return false;
+        }
+    }
+    return sites ? target->AcceptsSites() : target->AcceptsFiles();
+}
+
 bool CFolderTreeView::CanDrop(const QMimeData* mime, const CFTPVI* target) const {
-    if (IsBusy()) {
+    if (IsBusy() || target == nullptr) {
         return false;
     }
     if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kNodeMime))) {
         return m_pDragSource != nullptr && CanDropOn(m_pDragSource, target);
+    }
+    if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kRowsMime))) {
+        return m_rowDrag.fill && CanDropRowsOn(target);
     }
     if (mime->hasUrls()) {
         for (const QUrl& url : mime->urls()) {
@@ -1219,33 +1207,53 @@ bool CFolderTreeView::CanDrop(const QMimeData* mime, const CFTPVI* target) const
                 return false;
             }
         }
-        return target->IsRemoteContainer() &&
-               ConnectionOf(m_pModel->SiteOf(const_cast<CFTPVI*>(target))) != kNoConnection;
+        // Files of the desktop go where they can go now: a site must be
+        // connected already.
+        return target->IsLocalContainer() ||
+               (target->IsRemoteContainer() &&
+                ConnectionOf(m_pModel->SiteOf(const_cast<CFTPVI*>(target))) != kNoConnection);
     }
     return false;
 }
 
 void CFolderTreeView::Drop(const QMimeData* mime, CFTPVI* target) {
-    const int choice = m_prompter.AskDropAction(this, QCursor::pos());
-    if (choice != ID_COPY_HERE && choice != ID_MOVE_HERE) {
-        return;
-    }
-    const bool move = choice == ID_MOVE_HERE;
+    // What is dragged is taken now: the menu runs an event loop, in which
+    // the drag's source may go.
+    CFTPClipboard& clip = m_scratch;
+    clip.Clear();
     if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kNodeMime))) {
-        if (m_pDragSource != nullptr) {
-            PasteNode(m_pDragSource, target, move);
+        if (m_pDragSource == nullptr) {
+            return;
         }
+        clip.Add(m_pDragSource->GetKind(), m_pModel->NodePath(m_pDragSource));
+    } else if (mime->hasFormat(QString::fromLatin1(CFolderTreeModel::kRowsMime))) {
+        if (!m_rowDrag.fill) {
+            return;
+        }
+        m_rowDrag.fill(clip);
+    } else {
+        for (const QUrl& url : mime->urls()) {
+            QString path = url.toLocalFile();
+            while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) {
+                path.chop(1);
+            }
+            struct stat info {};
+            const std::string local = path.toStdString();
+            const bool folder = ::stat(local.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            clip.Add(folder ? VI_LOCALFOLDER : VI_LOCALFILE, local);
+        }
+    }
+    QPointer<CFolderTreeView> self(this);
+    const QModelIndex where = m_pModel->IndexOf(target);
+    const int choice = m_prompter.AskDropAction(this, QCursor::pos());
+    // The target may have gone while the menu was open.
+    if (self.isNull() || choice == ID_CANCEL_DROP || choice == 0 ||
+        m_pModel->NodeOf(QPersistentModelIndex(where)) != target) {
+        clip.Clear();
         return;
     }
-    std::vector<std::string> paths;
-    for (const QUrl& url : mime->urls()) {
-        QString path = url.toLocalFile();
-        while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) {
-            path.chop(1);
-        }
-        paths.push_back(path.toStdString());
-    }
-    Upload(paths, target, move);
+    Paste(clip, target, choice == ID_MOVE_HERE);
+    clip.Clear();
 }
 
 void CFolderTreeView::startDrag(Qt::DropActions actions) {
@@ -1264,99 +1272,21 @@ void CFolderTreeView::PasteNode(CFTPVI* source, CFTPVI* target, bool move) {
     if (!CanDropOn(source, target)) {
         return;
     }
-    const std::string targetPath = m_pModel->NodePath(target);
-    const QString targetShown = targetPath.empty() ? kAppTitle : Q(targetPath);
-    if (source->GetKind() == VI_SITE || source->GetKind() == VI_SITEFOLDER) {
-        CFTPSiteFolder* to = m_pModel->ModelFolder(target);
-        if (to == nullptr) {
-            Say(QStringLiteral("Failed to find target FTP Site Folder!"), MB_OK);
-            return;
-        }
-        const bool isSite = source->GetKind() == VI_SITE;
-        CFTPSiteFolder* from = m_pModel->ModelFolder(source->m_pParent);
-        const std::string label = source->GetName();
-        const CFTPSite* site = nullptr;
-        const CFTPSiteFolder* folder = nullptr;
-        if (from != nullptr) {
-            if (isSite) {
-                site = from->FindSite(label);
-            } else {
-                folder = from->FindSiteFolder(label);
-            }
-        }
-        if (site == nullptr && folder == nullptr) {
-            Say((isSite ? QStringLiteral("Failed to find source FTP Site\n%1")
-                        : QStringLiteral("Failed to find source FTP Site Folder\n%1"))
-                    .arg(Q(m_pModel->NodePath(source))),
-                MB_OKCANCEL);
-            return;
-        }
-        const bool added = isSite ? to->AddSiteCopy(*site) : to->AddSiteFolderCopy(*folder);
-        if (!added) {
-            Say((isSite ? QStringLiteral("Cannot paste FTP Site \"%1\" to\n%2\nAn item with the "
-                                         "same label already exists.")
-                        : QStringLiteral("Cannot paste FTP Site Folder \"%1\" to\n%2\nAn item "
-                                         "with the same label already exists."))
-                    .arg(Q(label), targetShown),
-                MB_OKCANCEL);
-            return;
-        }
-        const std::time_t created = isSite ? site->m_timeCreated : folder->m_timeCreated;
-        if (move) {
-            if (isSite && ConnectionOf(source) != kNoConnection) {
-                Disconnect(source, false);
-            }
-            m_pModel->RemoveNode(source);
-            if (isSite) {
-                from->RemoveSite(label);
-            } else {
-                from->RemoveSiteFolder(label);
-            }
-        }
-        if (!target->Has(VIF_CHILDREN)) {
-            m_pModel->ExploreLocal(target);
-        } else {
-            m_pModel->InsertNode(target, std::make_unique<CFTPVI>(isSite ? VI_SITE : VI_SITEFOLDER,
-                                                                  label, created, 0));
-        }
-        return;
-    }
-    // Folders: through the session (upload, download, within or between
-    // sites).
-    const CFTPFile item = source->GetKind() == VI_LOCALFOLDER
-                              ? CFTPFile(m_pModel->LocalPath(source), SiteRef{}, false)
-                              : RemoteRecord(source, false);
-    const CFTPFile dest = target->IsLocalContainer()
-                              ? CFTPFile(m_pModel->LocalPath(target), SiteRef{}, false)
-                              : RemoteRecord(target, false);
-    if (dest.IsRemote() && !dest.GetSite().IsRemote()) {
-        return;
-    }
-    const std::vector<CFTPFile> items{item};
-    const CFTPSession::Submitted sent = Submit(
-        move ? BUSY_MOVING : BUSY_COPYING, [&] { return m_session.CopyItems(items, dest, move); });
-    if (sent) {
-        m_ops[sent.operation] = Pending{Op::Copy, target, false, {}, {}};
-    }
+    m_scratch.Clear();
+    m_scratch.Add(source->GetKind(), m_pModel->NodePath(source));
+    Paste(m_scratch, target, move);
+    m_scratch.Clear();
 }
 
-void CFolderTreeView::Upload(const std::vector<std::string>& paths, CFTPVI* target, bool move) {
-    if (paths.empty() || target == nullptr || !target->IsRemoteContainer() ||
-        ConnectionOf(m_pModel->SiteOf(target)) == kNoConnection) {
-        return;
-    }
-    std::vector<CFTPFile> items;
+void CFolderTreeView::PastePaths(const std::vector<std::string>& paths, CFTPVI* target, bool move) {
+    m_scratch.Clear();
     for (const std::string& path : paths) {
         struct stat info {};
-        const bool isFile = ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-        items.emplace_back(path, SiteRef{}, isFile);
+        const bool folder = ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        m_scratch.Add(folder ? VI_LOCALFOLDER : VI_LOCALFILE, path);
     }
-    const CFTPFile dest = RemoteRecord(target, false);
-    const CFTPSession::Submitted sent = Submit(
-        move ? BUSY_MOVING : BUSY_COPYING, [&] { return m_session.CopyItems(items, dest, move); });
-    if (sent) {
-        m_ops[sent.operation] = Pending{Op::Copy, target, false, {}, {}};
-    }
+    Paste(m_scratch, target, move);
+    m_scratch.Clear();
 }
 
 // ---- Keys and mouse --------------------------------------------------------------
@@ -1367,6 +1297,13 @@ void CFolderTreeView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     switch (event->key()) {
+    case Qt::Key_Escape:
+        if (!IsWorking() && m_clip.IsCut() && state() != QAbstractItemView::EditingState) {
+            CancelCut();
+            event->accept();
+            return;
+        }
+        break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (state() != QAbstractItemView::EditingState) {
@@ -1430,6 +1367,10 @@ void CFolderTreeView::contextMenuEvent(QContextMenuEvent* event) {
     } items[] = {
         {ID_CONNECT_EXPLORE, "Connect/Explore"},
         {ID_DISCONNECT, "Disconnect"},
+        {0, nullptr},
+        {ID_CUT, "Cut"},
+        {ID_COPY, "Copy"},
+        {ID_PASTE, "Paste"},
         {0, nullptr},
         {ID_NEW_SITE_FOLDER, "New FTP Site Folder..."},
         {ID_NEW_SITE, "New FTP Site..."},

@@ -8,6 +8,7 @@
 
 #include "app/events.h"
 #include "app/session.h"
+#include "clipboard.h"
 #include "dialogs.h"
 #include "folder_model.h"
 
@@ -16,10 +17,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace qb {
 class CFTPSession;
 class IQuestions;
+class ILFSReplaceDialog;
 } // namespace qb
 
 namespace qb::ui {
@@ -64,6 +67,27 @@ public:
     // final node was found and selected.
     bool GoTo(const QString& path);
 
+    // ---- The program's clipboard ----
+    // The user's (Cut, Copy, Paste) and the scratch one that Delete and the
+    // drop menu fill for one operation.
+    CFTPClipboard& UserClipboard() { return m_clip; }
+    CFTPClipboard& ScratchClipboard() { return m_scratch; }
+    // Fills the user clipboard from the node; a cut shows it dimmed.
+    void CutCopyNode(CFTPVI* node, bool cut);
+    // Cancels a pending cut: the dimmed node or rows come back, and, unless
+    // `keepContent`, the clipboard is emptied.
+    void CancelCut(bool keepContent = false);
+    // The Paste command: the user clipboard into the node. After a cut
+    // that pasted the clipboard is emptied; copied content stays.
+    void PasteInto(CFTPVI* target);
+    // Pastes what `clip` holds into the node as a copy or a move: local
+    // copies through the local workers, transfers through the session,
+    // sites and site folders within the profile. True when the paste went
+    // ahead.
+    bool Paste(CFTPClipboard& clip, CFTPVI* target, bool move);
+    // Deletes what `clip` holds, after the confirmation; empties it.
+    void DeleteItems(CFTPClipboard& clip);
+
     // ---- Dragging ----
     // The node being dragged (startDrag sets it for the drag's length).
     void SetDragSource(CFTPVI* node) { m_pDragSource = node; }
@@ -71,11 +95,27 @@ public:
     // a local container, a site or a remote folder; never on the source's
     // parent, the source itself or anything inside it.
     bool CanDropOn(const CFTPVI* source, const CFTPVI* target) const;
+    // Rows of the content list being dragged: the node they are shown
+    // from, the tree nodes of the rows (null for files), their kinds, and
+    // how to put them on a clipboard.
+    struct RowDrag {
+        const CFTPVI* shown = nullptr;
+        std::vector<const CFTPVI*> nodes;
+        std::vector<std::uint16_t> kinds;
+        std::function<void(CFTPClipboard&)> fill;
+    };
+    void SetRowDrag(RowDrag rows) { m_rowDrag = std::move(rows); }
+    void EndRowDrag() { m_rowDrag = RowDrag{}; }
+    bool CanDropRowsOn(const CFTPVI* target) const;
     // Copy Here / Move Here of a node onto a target.
     void PasteNode(CFTPVI* source, CFTPVI* target, bool move);
-    // Local files and folders (full paths) uploaded into a site or remote
-    // folder.
-    void Upload(const std::vector<std::string>& paths, CFTPVI* target, bool move);
+    // Local files and folders (full paths, as the desktop drops them) into
+    // a node, as a copy or a move.
+    void PastePaths(const std::vector<std::string>& paths, CFTPVI* target, bool move);
+    // A drag's data may be dropped on the node / is dropped there (the
+    // drop menu first).
+    bool CanDrop(const QMimeData* mime, const CFTPVI* target) const;
+    void Drop(const QMimeData* mime, CFTPVI* target);
 
     // ---- What the session reports (the frame hands them over in order) ----
     void OnListing(const event::Listing& listing);
@@ -95,6 +135,10 @@ Q_SIGNALS:
     // The selection has stayed long enough to be explored; the content
     // list fills itself for it now.
     void SelectionSettled();
+    // A cut from the content list's rows ended: they are no longer dimmed.
+    void RowCutCancelled();
+    // Local items changed under the shown folder: the list reads it again.
+    void RefillContent();
 
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
@@ -130,6 +174,19 @@ private:
     CFTPVI* LocalNode(const std::string& path) const;
     void SetRefreshPending(const CFTPVI* parent);
     CFTPFile RemoteRecord(CFTPVI* node, bool isFile) const;
+    // The record of a remote node path (site folders, site, remote path);
+    // nothing when its site is not connected.
+    std::optional<CFTPFile> ResolveRemote(const std::string& path, bool isFile) const;
+    // "Cannot paste" for an entry: true for OK (skip it).
+    bool SkipRefused(const std::string& entry, const std::string& targetPath);
+    bool ConfirmPaste(const CFTPClipboard& clip, const std::string& targetPath, bool move);
+    bool PasteLocal(CFTPClipboard& clip, CFTPVI* target, bool move);
+    bool PasteTransfer(CFTPClipboard& clip, CFTPVI* target, bool move);
+    bool PasteSites(CFTPClipboard& clip, CFTPVI* target, bool move);
+    // A site or site folder out of the profile and the tree.
+    bool RemoveSiteNode(CFTPVI* node);
+    // Reads the local folder nodes of these paths again.
+    void RelistLocal(const std::vector<std::string>& folders);
     int Say(const QString& text, unsigned style);
     bool IsBusy() const;
     bool IsWorking() const;
@@ -146,9 +203,10 @@ private:
     std::map<ConnectionId, Connection> m_connections;
     bool m_bQuietExpand = false;
     CFTPVI* m_pDragSource = nullptr;
-
-    bool CanDrop(const QMimeData* mime, const CFTPVI* target) const;
-    void Drop(const QMimeData* mime, CFTPVI* target);
+    RowDrag m_rowDrag;
+    CFTPClipboard m_clip;
+    CFTPClipboard m_scratch;
+    std::unique_ptr<ILFSReplaceDialog> m_replace; // the prompter's Replace Confirmation
 };
 
 } // namespace qb::ui

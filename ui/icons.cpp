@@ -5,6 +5,15 @@
 
 namespace qb::ui {
 
+QIcon CutIcon(const QIcon& icon) {
+    QIcon cut;
+    for (int size : {16, 32}) {
+        cut.addPixmap(icon.pixmap(size, size, QIcon::Disabled), QIcon::Normal);
+        cut.addPixmap(icon.pixmap(size, size, QIcon::Disabled), QIcon::Selected);
+    }
+    return cut;
+}
+
 namespace {
 
 const std::array<IconSource, ICON_COUNT>& Table() {

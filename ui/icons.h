@@ -40,6 +40,10 @@ struct IconSource {
     QStyle::StandardPixmap standard = QStyle::SP_CustomBase; // SP_CustomBase: none
 };
 
+// The icon as a cut item shows it: dimmed until the paste or the cut's
+// cancel.
+QIcon CutIcon(const QIcon& icon);
+
 class CIconSet {
 public:
     // Loads every icon of the table; never fails.

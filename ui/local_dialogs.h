@@ -1,6 +1,8 @@
-// The progress dialog of a local delete: the local delete worker runs in a
-// thread of its own while this dialog shows the file it is at; the worker's
-// questions are asked here, on the window's thread.
+// The progress dialogs of local operations: the local worker runs in a
+// thread of its own while the dialog shows what it is at; the worker's
+// questions are asked here, on the window's thread. A dialog shows itself
+// only when the work takes a while. Also the Replace Confirmation that a
+// local copy asks before replacing a file.
 #pragma once
 
 #include "localfs/lfs_operation.h"
@@ -8,6 +10,7 @@
 #include <QDialog>
 
 class QLabel;
+class QProgressBar;
 
 namespace qb {
 class IQuestions;
@@ -15,16 +18,28 @@ class IQuestions;
 
 namespace qb::ui {
 
-class CFTPDeleteDlg : public QDialog, public ILFSDialog {
+// "Replace Confirmation": the existing file and the one that would replace
+// it; one of lfs::ReplaceAnswer.
+class CReplaceConfirmationLFSDlg : public QDialog {
+    Q_OBJECT
+public:
+    CReplaceConfirmationLFSDlg(QWidget* parent, const CLFSReplaceQuestion& question);
+};
+
+// A local operation behind its progress dialog.
+class CFTPLFSDlg : public QDialog, public ILFSDialog {
     Q_OBJECT
 public:
     // How long the worker may take before the dialog shows itself.
     static constexpr int kShowAfterMs = 1000;
 
-    CFTPDeleteDlg(QWidget* parent, IQuestions* questions);
-    ~CFTPDeleteDlg() override;
+    // `questions` shows the worker's messages; `replace` asks before a file
+    // is replaced (null: never replace).
+    CFTPLFSDlg(QWidget* parent, CLFSOperation::Kind kind, IQuestions* questions,
+               ILFSReplaceDialog* replace);
+    ~CFTPLFSDlg() override;
 
-    // Fill before Run: the items (m_arrSource) and the notifier.
+    // Fill before Run: the items (m_arrSource), folders and the notifier.
     CLFSData& Data() { return m_op.Data(); }
     // Runs the worker; the dialog appears only when it takes a while.
     // IDOK, or IDCANCEL when cancelled.
@@ -40,12 +55,50 @@ public Q_SLOTS:
     // Cancel asks the worker to stop; the dialog closes once it has.
     void reject() override;
 
+protected:
+    // Set up the texts just before the dialog shows itself.
+    virtual void Prepare() {}
+    virtual void Show(const CLFSDisplay& shown) = 0;
+
 private:
-    CLFSOperation m_op{CLFSOperation::Kind::Delete};
+    void Refresh();
+
+    CLFSOperation m_op;
     IQuestions* m_pQuestions;
-    QLabel* m_pText;
+    ILFSReplaceDialog* m_pReplace;
     CLFSDisplay m_shown;
     bool m_bFinished = false;
+};
+
+// "Deleting...": the file it is at.
+class CFTPDeleteDlg : public CFTPLFSDlg {
+    Q_OBJECT
+public:
+    CFTPDeleteDlg(QWidget* parent, IQuestions* questions);
+
+protected:
+    void Show(const CLFSDisplay& shown) override;
+
+private:
+    QLabel* m_pText;
+};
+
+// "Copying..." or "Moving...": "From :" and "To :" and the progress of the
+// current file (no progress bar for a move within one file system, which
+// renames).
+class CFTPCopyDlg : public CFTPLFSDlg {
+    Q_OBJECT
+public:
+    CFTPCopyDlg(QWidget* parent, IQuestions* questions, ILFSReplaceDialog* replace);
+
+protected:
+    void Prepare() override;
+    void Show(const CLFSDisplay& shown) override;
+
+private:
+    QLabel* m_pFrom;
+    QLabel* m_pTo;
+    QProgressBar* m_pProgress;
 };
 
 } // namespace qb::ui

@@ -365,22 +365,18 @@ void CMainFrame::UpdateActions() {
     const bool editing = app.GetBusyCode() == BUSY_EDITING_LABEL;
     const CFTPProfile* profile = m_session.GetProfile();
 
-    // What acts on the tree's selection asks the tree; the clipboard and
-    // the content list's commands stay off until those panes exist.
+    // What acts on the tree's selection asks the tree.
     // While the content list is the active pane, the commands on items act
     // on its rows.
     const bool listActive = m_pList != nullptr && m_pList->IsActive();
-    for (int id :
-         {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME, ID_PROPERTIES,
-          ID_REFRESH_REMOTE, ID_CONNECT_EXPLORE, ID_DISCONNECT, ID_UP_ONE_LEVEL}) {
+    for (int id : {ID_NEW_SITE_FOLDER, ID_NEW_SITE, ID_NEW_FOLDER, ID_DELETE, ID_RENAME,
+                   ID_PROPERTIES, ID_REFRESH_REMOTE, ID_CONNECT_EXPLORE, ID_DISCONNECT,
+                   ID_UP_ONE_LEVEL, ID_CUT, ID_COPY, ID_PASTE}) {
         if (listActive && CFolderContentView::ActsOnRows(id)) {
             m_actions[id]->setEnabled(m_pList->CanRun(id));
         } else {
             m_actions[id]->setEnabled(m_pTree != nullptr && m_pTree->CanRun(id));
         }
-    }
-    for (int id : {ID_CUT, ID_COPY, ID_PASTE}) {
-        m_actions[id]->setEnabled(false);
     }
     m_actions[ID_VIEW_REMOTE_TEXT]->setEnabled(m_pList != nullptr &&
                                                m_pList->CanRun(ID_VIEW_REMOTE_TEXT));

@@ -367,14 +367,14 @@ void TestContent::itemCommandsFollowTheActivePane() {
     QVERIFY(remove->isEnabled());
     QVERIFY(rename->isEnabled());
 
-    // The list is active: they act on its rows, and nothing deletes the
-    // tree's folder while a file is selected in the list.
+    // The list is active: they act on its rows; Delete deletes the selected
+    // file, never the tree's folder.
     frame.ActivatePane(PANE_LIST);
     QVERIFY(content.IsActive());
     QVERIFY(!rename->isEnabled());                                // no row selected
     content.View()->setCurrentIndex(content.Model().index(1, 0)); // a.txt
     QVERIFY(rename->isEnabled());
-    QVERIFY(!remove->isEnabled());
+    QVERIFY(remove->isEnabled());
     QVERIFY(!open->isEnabled()); // a file has no tree node
     rename->trigger();
     QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_EDITING_LABEL));
@@ -465,7 +465,7 @@ void TestContent::contextMenus() {
     QCOMPARE(content.SelectedRows(), std::vector<int>{1});
     QCOMPARE(rowMenu, (std::vector<std::pair<int, bool>>{{ID_CONNECT_EXPLORE, false},
                                                          {ID_PASTE, false},
-                                                         {ID_DELETE, false},
+                                                         {ID_DELETE, true},
                                                          {ID_RENAME, true},
                                                          {ID_PROPERTIES, true}}));
     // Shift+F10 with no row selected: the background menu.

@@ -47,6 +47,14 @@ public:
         ++proxyLoginsAsked;
         return false;
     }
+    bool ConfirmMove(QWidget*, const QString& items, const QString& folder, bool move) override {
+        movesAsked.push_back({items, folder, move});
+        return moveAnswer;
+    }
+    int AskLocalReplace(QWidget*, const CLFSReplaceQuestion&) override {
+        ++replacesAsked;
+        return replaceAnswer;
+    }
 
     // Answers of the message boxes in turn; IDOK once they run out.
     std::deque<int> messageAnswers;
@@ -77,6 +85,14 @@ public:
     int dropsAsked = 0;
     std::vector<ItemProperties> propertiesShown;
     int proxyLoginsAsked = 0;
+    struct MoveCall {
+        QString items, folder;
+        bool move = false;
+    };
+    bool moveAnswer = true;
+    std::vector<MoveCall> movesAsked;
+    int replaceAnswer = 2; // Cancel
+    int replacesAsked = 0;
 };
 
 // A profile file with the default sites, written to `path`.
