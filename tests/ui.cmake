@@ -3,7 +3,8 @@
 find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 
 add_library(qb_ui_test_support STATIC ui/ui_support.cpp)
-target_link_libraries(qb_ui_test_support PUBLIC qb_ui Qt6::Test)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
+target_link_libraries(qb_ui_test_support PUBLIC qb_ui Qt6::Test Qt6::Network)
 set_target_properties(qb_ui_test_support PROPERTIES AUTOMOC ON)
 target_include_directories(qb_ui_test_support PUBLIC ${PROJECT_SOURCE_DIR}/ui
                                                      ${CMAKE_CURRENT_SOURCE_DIR}/ui)
@@ -27,12 +28,13 @@ qb_ui_test(test_ui_settings ui/test_settings.cpp)
 qb_ui_test(test_ui_item_dialogs ui/test_item_dialogs.cpp)
 qb_ui_test(test_ui_local_properties ui/test_local_properties.cpp)
 qb_ui_test(test_ui_tree_model ui/test_tree_model.cpp)
+qb_ui_test(test_ui_clipboard ui/test_clipboard.cpp)
 qb_ui_test(test_ui_tree ui/test_tree.cpp)
-find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
 target_link_libraries(test_ui_tree PRIVATE Qt6::Network)
 qb_ui_test(test_ui_content_model ui/test_content_model.cpp)
 qb_ui_test(test_ui_content ui/test_content.cpp)
 target_link_libraries(test_ui_content PRIVATE Qt6::Network)
+qb_ui_test(test_ui_paste ui/test_paste.cpp)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.

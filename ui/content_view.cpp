@@ -403,6 +403,12 @@ void CFolderContentView::EndRowDrag() {
 
 CFTPVI* CFolderContentView::DropTarget(const QMimeData* mime, int row) const {
     if (row >= 0) {
+        // A local folder's rows have their nodes once the tree has read
+        // the folder.
+        const QModelIndex shown(m_shown);
+        if (shown.isValid() && m_tree.Model().canFetchMore(shown)) {
+            m_tree.Model().fetchMore(shown);
+        }
         return NodeOfRow(row);
     }
     // Files of the desktop may land on the list itself: the shown folder.

@@ -89,7 +89,14 @@ CFTPLFSDlg::~CFTPLFSDlg() {
 
 int CFTPLFSDlg::Run() {
     m_op.Start(*this);
-    if (!m_op.WaitForEnd(std::chrono::milliseconds(kShowAfterMs))) {
+    // The dialog shows itself once the work takes a while, or at once when
+    // the worker asks something (the question waits for this thread).
+    const auto showAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kShowAfterMs);
+    bool ended = false;
+    while (!(ended = m_op.WaitForEnd(kPollInterval)) && !m_bAsking.load() &&
+           std::chrono::steady_clock::now() < showAt) {
+    }
+    if (!ended) {
         Data().SetVisible();
         Prepare();
         Refresh();
@@ -125,11 +132,13 @@ void CFTPLFSDlg::PostDisplayChanged() {
 }
 
 void CFTPLFSDlg::PostShowError() {
+    m_bAsking.store(true);
     QMetaObject::invokeMethod(
         this, [this] { AnswerShowError(Data(), m_pQuestions); }, Qt::QueuedConnection);
 }
 
 void CFTPLFSDlg::PostAskReplace() {
+    m_bAsking.store(true);
     QMetaObject::invokeMethod(
         this, [this] { AnswerAskReplace(Data(), m_pReplace); }, Qt::QueuedConnection);
 }

@@ -8,6 +8,8 @@
 #include "localfs/lfs_operation.h"
 
 #include <QDialog>
+#include <atomic>
+#include <chrono>
 
 class QLabel;
 class QProgressBar;
@@ -32,6 +34,8 @@ class CFTPLFSDlg : public QDialog, public ILFSDialog {
 public:
     // How long the worker may take before the dialog shows itself.
     static constexpr int kShowAfterMs = 1000;
+    // How often the wait for the worker looks for a question.
+    static constexpr std::chrono::milliseconds kPollInterval{10};
 
     // `questions` shows the worker's messages; `replace` asks before a file
     // is replaced (null: never replace).
@@ -68,6 +72,7 @@ private:
     ILFSReplaceDialog* m_pReplace;
     CLFSDisplay m_shown;
     bool m_bFinished = false;
+    std::atomic<bool> m_bAsking{false}; // the worker waits for an answer
 };
 
 // "Deleting...": the file it is at.

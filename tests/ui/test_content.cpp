@@ -31,34 +31,14 @@
 using namespace qb;
 using namespace qb::ui;
 using qb::ui::test::CFakePrompter;
+using qb::ui::test::WriteFile;
 
 namespace {
 
 constexpr int kNetworkWaitMs = 15000;
 constexpr qint64 kFiveGiB = 5LL * 1024 * 1024 * 1024;
 
-struct Program {
-    explicit Program(const QString& profilePath) : profile(profilePath) {}
-    bool Start() {
-        app = std::make_unique<CMainApp>(&prompter);
-        return app->Start({profile.toStdString(), "--no-splash"});
-    }
-    CMainFrame& Frame() { return *app->Frame(); }
-    CFolderTreeView& Tree() { return *app->Frame()->Tree(); }
-    CFolderContentView& Content() { return *app->Frame()->Content(); }
-    CFolderContentModel& Rows() { return Content().Model(); }
-    CFTPApp& App() { return app->Session()->App(); }
-    CFTPProfile& Profile() { return *app->Session()->GetProfile(); }
-
-    QString profile;
-    CFakePrompter prompter;
-    std::unique_ptr<CMainApp> app;
-};
-
-bool WriteFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
+using Program = qb::ui::test::CTestProgram;
 
 bool WriteSparse(const QString& path, qint64 size) {
     QFile file(path);
@@ -93,7 +73,6 @@ private Q_SLOTS:
     void labelEditRules();
 
 private:
-    bool StartServer();
     // A local folder of its own for the test: sub/inner.txt, a.txt (3
     // bytes), B.txt (10 bytes), big.bin (5 GiB, sparse).
     QString MakeLocalFolder();
@@ -104,35 +83,9 @@ private:
     QTemporaryDir m_dir;
     QString m_root;
     quint16 m_port = 0;
-    std::unique_ptr<QProcess> m_server;
+    qb::ui::test::CPyFtpServer m_server;
     std::unique_ptr<Program> m_program;
 };
-
-bool TestContent::StartServer() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) {
-        return false;
-    }
-    m_port = probe.serverPort();
-    probe.close();
-    m_server = std::make_unique<QProcess>();
-    m_server->setProcessChannelMode(QProcess::MergedChannels);
-    m_server->start(QStringLiteral("/usr/bin/python3"),
-                    {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(m_port), "-w",
-                     "-d", m_root, "-u", "qb", "-P", "qbsecret"});
-    if (!m_server->waitForStarted(5000)) {
-        return false;
-    }
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
-        if (socket.waitForConnected(100)) {
-            return true;
-        }
-        QTest::qWait(50);
-    }
-    return false;
-}
 
 void TestContent::initTestCase() {
     QApplication::setQuitOnLastWindowClosed(false);
@@ -149,14 +102,12 @@ void TestContent::initTestCase() {
         m_root.clear(); // the remote test skips itself
         return;
     }
-    QVERIFY(StartServer());
+    QVERIFY(m_server.Start(m_root));
+    m_port = m_server.Port();
 }
 
 void TestContent::cleanupTestCase() {
-    if (m_server) {
-        m_server->kill();
-        m_server->waitForFinished(5000);
-    }
+    m_server.Stop();
 }
 
 void TestContent::init() {

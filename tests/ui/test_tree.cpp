@@ -34,22 +34,7 @@ namespace {
 
 constexpr int kNetworkWaitMs = 15000;
 
-struct Program {
-    explicit Program(const QString& profilePath) : profile(profilePath) {}
-    bool Start() {
-        app = std::make_unique<CMainApp>(&prompter);
-        return app->Start({profile.toStdString(), "--no-splash"});
-    }
-    CMainFrame& Frame() { return *app->Frame(); }
-    CFolderTreeView& Tree() { return *app->Frame()->Tree(); }
-    CFolderTreeModel& Model() { return Tree().Model(); }
-    CFTPApp& App() { return app->Session()->App(); }
-    CFTPProfile& Profile() { return *app->Session()->GetProfile(); }
-
-    QString profile;
-    CFakePrompter prompter;
-    std::unique_ptr<CMainApp> app;
-};
+using Program = qb::ui::test::CTestProgram;
 
 // Records the messages of the dialogs' rules.
 class CRecordingQuestions : public IQuestions {
@@ -115,43 +100,20 @@ private:
     QTemporaryDir m_dir;
     QString m_root;
     quint16 m_port = 0;
-    std::unique_ptr<QProcess> m_server;
+    qb::ui::test::CPyFtpServer m_server;
     std::unique_ptr<Program> m_program;
 };
 
 bool TestTree::StartServer() {
-    if (m_port == 0) {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0)) {
-            return false;
-        }
-        m_port = probe.serverPort();
-    }
-    m_server = std::make_unique<QProcess>();
-    m_server->setProcessChannelMode(QProcess::MergedChannels);
-    m_server->start(QStringLiteral("/usr/bin/python3"),
-                    {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(m_port), "-w",
-                     "-d", m_root, "-u", "qb", "-P", "qbsecret"});
-    if (!m_server->waitForStarted(5000)) {
+    if (!m_server.Start(m_root)) {
         return false;
     }
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
-        if (socket.waitForConnected(100)) {
-            return true;
-        }
-        QTest::qWait(50);
-    }
-    return false;
+    m_port = m_server.Port();
+    return true;
 }
 
 void TestTree::StopServer() {
-    if (m_server) {
-        m_server->kill();
-        m_server->waitForFinished(5000);
-        m_server.reset();
-    }
+    m_server.Stop();
 }
 
 void TestTree::initTestCase() {

@@ -4,6 +4,8 @@
 #include "about_dialog.h"
 #include "dialogs.h"
 #include "icons.h"
+#include "local_dialogs.h"
+#include "localfs/lfs_data.h"
 #include "log_view.h"
 #include "platform/questions.h"
 #include "status_bar.h"
@@ -11,6 +13,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -44,6 +48,7 @@ private Q_SLOTS:
     void messageBoxStyles();
     void exitAndStopDialogs();
     void overwriteDialog();
+    void moveCopyAndReplaceConfirmations();
     void certificateBox();
     void aboutSelectsLicence();
     void iconsFallBack();
@@ -395,6 +400,66 @@ void TestWidgets::exitAndStopDialogs() {
         }
         QVERIFY(ClickedYes(*c.box));
     }
+}
+
+void TestWidgets::moveCopyAndReplaceConfirmations() {
+    // Confirm Move / Confirm Copy: the prompt, the items and the folder on
+    // read-only lines, and "&Yes" as the answer that goes ahead.
+    for (bool move : {true, false}) {
+        CMoveConfirmationDlg dialog(nullptr, "3 items in /data", "Folder/Site/pub", move);
+        QCOMPARE(dialog.windowTitle(), move ? QString("Confirm Move") : QString("Confirm Copy"));
+        QStringList labels;
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            labels << label->text();
+        }
+        QCOMPARE(labels, (QStringList{move ? "Are you sure you want to move"
+                                           : "Are you sure you want to copy",
+                                      "To Folder"}));
+        auto* items = dialog.findChild<QLineEdit*>("items");
+        auto* folder = dialog.findChild<QLineEdit*>("folder");
+        QVERIFY(items != nullptr && folder != nullptr);
+        QCOMPARE(items->text(), QString("3 items in /data"));
+        QCOMPARE(folder->text(), QString("Folder/Site/pub"));
+        QVERIFY(items->isReadOnly() && folder->isReadOnly());
+        QStringList buttons;
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            buttons << button->text();
+        }
+        QCOMPARE(buttons, (QStringList{"&Yes", "&No"}));
+        dialog.show();
+        dialog.findChildren<QPushButton*>().front()->click();
+        QCOMPARE(dialog.result(), 6);
+    }
+
+    // Replace Confirmation: both files with size and time, four answers.
+    CLFSReplaceQuestion question;
+    question.m_bFilled = true;
+    question.m_existing = {"/data/a.txt", 1234567, 0};
+    question.m_with = {"/src/a.txt", 12, 0};
+    CReplaceConfirmationLFSDlg dialog(nullptr, question);
+    QCOMPARE(dialog.windowTitle(), QString("Replace Confirmation"));
+    QStringList texts;
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    QVERIFY(texts.contains("Would you like to replace"));
+    QVERIFY(texts.contains("/data/a.txt"));
+    QVERIFY(texts.contains("Size : 1,234,567 Bytes"));
+    QVERIFY(texts.contains("Size : 12 Bytes"));
+    const std::map<QString, int> answers{
+        {"&Yes", 6}, {"Yes To &All", 5}, {"&No", 7}, {"&Cancel", 2}};
+    const QList<QPushButton*> buttons = dialog.findChildren<QPushButton*>();
+    QCOMPARE(buttons.size(), 4);
+    for (QPushButton* button : buttons) {
+        QVERIFY2(answers.count(button->text()) == 1, qPrintable(button->text()));
+    }
+    dialog.show();
+    for (QPushButton* button : buttons) {
+        if (button->text() == "Yes To &All") {
+            button->click();
+        }
+    }
+    QCOMPARE(dialog.result(), 5);
 }
 
 void TestWidgets::overwriteDialog() {

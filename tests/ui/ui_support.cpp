@@ -1,7 +1,16 @@
 #include "ui_support.h"
 
+#include "app/session.h"
+#include "content_view.h"
+#include "folder_view.h"
+#include "main_app.h"
+#include "main_frame.h"
 #include "profile/profile.h"
 
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
@@ -86,6 +95,50 @@ int CFakePrompter::AskDropAction(QWidget*, const QPoint&) {
     return dropAnswer;
 }
 
+CTestProgram::CTestProgram(const QString& profilePath) : profile(profilePath) {}
+
+CTestProgram::~CTestProgram() = default;
+
+bool CTestProgram::Start(std::vector<std::string> extra) {
+    app = std::make_unique<CMainApp>(&prompter);
+    std::vector<std::string> args = {profile.toStdString(), "--no-splash"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return app->Start(args);
+}
+
+CMainFrame& CTestProgram::Frame() {
+    return *app->Frame();
+}
+
+CFolderTreeView& CTestProgram::Tree() {
+    return *app->Frame()->Tree();
+}
+
+CFolderTreeModel& CTestProgram::Model() {
+    return Tree().Model();
+}
+
+CFolderContentView& CTestProgram::Content() {
+    return *app->Frame()->Content();
+}
+
+CFolderContentModel& CTestProgram::Rows() {
+    return Content().Model();
+}
+
+CFTPApp& CTestProgram::App() {
+    return app->Session()->App();
+}
+
+CFTPProfile& CTestProgram::Profile() {
+    return *app->Session()->GetProfile();
+}
+
+bool WriteFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
 void WriteDefaultProfile(const QString& path) {
     CFTPProfile profile(path.toStdString(), false);
     if (!profile.LoadProfile() || profile.SaveProfile(nullptr) != CFTPProfile::SAVE_DONE) {
@@ -164,6 +217,50 @@ void CRefusingFtpServer::Serve() {
             }
         }
         ::close(client);
+    }
+}
+
+CPyFtpServer::~CPyFtpServer() {
+    Stop();
+}
+
+bool CPyFtpServer::Available() {
+    return QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                             {QStringLiteral("-c"), QStringLiteral("import pyftpdlib")}) == 0;
+}
+
+bool CPyFtpServer::Start(const QString& root) {
+    if (m_port == 0) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 0)) {
+            return false;
+        }
+        m_port = probe.serverPort();
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->start(QStringLiteral("/usr/bin/python3"),
+                     {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(m_port), "-w",
+                      "-d", root, "-u", "qb", "-P", "qbsecret"});
+    if (!m_process->waitForStarted(5000)) {
+        return false;
+    }
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (socket.waitForConnected(100)) {
+            return true;
+        }
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void CPyFtpServer::Stop() {
+    if (m_process) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+        m_process.reset();
     }
 }
 

@@ -6,15 +6,31 @@
 #include "dialogs.h"
 #include "platform/questions.h"
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace qb {
+class CFTPApp;
+class CFTPProfile;
+} // namespace qb
+
+namespace qb::ui {
+class CMainApp;
+class CMainFrame;
+class CFolderTreeView;
+class CFolderTreeModel;
+class CFolderContentView;
+class CFolderContentModel;
+} // namespace qb::ui
 
 namespace qb::ui::test {
 
@@ -95,6 +111,27 @@ public:
     int replacesAsked = 0;
 };
 
+// The whole program with a recording prompter, started on a profile file.
+struct CTestProgram {
+    explicit CTestProgram(const QString& profilePath);
+    ~CTestProgram();
+    bool Start(std::vector<std::string> extra = {});
+    CMainFrame& Frame();
+    CFolderTreeView& Tree();
+    CFolderTreeModel& Model();
+    CFolderContentView& Content();
+    CFolderContentModel& Rows();
+    CFTPApp& App();
+    CFTPProfile& Profile();
+
+    QString profile;
+    CFakePrompter prompter;
+    std::unique_ptr<CMainApp> app;
+};
+
+// Writes `data` to a new file; true when all of it was written.
+bool WriteFile(const QString& path, const QByteArray& data);
+
 // A profile file with the default sites, written to `path`.
 void WriteDefaultProfile(const QString& path);
 
@@ -119,6 +156,28 @@ private:
     std::uint16_t m_port = 0;
     std::atomic<int> m_logins{0};
     std::thread m_thread;
+};
+
+// A pyftpdlib server on the loopback interface serving `root` to the user
+// "qb" with the password "qbsecret" (write access), on a port of its own
+// that stays the same across restarts.
+class CPyFtpServer {
+public:
+    CPyFtpServer() = default;
+    ~CPyFtpServer();
+    CPyFtpServer(const CPyFtpServer&) = delete;
+    CPyFtpServer& operator=(const CPyFtpServer&) = delete;
+
+    // Whether python3 has pyftpdlib.
+    static bool Available();
+    // Starts it and waits until it takes connections.
+    bool Start(const QString& root);
+    void Stop();
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    std::uint16_t m_port = 0;
 };
 
 } // namespace qb::ui::test

@@ -1,0 +1,508 @@
+// Cut, Copy, Paste, Delete and drag of the real program on the offscreen
+// platform, against local folders of the test's own and a pyftpdlib server
+// on the loopback interface: local copies and moves, downloads and uploads
+// by paste, the refusals and their words, the confirmations, the cut's
+// dimming and its cancel, site pastes within the profile, and drags from
+// the list onto tree nodes and rows.
+#include "app/session.h"
+#include "content_view.h"
+#include "folder_view.h"
+#include "localfs/lfs_texts.h"
+#include "main_app.h"
+#include "main_frame.h"
+#include "platform/questions.h"
+#include "profile/profile.h"
+#include "ui_support.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace qb;
+using namespace qb::ui;
+using qb::ui::test::CFakePrompter;
+using qb::ui::test::WriteFile;
+
+namespace {
+
+constexpr int kNetworkWaitMs = 15000;
+
+using Program = qb::ui::test::CTestProgram;
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QStringList Messages(const CFakePrompter& prompter) {
+    QStringList out;
+    for (const auto& call : prompter.messages) {
+        out << call.text;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestPaste : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void localCopyThenCutAndMove();
+    void refusalsAndTheirWords();
+    void sitesMoveWithinTheProfile();
+    void downloadAndUploadByPaste();
+    void deleteSelectedRows();
+    void dragRowsOntoNodesAndRows();
+
+private:
+    CFTPVI* Node(const QString& path) { return m_program->Tree().FindNode(path.toStdString()); }
+    // Selects the node in the tree and fills the list with its rows.
+    bool Show(const QString& path);
+    // Selects the list's rows of these names and makes the list active.
+    bool SelectRows(const QStringList& names);
+    // Makes the tree active with `path` selected.
+    bool SelectNode(const QString& path);
+    bool Run(int id);
+    bool Enabled(int id);
+    void Activate();
+    bool WaitIdle();
+    bool ConnectTestSite();
+
+    QTemporaryDir m_dir;
+    QString m_root;  // the server's folder
+    QString m_local; // the test's local folder: src/{a.txt,b.txt,sub/c.txt}, dest/
+    qb::ui::test::CPyFtpServer m_server;
+    std::unique_ptr<Program> m_program;
+};
+
+void TestPaste::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    QVERIFY(m_dir.isValid());
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
+    if (!qb::ui::test::CPyFtpServer::Available()) {
+        QSKIP("pyftpdlib is not installed");
+    }
+    m_root = m_dir.filePath("server");
+    QVERIFY(QDir().mkpath(m_root));
+    QVERIFY(m_server.Start(m_root));
+}
+
+void TestPaste::cleanupTestCase() {
+    m_server.Stop();
+}
+
+void TestPaste::init() {
+    QDir root(m_root);
+    QVERIFY(root.removeRecursively());
+    QVERIFY(root.mkpath("incoming"));
+    QVERIFY(root.mkpath("pub"));
+    QVERIFY(WriteFile(root.filePath("readme.txt"), "data\n"));
+    QVERIFY(WriteFile(root.filePath("pub/inside.txt"), "x"));
+
+    const QString test = QString::fromLatin1(QTest::currentTestFunction());
+    m_local = m_dir.filePath("local_" + test);
+    QDir local(m_local);
+    QVERIFY(local.removeRecursively());
+    QVERIFY(local.mkpath("src/sub"));
+    QVERIFY(local.mkpath("dest"));
+    QVERIFY(WriteFile(local.filePath("src/a.txt"), "a"));
+    QVERIFY(WriteFile(local.filePath("src/b.txt"), "bb"));
+    QVERIFY(WriteFile(local.filePath("src/sub/c.txt"), "ccc"));
+
+    const QString profilePath = m_dir.filePath(test + ".dat");
+    QFile::remove(profilePath);
+    {
+        CFTPProfile profile(profilePath.toStdString(), false);
+        QVERIFY(profile.LoadProfile());
+        auto folder = std::make_unique<CFTPSiteFolder>("Folder", "");
+        folder->AddSite(std::make_unique<CFTPSite>("Test", "127.0.0.1", false, "qb", "qbsecret", "",
+                                                   m_server.Port(), ""));
+        auto inner = std::make_unique<CFTPSiteFolder>("Inner", "");
+        inner->AddSite(std::make_unique<CFTPSite>("Other", "inner.invalid", false, "", 21, ""));
+        folder->AddSiteFolder(std::move(inner));
+        profile.AddSiteFolder(std::move(folder));
+        profile.AddSite(std::make_unique<CFTPSite>("Other", "other.invalid", false, "", 21, ""));
+        profile.m_bAutoExplore = false;
+        QCOMPARE(profile.SaveProfile(nullptr), int(CFTPProfile::SAVE_DONE));
+    }
+    m_program = std::make_unique<Program>(profilePath);
+    QVERIFY(m_program->Start());
+    QVERIFY(QTest::qWaitForWindowExposed(&m_program->Frame()));
+}
+
+void TestPaste::cleanup() {
+    m_program.reset();
+}
+
+bool TestPaste::Show(const QString& path) {
+    CFolderTreeView& tree = m_program->Tree();
+    if (!tree.GoTo(path)) {
+        return false;
+    }
+    m_program->Content().Fill();
+    return m_program->Content().Shown() == tree.Selection();
+}
+
+bool TestPaste::SelectRows(const QStringList& names) {
+    CFolderContentView& content = m_program->Content();
+    Activate();
+    m_program->Frame().ActivatePane(PANE_LIST);
+    content.Selection()->clearSelection();
+    for (const QString& name : names) {
+        const int row = content.Model().RowOf(name.toStdString());
+        if (row < 0) {
+            qWarning() << "no row" << name;
+            return false;
+        }
+        content.Selection()->select(content.Model().index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    if (!content.IsActive()) {
+        qWarning() << "the list is not active" << QApplication::activeWindow()
+                   << QApplication::focusWidget();
+        return false;
+    }
+    return content.SelectedRows().size() == std::size_t(names.size());
+}
+
+bool TestPaste::SelectNode(const QString& path) {
+    if (!m_program->Tree().GoTo(path)) {
+        return false;
+    }
+    Activate();
+    m_program->Frame().ActivatePane(PANE_TREE);
+    return true;
+}
+
+void TestPaste::Activate() {
+    // A dialog that was shown (the local worker's, on a question) took the
+    // activation with it.
+    m_program->Frame().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_program->Frame()));
+}
+
+bool TestPaste::Enabled(int id) {
+    m_program->Frame().UpdateActions();
+    return m_program->Frame().Action(id)->isEnabled();
+}
+
+bool TestPaste::Run(int id) {
+    if (!Enabled(id)) {
+        return false;
+    }
+    m_program->Frame().Action(id)->trigger();
+    return true;
+}
+
+bool TestPaste::WaitIdle() {
+    return QTest::qWaitFor(
+        [this] { return !m_program->App().IsBusy() && !m_program->Tree().HasPending(); },
+        kNetworkWaitMs);
+}
+
+bool TestPaste::ConnectTestSite() {
+    CFolderTreeView& tree = m_program->Tree();
+    tree.expand(tree.Model().IndexOf(Node("Folder")));
+    CFTPVI* site = Node("Folder/Test");
+    if (site == nullptr) {
+        return false;
+    }
+    tree.expand(tree.Model().IndexOf(site));
+    return QTest::qWaitFor([&] { return site->Has(VIF_EXPLORED); }, kNetworkWaitMs) && WaitIdle();
+}
+
+void TestPaste::localCopyThenCutAndMove() {
+    CFakePrompter& prompter = m_program->prompter;
+    const QString src = m_local + "/src";
+    const QString dest = m_local + "/dest";
+    QVERIFY(!Enabled(ID_PASTE));
+
+    // Copy a file and a folder from the list, paste them into the tree's
+    // folder: no question (copies are not confirmed by default), the
+    // sources stay, and the clipboard keeps them for another paste.
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"a.txt", "sub"}));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(dest));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(ReadFile(dest + "/a.txt"), QByteArray("a"));
+    QCOMPARE(ReadFile(dest + "/sub/c.txt"), QByteArray("ccc"));
+    QCOMPARE(ReadFile(src + "/a.txt"), QByteArray("a"));
+    QVERIFY(prompter.movesAsked.empty());
+    QVERIFY(Enabled(ID_PASTE));
+    // The tree shows the new folder.
+    QVERIFY(Node(dest + "/sub") != nullptr);
+
+    // Pasting again asks before replacing: No keeps the file there,
+    // Yes To All replaces.
+    QVERIFY(WriteFile(dest + "/a.txt", "changed"));
+    prompter.replaceAnswer = lfs::REPLACE_NO;
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(prompter.replacesAsked, 2); // a.txt and sub/c.txt
+    QCOMPARE(ReadFile(dest + "/a.txt"), QByteArray("changed"));
+    prompter.replaceAnswer = lfs::REPLACE_YES_TO_ALL;
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(prompter.replacesAsked, 3);
+    QCOMPARE(ReadFile(dest + "/a.txt"), QByteArray("a"));
+
+    // A cut dims the row; Esc in the list takes the cut back.
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"b.txt"}));
+    QVERIFY(Run(ID_CUT));
+    CFolderContentModel& rows = m_program->Content().Model();
+    const int b = rows.RowOf("b.txt");
+    QVERIFY(rows.IsCut(b));
+    QVERIFY(!rows.IsCut(rows.RowOf("a.txt")));
+    QTest::keyClick(m_program->Content().View(), Qt::Key_Escape);
+    QVERIFY(!rows.IsCut(b));
+    QVERIFY(m_program->Tree().UserClipboard().IsEmpty());
+    QVERIFY(!Enabled(ID_PASTE));
+
+    // Cut again and paste: the move is confirmed with the item and the
+    // folder, the file moves, and the clipboard is empty afterwards.
+    QVERIFY(SelectRows({"b.txt"}));
+    QVERIFY(Run(ID_CUT));
+    QVERIFY(SelectNode(dest));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(prompter.movesAsked.size(), std::size_t(1));
+    QCOMPARE(prompter.movesAsked[0].items, src + "/b.txt");
+    QCOMPARE(prompter.movesAsked[0].folder, dest);
+    QVERIFY(prompter.movesAsked[0].move);
+    QCOMPARE(ReadFile(dest + "/b.txt"), QByteArray("bb"));
+    QVERIFY(!QFile::exists(src + "/b.txt"));
+    QVERIFY(!Enabled(ID_PASTE));
+
+    // A move that is not confirmed moves nothing and keeps the cut.
+    QVERIFY(Show(dest));
+    QVERIFY(SelectRows({"b.txt"}));
+    QVERIFY(Run(ID_CUT));
+    prompter.moveAnswer = false;
+    QVERIFY(SelectNode(src));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(QFile::exists(dest + "/b.txt"));
+    QVERIFY(m_program->Tree().UserClipboard().IsCut());
+    QVERIFY(Enabled(ID_PASTE));
+}
+
+void TestPaste::refusalsAndTheirWords() {
+    CFakePrompter& prompter = m_program->prompter;
+    CFolderTreeView& tree = m_program->Tree();
+    const QString src = m_local + "/src";
+    tree.expand(tree.Model().IndexOf(Node("Folder")));
+
+    // A file into its own folder: OK skips it (and nothing else is left).
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"a.txt"}));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(src));
+    QVERIFY(Run(ID_PASTE));
+    // A site that is not connected, and a site folder.
+    QVERIFY(SelectNode("Folder/Test"));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(SelectNode("Folder"));
+    QVERIFY(Run(ID_PASTE));
+    // A site into a local folder.
+    QVERIFY(SelectNode("Other"));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(src));
+    QVERIFY(Run(ID_PASTE));
+    // A site into a folder that has one of that label: OK goes on with the
+    // rest (here nothing).
+    QVERIFY(SelectNode("Folder/Inner"));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(Messages(prompter),
+             (QStringList{"Cannot paste\n" + src + "/a.txt\nto folder\n" + src,
+                          "Target is disconnected.\nPlease connect target first!",
+                          "Cannot paste local file/folder to target!",
+                          "Cannot paste site/site folder to target!",
+                          "Cannot paste FTP Site \"Other\" to\nFolder/Inner\nAn item with the same "
+                          "label already exists."}));
+    QCOMPARE(prompter.messages[0].style, unsigned(MB_OKCANCEL));
+    QVERIFY(!QFile::exists(src + "/a (2).txt"));
+    QCOMPARE(QDir(src).entryList(QDir::Files), (QStringList{"a.txt", "b.txt"}));
+
+    // A site folder cut and pasted into a folder of its own is refused:
+    // the move would take the target with it.
+    prompter.messages.clear();
+    QVERIFY(SelectNode("Folder"));
+    QVERIFY(Run(ID_CUT));
+    QVERIFY(SelectNode("Folder/Inner"));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(Messages(prompter), QStringList{"Cannot paste\nFolder\nto folder\nFolder/Inner"});
+    QVERIFY(m_program->Profile().FindSiteFolder("Folder/Inner") != nullptr);
+    QVERIFY(Node("Folder/Inner") != nullptr);
+}
+
+void TestPaste::sitesMoveWithinTheProfile() {
+    CFTPProfile& profile = m_program->Profile();
+    CFolderTreeView& tree = m_program->Tree();
+    tree.expand(tree.Model().IndexOf(Node("Folder")));
+
+    // Copy a site to the root: the profile and the tree have both.
+    QVERIFY(SelectNode("Folder/Test"));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(""));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(profile.FindSite("Test") != nullptr);
+    QVERIFY(profile.FindSite("Folder/Test") != nullptr);
+    QVERIFY(Node("Test") != nullptr);
+
+    // Cut the root's "Other" into "Folder": it leaves the root, and the
+    // cut node's dimming goes with it.
+    QVERIFY(SelectNode("Other"));
+    QVERIFY(Run(ID_CUT));
+    QCOMPARE(tree.Model().CutNode(), Node("Other"));
+    QVERIFY(SelectNode("Folder"));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(m_program->prompter.movesAsked.size(), std::size_t(1));
+    QCOMPARE(m_program->prompter.movesAsked[0].items, QString("Other"));
+    QCOMPARE(m_program->prompter.movesAsked[0].folder, QString("Folder"));
+    QVERIFY(profile.FindSite("Other") == nullptr);
+    QVERIFY(profile.FindSite("Folder/Other") != nullptr);
+    QVERIFY(Node("Other") == nullptr);
+    QVERIFY(Node("Folder/Other") != nullptr);
+    QVERIFY(tree.Model().CutNode() == nullptr);
+    QVERIFY(!Enabled(ID_PASTE));
+    QVERIFY(m_program->prompter.messages.empty());
+}
+
+void TestPaste::downloadAndUploadByPaste() {
+    CFakePrompter& prompter = m_program->prompter;
+    const QString dest = m_local + "/dest";
+    QVERIFY(ConnectTestSite());
+
+    // Download: a remote file copied from the list, pasted into a local
+    // folder.
+    QVERIFY(Show("Folder/Test"));
+    QVERIFY(SelectRows({"readme.txt"}));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(dest));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(WaitIdle());
+    QCOMPARE(ReadFile(dest + "/readme.txt"), QByteArray("data\n"));
+
+    // Into its own folder: refused; Cancel pastes nothing.
+    prompter.messageAnswers = {IDCANCEL};
+    QVERIFY(SelectNode("Folder/Test"));
+    QVERIFY(Run(ID_PASTE));
+    QCOMPARE(Messages(prompter),
+             QStringList{"Cannot paste\nFolder/Test/readme.txt\nto folder\nFolder/Test"});
+    QVERIFY(!m_program->Tree().HasPending());
+
+    // Upload as a move: a local file cut and pasted into a remote folder
+    // reaches the server and leaves the disk.
+    QVERIFY(Show(m_local + "/src"));
+    QVERIFY(SelectRows({"a.txt"}));
+    QVERIFY(Run(ID_CUT));
+    QVERIFY(SelectNode("Folder/Test/incoming"));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(WaitIdle());
+    QCOMPARE(prompter.movesAsked.size(), std::size_t(1));
+    QCOMPARE(ReadFile(m_root + "/incoming/a.txt"), QByteArray("a"));
+    QTRY_VERIFY(!QFile::exists(m_local + "/src/a.txt"));
+    QVERIFY(!Enabled(ID_PASTE));
+
+    // Within the site: a remote folder copied into another one.
+    QVERIFY(SelectNode("Folder/Test/pub"));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode("Folder/Test/incoming"));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE(ReadFile(m_root + "/incoming/pub/inside.txt"), QByteArray("x"));
+}
+
+void TestPaste::deleteSelectedRows() {
+    CFakePrompter& prompter = m_program->prompter;
+    const QString src = m_local + "/src";
+
+    // Local rows: one confirmation naming them all, then the worker.
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"a.txt", "sub"}));
+    prompter.deleteAnswer = false;
+    QVERIFY(Run(ID_DELETE));
+    QVERIFY(QFile::exists(src + "/a.txt"));
+    prompter.deleteAnswer = true;
+    QVERIFY(Run(ID_DELETE));
+    QCOMPARE(prompter.deletesAsked,
+             (std::vector<QString>{"2 items in " + src, "2 items in " + src}));
+    QVERIFY(!QFile::exists(src + "/a.txt"));
+    QVERIFY(!QFile::exists(src + "/sub"));
+    QTRY_COMPARE(m_program->Content().Model().rowCount(), 1); // b.txt
+
+    // Remote rows: one request for both.
+    QVERIFY(ConnectTestSite());
+    QVERIFY(Show("Folder/Test"));
+    QVERIFY(SelectRows({"readme.txt", "pub"}));
+    QVERIFY(Run(ID_DELETE));
+    QVERIFY(WaitIdle());
+    QCOMPARE(prompter.deletesAsked.back(), QString("2 items in Folder/Test"));
+    QTRY_VERIFY(!QFile::exists(m_root + "/readme.txt"));
+    QVERIFY(!QFile::exists(m_root + "/pub"));
+    QVERIFY(QFile::exists(m_root + "/incoming"));
+}
+
+void TestPaste::dragRowsOntoNodesAndRows() {
+    CFakePrompter& prompter = m_program->prompter;
+    CFolderTreeView& tree = m_program->Tree();
+    CFolderContentView& content = m_program->Content();
+    const QString src = m_local + "/src";
+    const QString dest = m_local + "/dest";
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"a.txt"}));
+
+    // Rows dragged onto tree nodes: not onto the folder they are shown
+    // from, nor onto a site folder; Copy Here copies.
+    QMimeData rows;
+    rows.setData(QString::fromLatin1(CFolderTreeModel::kRowsMime), QByteArray());
+    QVERIFY(content.BeginRowDrag());
+    const QModelIndex destIndex = tree.Model().IndexOf(Node(dest));
+    QVERIFY(tree.Model().canDropMimeData(&rows, Qt::CopyAction, -1, -1, destIndex));
+    QVERIFY(!tree.Model().canDropMimeData(&rows, Qt::CopyAction, -1, -1,
+                                          tree.Model().IndexOf(Node(src))));
+    QVERIFY(!tree.Model().canDropMimeData(&rows, Qt::CopyAction, -1, -1,
+                                          tree.Model().IndexOf(tree.Model().Root())));
+    // Onto a row: a folder row takes it, a file row does not.
+    CFolderContentModel& model = content.Model();
+    const QModelIndex subRow = model.index(model.RowOf("sub"), 0);
+    QVERIFY(model.canDropMimeData(&rows, Qt::CopyAction, -1, -1, subRow));
+    QVERIFY(!model.canDropMimeData(&rows, Qt::CopyAction, -1, -1,
+                                   model.index(model.RowOf("b.txt"), 0)));
+    prompter.dropAnswer = ID_COPY_HERE;
+    QVERIFY(!tree.Model().dropMimeData(&rows, Qt::CopyAction, -1, -1, destIndex));
+    content.EndRowDrag();
+    QCOMPARE(prompter.dropsAsked, 1);
+    QCOMPARE(ReadFile(dest + "/a.txt"), QByteArray("a"));
+    QVERIFY(QFile::exists(src + "/a.txt"));
+    QVERIFY(tree.ScratchClipboard().IsEmpty());
+
+    // A dragged row that is itself a folder cannot land on its own row.
+    QVERIFY(SelectRows({"sub"}));
+    QVERIFY(content.BeginRowDrag());
+    QVERIFY(!model.canDropMimeData(&rows, Qt::CopyAction, -1, -1, subRow));
+    content.EndRowDrag();
+
+    // A tree node dragged onto a folder row: Move Here moves it there.
+    QMimeData node;
+    node.setData(QString::fromLatin1(CFolderTreeModel::kNodeMime), QByteArray());
+    tree.SetDragSource(Node(dest));
+    QVERIFY(model.canDropMimeData(&node, Qt::MoveAction, -1, -1, subRow));
+    prompter.dropAnswer = ID_MOVE_HERE;
+    QVERIFY(!model.dropMimeData(&node, Qt::MoveAction, -1, -1, subRow));
+    tree.SetDragSource(nullptr);
+    QCOMPARE(ReadFile(src + "/sub/dest/a.txt"), QByteArray("a"));
+    QVERIFY(!QFile::exists(dest));
+}
+
+QTEST_MAIN(TestPaste)
+#include "test_paste.moc"
