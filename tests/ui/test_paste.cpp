@@ -6,6 +6,8 @@
 // the list onto tree nodes and rows.
 #include "app/session.h"
 #include "content_view.h"
+#include "dialogs.h"
+#include "engine/question_desk.h"
 #include "folder_view.h"
 #include "localfs/lfs_texts.h"
 #include "main_app.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -62,6 +65,9 @@ private Q_SLOTS:
     void refusalsAndTheirWords();
     void sitesMoveWithinTheProfile();
     void downloadAndUploadByPaste();
+    void overwriteQuestionResumesADownload();
+    void moveBetweenTwoSites_data();
+    void moveBetweenTwoSites();
     void deleteSelectedRows();
     void dragRowsOntoNodesAndRows();
 
@@ -77,7 +83,8 @@ private:
     bool Enabled(int id);
     void Activate();
     bool WaitIdle();
-    bool ConnectTestSite();
+    bool ConnectTestSite() { return ConnectSite("Folder/Test"); }
+    bool ConnectSite(const QString& path);
 
     QTemporaryDir m_dir;
     QString m_root;  // the server's folder
@@ -128,6 +135,8 @@ void TestPaste::init() {
         auto folder = std::make_unique<CFTPSiteFolder>("Folder", "");
         folder->AddSite(std::make_unique<CFTPSite>("Test", "127.0.0.1", false, "qb", "qbsecret", "",
                                                    m_server.Port(), ""));
+        folder->AddSite(std::make_unique<CFTPSite>("Drop", "127.0.0.1", false, "qb", "qbsecret",
+                                                   "/incoming", m_server.Port(), ""));
         auto inner = std::make_unique<CFTPSiteFolder>("Inner", "");
         inner->AddSite(std::make_unique<CFTPSite>("Other", "inner.invalid", false, "", 21, ""));
         folder->AddSiteFolder(std::move(inner));
@@ -211,10 +220,10 @@ bool TestPaste::WaitIdle() {
         kNetworkWaitMs);
 }
 
-bool TestPaste::ConnectTestSite() {
+bool TestPaste::ConnectSite(const QString& path) {
     CFolderTreeView& tree = m_program->Tree();
     tree.expand(tree.Model().IndexOf(Node("Folder")));
-    CFTPVI* site = Node("Folder/Test");
+    CFTPVI* site = Node(path);
     if (site == nullptr) {
         return false;
     }
@@ -420,6 +429,73 @@ void TestPaste::downloadAndUploadByPaste() {
     QVERIFY(Run(ID_PASTE));
     QVERIFY(WaitIdle());
     QTRY_COMPARE(ReadFile(m_root + "/incoming/pub/inside.txt"), QByteArray("x"));
+}
+
+void TestPaste::overwriteQuestionResumesADownload() {
+    const QString dest = m_local + "/dest";
+    QByteArray big(300000, '\0');
+    for (int i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>('a' + i % 26);
+    }
+    QVERIFY(WriteFile(m_root + "/big.bin", big));
+    QVERIFY(WriteFile(dest + "/big.bin", big.left(100000))); // cut off
+    QVERIFY(ConnectTestSite());
+
+    // A whole remote folder, then the file onto its cut-off copy: the
+    // Overwrite Confirmation asks, and Resume fetches only the rest.
+    QVERIFY(SelectNode("Folder/Test/pub"));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(dest));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(WaitIdle());
+    QCOMPARE(ReadFile(dest + "/pub/inside.txt"), QByteArray("x"));
+
+    QVERIFY(Show("Folder/Test"));
+    QVERIFY(SelectRows({"big.bin"}));
+    QVERIFY(Run(ID_COPY));
+    QVERIFY(SelectNode(dest));
+    QVERIFY(Run(ID_PASTE));
+    COverwriteDlg* dialog = nullptr;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            dialog = qobject_cast<COverwriteDlg*>(QApplication::activeModalWidget());
+            return dialog != nullptr;
+        },
+        kNetworkWaitMs));
+    QVERIFY(dialog->Button(Question::RESUME)->isEnabled());
+    dialog->Button(Question::RESUME)->click();
+    QVERIFY(WaitIdle());
+    QCOMPARE(ReadFile(dest + "/big.bin"), big);
+}
+
+void TestPaste::moveBetweenTwoSites_data() {
+    QTest::addColumn<bool>("passive");
+    QTest::newRow("passive") << true;
+}
+
+void TestPaste::moveBetweenTwoSites() {
+    QFETCH(bool, passive);
+    if (passive) {
+        // Through the "passive mode only" firewall setting.
+        CFTPProfile& profile = m_program->Profile();
+        FirewallOptions firewall = profile.GetFirewallOptions();
+        firewall.m_wFirewallType = FIREWALL_PASV;
+        firewall.m_bFirewallEnabled = true;
+        profile.SetFirewallOptions(firewall);
+    }
+    // Two connections (the second logs in to "/incoming"): a file cut on
+    // one and pasted into the other leaves the first.
+    QVERIFY(ConnectTestSite());
+    QVERIFY(ConnectSite("Folder/Drop"));
+    QVERIFY(Show("Folder/Test"));
+    QVERIFY(SelectRows({"readme.txt"}));
+    QVERIFY(Run(ID_CUT));
+    QVERIFY(SelectNode("Folder/Drop"));
+    QVERIFY(Run(ID_PASTE));
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE(ReadFile(m_root + "/incoming/readme.txt"), QByteArray("data\n"));
+    QTRY_VERIFY(!QFile::exists(m_root + "/readme.txt"));
+    QVERIFY(m_program->prompter.messages.empty());
 }
 
 void TestPaste::deleteSelectedRows() {
