@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -75,6 +76,25 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
         return folder + name;
     }
     return folder + "/" + name;
+}
+
+// The column's width: the set width, widened so that a date in the
+// locale's long form and a size of tens of gigabytes are read whole in the
+// view's font.
+int ColumnWidth(const QFontMetrics& metrics, int column) {
+    const int set = CFolderContentModel::kColumnWidth[column];
+    const int margin = 2 * metrics.averageCharWidth();
+    switch (column) {
+    case CFolderContentModel::COL_MODIFIED: {
+        CFTPVI sample(VI_LOCALFILE, "x", 1798761599, 0); // late in December, late in the day
+        return std::max(set, metrics.horizontalAdvance(QString::fromStdString(sample.TimeText())) +
+                                 margin);
+    }
+    case CFolderContentModel::COL_SIZE:
+        return std::max(set, metrics.horizontalAdvance(QStringLiteral("99,999,999,999")) + margin);
+    default:
+        return set;
+    }
 }
 
 // What the two views share: they hand keys, double clicks, label editing
@@ -212,7 +232,7 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
     header->setSortIndicatorShown(true);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int column = 0; column < CFolderContentModel::COL_COUNT; ++column) {
-        header->resizeSection(column, CFolderContentModel::kColumnWidth[column]);
+        header->resizeSection(column, ColumnWidth(m_pDetails->fontMetrics(), column));
     }
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { Q_EMIT SortColumnClicked(column); });

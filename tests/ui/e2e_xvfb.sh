@@ -2,8 +2,10 @@
 # The real quillbeck under Xvfb: started on a temporary profile, the window
 # appears, About opens and closes from the keyboard, a screenshot is taken;
 # with pyftpdlib at hand the demo site is connected from the keyboard in the
-# folder tree and a remote folder expanded (another screenshot); Close ends
-# the program, which saves its layout into the profile.
+# folder tree and a remote folder expanded (another screenshot), and a file
+# copied from the server to a local folder and back with Ctrl+C / Ctrl+V
+# (the server's side checked, a third screenshot); Close ends the program,
+# which saves its layout into the profile.
 # Skipped (exit 77) only when Xvfb cannot start.
 #
 #   e2e_xvfb.sh QUILLBECK PROFILE_TOOL OUTDIR
@@ -61,6 +63,8 @@ echo "Xvfb on $DISPLAY"
 
 fail() {
     echo "FAIL: $*" >&2
+    # What the screen showed when it went wrong.
+    [ -n "${DISPLAY:-}" ] && import -window root "$outdir/quillbeck-failure.png" 2>/dev/null || true
     [ -f "$work/app.log" ] && { echo "--- quillbeck's output:" >&2; cat "$work/app.log" >&2; }
     exit 1
 }
@@ -175,6 +179,60 @@ if [ -n "$ftp_port" ]; then
     wait_window '^Quillbeck - Demo/Local demo server/pub/inside$' >/dev/null ||
         fail "pub was not explored and expanded"
     shoot "$outdir/quillbeck-tree.png"
+
+    # The program's clipboard by keyboard: readme.txt copied from the site's
+    # list (Alt+2, type-ahead, Ctrl+C), pasted into a local folder reached
+    # by Go To (Ctrl+G), then copied from there and pasted into the site's
+    # "incoming" folder. The server's side is checked.
+    mkdir -p "$work/local"
+    goto() { # goto PATH: Go To by keyboard, then the title that shows it
+        xdotool windowfocus --sync "$frame" || true
+        xdotool key --clearmodifiers ctrl+g
+        local dialog
+        dialog=$(wait_window '^Go To$') || true
+        [ -n "$dialog" ] || fail "Go To did not open"
+        xdotool windowfocus --sync "$dialog" || true
+        sleep 0.2
+        xdotool key --clearmodifiers ctrl+a
+        xdotool type --delay 10 "$1"
+        xdotool key --clearmodifiers Return
+        wait_window "^Quillbeck - $2\$" >/dev/null || fail "Go To did not reach $1"
+        sleep 0.7 # the list fills once the selection has settled
+    }
+    copy_row() { # copy_row NAME: select the row in the list by typing, Ctrl+C
+        xdotool windowfocus --sync "$frame" || true
+        xdotool key --clearmodifiers alt+2
+        sleep 0.3
+        xdotool type --delay 50 "$1"
+        sleep 0.3
+        xdotool key --clearmodifiers ctrl+c
+        sleep 0.2
+    }
+    goto "Demo/Local demo server" "Demo/Local demo server"
+    copy_row readme
+    goto "$work/local" "$work/local"
+    xdotool windowfocus --sync "$frame" || true
+    xdotool key --clearmodifiers alt+1 ctrl+v
+    for _ in $(seq 100); do
+        [ -s "$work/local/readme.txt" ] && break
+        sleep 0.1
+    done
+    [ "$(cat "$work/local/readme.txt" 2>/dev/null)" = hello ] || fail "readme.txt was not downloaded by paste"
+    sleep 0.7
+    copy_row readme
+    goto "Demo/Local demo server/incoming" "Demo/Local demo server/incoming"
+    xdotool windowfocus --sync "$frame" || true
+    xdotool key --clearmodifiers alt+1 ctrl+v
+    for _ in $(seq 100); do
+        [ -s "$work/ftp/incoming/readme.txt" ] && break
+        sleep 0.1
+    done
+    [ "$(cat "$work/ftp/incoming/readme.txt" 2>/dev/null)" = hello ] ||
+        fail "readme.txt did not reach the server by paste"
+    # Enter explores "incoming": the list shows the file that arrived.
+    xdotool key Return
+    sleep 1.5
+    shoot "$outdir/quillbeck-paste.png"
 fi
 
 # Close (Alt+F4 is the program's own command here: there is no window manager).

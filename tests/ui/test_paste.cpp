@@ -265,6 +265,17 @@ void TestPaste::localCopyThenCutAndMove() {
     QCOMPARE(prompter.replacesAsked, 3);
     QCOMPARE(ReadFile(dest + "/a.txt"), QByteArray("a"));
 
+    // The keys: Ctrl+C in the list copies, Ctrl+V in the tree pastes.
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"b.txt"}));
+    QTest::keyClick(m_program->Content().View(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(
+        m_program->Tree().UserClipboard().Contains(VI_LOCALFILE, (src + "/b.txt").toStdString()));
+    QVERIFY(SelectNode(dest));
+    QTest::keyClick(&m_program->Tree(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(ReadFile(dest + "/b.txt"), QByteArray("bb"));
+    QVERIFY(QFile::remove(dest + "/b.txt"));
+
     // A cut dims the row; Esc in the list takes the cut back.
     QVERIFY(Show(src));
     QVERIFY(SelectRows({"b.txt"}));
