@@ -45,7 +45,7 @@ public:
     void ShowAbout(QWidget*, AboutPage, bool) override {}
     bool EditSite(QWidget*, SiteDialogValues&, int) override { return false; }
     bool EditSiteFolder(QWidget*, std::string&, std::string&, bool) override { return false; }
-    QString AskFolderName(QWidget*, const QString&) override { return {}; }
+    std::string AskNewFolder(QWidget*, const NewFolderRequest&) override { return {}; }
     bool ConfirmDelete(QWidget*, const QString&) override { return false; }
     int AskDropAction(QWidget*, const QPoint&) override { return ID_CANCEL_DROP; }
     bool ConfirmMove(QWidget*, const QString&, const QString&, bool) override { return false; }

@@ -290,11 +290,14 @@ bool CDialogPrompter::EditSiteFolder(QWidget* parent, std::string& label, std::s
     return true;
 }
 
-QString CDialogPrompter::AskFolderName(QWidget* parent, const QString& caption) {
-    bool ok = false;
-    const QString name = QInputDialog::getText(parent, caption, QStringLiteral("&Name : "),
-                                               QLineEdit::Normal, QString(), &ok);
-    return ok ? name : QString();
+std::string CDialogPrompter::AskNewFolder(QWidget* parent, const NewFolderRequest& request) {
+    if (request.remote) {
+        std::unique_ptr<CFTPRemoteFolderDlg> dialog(CFTPRemoteFolderDlg::ForNewFolder(
+            QString::fromStdString(request.location), request.existing, request.questions, parent));
+        return dialog->exec() == QDialog::Accepted ? dialog->Name() : std::string();
+    }
+    CFTPLocalFolderDlg dialog(request.location, request.questions, parent);
+    return dialog.exec() == QDialog::Accepted ? dialog.Name() : std::string();
 }
 
 void CDialogPrompter::ShowProperties(QWidget* parent, const ItemProperties& item) {

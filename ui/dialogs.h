@@ -13,6 +13,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,15 @@ struct ItemProperties {
     IQuestions* questions = nullptr; // shows the dialogs' refusals
 };
 
+// Where a new folder goes: a local folder's full path, or a remote node's
+// path with the names the folder already holds.
+struct NewFolderRequest {
+    bool remote = false;
+    std::string location;
+    std::set<std::string> existing;
+    IQuestions* questions = nullptr; // shows the dialogs' refusals
+};
+
 // Everything the frame asks the user.
 class IPrompter {
 public:
@@ -131,8 +141,11 @@ public:
     // stays). True after OK.
     virtual bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
                                 bool edit) = 0;
-    // The name of a new folder; empty when cancelled.
-    virtual QString AskFolderName(QWidget* parent, const QString& caption) = 0;
+    // A new folder: the Local Folder dialog in its new-folder mode (which
+    // creates the folder) or the Remote Folder dialog in its new-folder
+    // mode (which checks the name). The name after OK; empty when
+    // cancelled.
+    virtual std::string AskNewFolder(QWidget* parent, const NewFolderRequest& request) = 0;
     // "Confirm Delete" for `what`; true only for "&Yes".
     virtual bool ConfirmDelete(QWidget* parent, const QString& what) = 0;
     // "Confirm Move" (or "Confirm Copy") of `items` to `folder`; true only
@@ -164,7 +177,7 @@ public:
     bool EditSite(QWidget* parent, SiteDialogValues& values, int mode) override;
     bool EditSiteFolder(QWidget* parent, std::string& label, std::string& comments,
                         bool edit) override;
-    QString AskFolderName(QWidget* parent, const QString& caption) override;
+    std::string AskNewFolder(QWidget* parent, const NewFolderRequest& request) override;
     bool ConfirmDelete(QWidget* parent, const QString& what) override;
     bool ConfirmMove(QWidget* parent, const QString& items, const QString& folder,
                      bool move) override;

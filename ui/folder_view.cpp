@@ -909,28 +909,15 @@ void CFolderTreeView::NewSite(CFTPVI* node) {
 }
 
 void CFolderTreeView::NewFolder(CFTPVI* node) {
+    NewFolderRequest request;
+    request.questions = m_questions.get();
     if (node->IsLocalContainer()) {
-        const QString name = m_prompter.AskFolderName(this, QStringLiteral("New Folder"));
-        if (name.isEmpty()) {
-            return;
+        // The dialog creates the folder.
+        request.location = m_pModel->LocalPath(node);
+        if (!m_prompter.AskNewFolder(this, request).empty()) {
+            m_pModel->ListLocal(node);
+            Q_EMIT RefillContent();
         }
-        std::string text = name.toStdString();
-        TrimSpaces(text);
-        if (text.empty() || !CheckName(text, NAME_LOCAL_FOLDER, m_questions.get())) {
-            return;
-        }
-        std::string path = m_pModel->LocalPath(node);
-        if (path.empty() || path.back() != '/') {
-            path.push_back('/');
-        }
-        path += text;
-        if (::mkdir(path.c_str(), 0777) != 0) {
-            Say(QStringLiteral("Failed to create folder\n%1\n%2")
-                    .arg(Q(path), QString::fromLocal8Bit(std::strerror(errno))),
-                MB_OK | MB_ICONWARNING);
-            return;
-        }
-        m_pModel->ListLocal(node);
         return;
     }
     if (!node->IsRemoteContainer()) {
@@ -940,10 +927,18 @@ void CFolderTreeView::NewFolder(CFTPVI* node) {
         Say(QStringLiteral("Target is disconnected!\nPlease connect target first."), MB_OK);
         return;
     }
-    const QString name = m_prompter.AskFolderName(this, QStringLiteral("New Remote Folder"));
-    std::string text = name.toStdString();
-    TrimSpaces(text);
-    if (text.empty() || !CheckName(text, NAME_REMOTE_FOLDER, m_questions.get())) {
+    request.remote = true;
+    request.location = m_pModel->NodePath(node);
+    for (const auto& child : node->m_nodes) {
+        request.existing.insert(child->GetName());
+    }
+    if (const CFTPVIArray* files = node->GetChildren()) {
+        for (std::size_t i = 0; i < files->GetSize(); ++i) {
+            request.existing.insert(files->GetAt(i)->GetName());
+        }
+    }
+    const std::string text = m_prompter.AskNewFolder(this, request);
+    if (text.empty()) {
         return;
     }
     CFTPFile folder = RemoteRecord(node, false);

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void newRemoteFolder();
     void deleteRemoteFolderTree();
     void newFolderOnDisconnectedSite();
+    void newLocalFolder();
     void goTo();
     void labelEditRules_data();
     void labelEditRules();
@@ -347,6 +348,13 @@ void TestTree::newRemoteFolder() {
     m_program->prompter.folderNameAnswers = {QStringLiteral("made")};
     m_program->Frame().Action(ID_NEW_FOLDER)->trigger();
     QVERIFY(Started(BUSY_CREATING_FOLDER));
+    // The Remote Folder dialog gets the node's path and the names there.
+    QCOMPARE(m_program->prompter.newFoldersAsked.size(), std::size_t(1));
+    const NewFolderRequest& asked = m_program->prompter.newFoldersAsked[0];
+    QVERIFY(asked.remote);
+    QCOMPARE(asked.location, std::string("Folder/Test"));
+    QCOMPARE(asked.existing,
+             (std::set<std::string>{"incoming", "pub", "readme.txt", "ren_old", "tree"}));
     QTRY_VERIFY_WITH_TIMEOUT(Node("Folder/Test/made") != nullptr, kNetworkWaitMs);
     QVERIFY(WaitIdle());
     QVERIFY(QDir(m_root).exists("made"));
@@ -381,7 +389,25 @@ void TestTree::newFolderOnDisconnectedSite() {
     QCOMPARE(m_program->prompter.messages.size(), std::size_t(1));
     QCOMPARE(m_program->prompter.messages[0].text,
              QStringLiteral("Target is disconnected!\nPlease connect target first."));
-    QVERIFY(m_program->prompter.folderNameCaptions.empty());
+    QVERIFY(m_program->prompter.newFoldersAsked.empty());
+}
+
+void TestTree::newLocalFolder() {
+    const QString path = m_dir.filePath("newlocal");
+    QVERIFY(QDir().mkpath(path));
+    CFolderTreeView& tree = m_program->Tree();
+    QVERIFY(tree.GoTo(path));
+    // The Local Folder dialog gets the folder's path (and creates the new
+    // one); the tree shows it at once.
+    m_program->prompter.folderNameAnswers = {QStringLiteral("fresh")};
+    tree.Run(ID_NEW_FOLDER);
+    QCOMPARE(m_program->prompter.newFoldersAsked.size(), std::size_t(1));
+    QVERIFY(!m_program->prompter.newFoldersAsked[0].remote);
+    QCOMPARE(m_program->prompter.newFoldersAsked[0].location, path.toStdString());
+    QVERIFY(Node(qPrintable(path + "/fresh")) != nullptr);
+    // Cancelled: nothing.
+    tree.Run(ID_NEW_FOLDER);
+    QCOMPARE(QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"fresh"});
 }
 
 void TestTree::goTo() {

@@ -7,6 +7,7 @@
 #include "main_frame.h"
 #include "profile/profile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -75,13 +76,17 @@ bool CFakePrompter::EditSiteFolder(QWidget*, std::string& label, std::string& co
     return answer(label, comments);
 }
 
-QString CFakePrompter::AskFolderName(QWidget*, const QString& caption) {
-    folderNameCaptions.push_back(caption);
+std::string CFakePrompter::AskNewFolder(QWidget*, const NewFolderRequest& request) {
+    newFoldersAsked.push_back(request);
     if (folderNameAnswers.empty()) {
         return {};
     }
-    QString answer = folderNameAnswers.front();
+    const std::string answer = folderNameAnswers.front().toStdString();
     folderNameAnswers.pop_front();
+    if (!request.remote &&
+        !QDir(QString::fromStdString(request.location)).mkdir(QString::fromStdString(answer))) {
+        return {};
+    }
     return answer;
 }
 

@@ -53,7 +53,9 @@ public:
     void ShowAbout(QWidget*, AboutPage page, bool selectPage) override;
     bool EditSite(QWidget*, SiteDialogValues& values, int mode) override;
     bool EditSiteFolder(QWidget*, std::string& label, std::string& comments, bool edit) override;
-    QString AskFolderName(QWidget*, const QString& caption) override;
+    // Answers from folderNameAnswers; for a local folder it creates the
+    // folder as the dialog would.
+    std::string AskNewFolder(QWidget*, const NewFolderRequest& request) override;
     bool ConfirmDelete(QWidget*, const QString& what) override;
     int AskDropAction(QWidget*, const QPoint&) override;
     void ShowProperties(QWidget*, const ItemProperties& item) override {
@@ -94,7 +96,7 @@ public:
     std::deque<std::function<bool(std::string&, std::string&)>> siteFolderAnswers;
     int siteFoldersShown = 0;
     std::deque<QString> folderNameAnswers;
-    std::vector<QString> folderNameCaptions;
+    std::vector<NewFolderRequest> newFoldersAsked;
     bool deleteAnswer = true;
     std::vector<QString> deletesAsked;
     int dropAnswer = ID_CANCEL_DROP;
