@@ -727,7 +727,7 @@ class Transfers(unittest.TestCase):
                         url, root = self.remote(server)
                         with open(os.path.join(root, "a file.bin"), "wb") as f:
                             f.write(self.payload)
-                        rc, _, err = run(mode, "--timeout", "5", command, url + "/a file.bin",
+                        rc, _, err = run(mode, "--timeout", "10", command, url + "/a file.bin",
                                          url.replace("127.0.0.1", "localhost") + "/the copy.bin")
                         self.assertEqual(rc, 0, err)
                         self.assertEqual(sha256(os.path.join(root, "the copy.bin")), digest)
