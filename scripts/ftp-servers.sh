@@ -42,8 +42,9 @@ qb_start_ftp_servers() {
     mkdir -p "$dir/pyftpd" "$dir/vsftpd/root/upload" "$dir/vsftpd/empty"
 
     # pyftpdlib: user "qb" with password "qbsecret", full rights in its folder.
-    /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$QB_PYFTPD_PORT" -w -d "$dir/pyftpd" \
-        -u qb -P qbsecret -r "$QB_PYFTPD_PASV_PORTS" >"$dir/pyftpd.log" 2>&1 &
+    # (scripts/pyftpd.py: pyftpdlib with its active-mode fault mended.)
+    /usr/bin/python3 "$QB_ROOT/scripts/pyftpd.py" -i 127.0.0.1 -p "$QB_PYFTPD_PORT" -w \
+        -d "$dir/pyftpd" -u qb -P qbsecret -r "$QB_PYFTPD_PASV_PORTS" >"$dir/pyftpd.log" 2>&1 &
     echo $! >"$dir/pyftpd.pid"
 
     # vsftpd: anonymous, with uploads and folder changes in upload/.
@@ -143,8 +144,9 @@ CONF
     if /usr/bin/python3 -c 'import socket; socket.socket(socket.AF_INET6).bind(("::1", 0))' \
         2>/dev/null; then
         mkdir -p "$dir/pyftpd6"
-        /usr/bin/python3 -m pyftpdlib -i ::1 -p "$QB_PYFTPD6_PORT" -w -d "$dir/pyftpd6" \
-            -u qb -P qbsecret -r "$QB_PYFTPD6_PASV_PORTS" >"$dir/pyftpd6.log" 2>&1 &
+        /usr/bin/python3 "$QB_ROOT/scripts/pyftpd.py" -i ::1 -p "$QB_PYFTPD6_PORT" -w \
+            -d "$dir/pyftpd6" -u qb -P qbsecret -r "$QB_PYFTPD6_PASV_PORTS" \
+            >"$dir/pyftpd6.log" 2>&1 &
         echo $! >"$dir/pyftpd6.pid"
         if qb_wait_port "$QB_PYFTPD6_PORT" ::1; then
             export QB_PYFTPD6_URL="ftp://qb@[::1]:$QB_PYFTPD6_PORT" QB_PYFTPD6_ROOT="$dir/pyftpd6"

@@ -10,6 +10,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
+import pyftpd  # noqa: F401 (its active-mode fault mended here too)
+
 
 def main():
     port, root, cert, key, ports = sys.argv[1:6]

@@ -713,6 +713,27 @@ class Transfers(unittest.TestCase):
                     self.assertEqual(os.path.exists(os.path.join(src_root, "a file.bin")),
                                      command == "cp")
 
+    # The host spelled two ways makes two connections to one server: the
+    # file goes through the temporary file and is handed from one to the
+    # other, while the server still holds the source's earlier data
+    # connections. The time-out turns a destination that is never answered
+    # into a failure.
+    def test_files_copied_and_moved_between_two_connections_to_one_server(self):
+        digest = hashlib.sha256(self.payload).hexdigest()
+        for server in ("pyftpdlib", "vsftpd"):
+            for command in ("cp", "mv"):
+                for mode in ("--passive", "--active"):
+                    with self.subTest(server=server, command=command, mode=mode):
+                        url, root = self.remote(server)
+                        with open(os.path.join(root, "a file.bin"), "wb") as f:
+                            f.write(self.payload)
+                        rc, _, err = run(mode, "--timeout", "10", command, url + "/a file.bin",
+                                         url.replace("127.0.0.1", "localhost") + "/the copy.bin")
+                        self.assertEqual(rc, 0, err)
+                        self.assertEqual(sha256(os.path.join(root, "the copy.bin")), digest)
+                        self.assertEqual(os.path.exists(os.path.join(root, "a file.bin")),
+                                         command == "cp")
+
     def folder_transfer(self, command, source, dest, mode, timeout="60"):
         """Uploads the nested tree to `source`, then copies or moves it to `dest`."""
         top = os.path.join(self.tmp, "nested tree")
