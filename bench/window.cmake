@@ -25,3 +25,14 @@ if(QB_BUILD_UI)
   target_link_libraries(bench_content PRIVATE qb_ui)
   qb_ui_warnings(bench_content)
 endif()
+
+# A large download started by paste in the window against qbftp get of the
+# same file, interleaved, with the event loop's lateness meanwhile.
+if(QB_BUILD_UI)
+  add_executable(bench_paste bench_paste.cpp)
+  target_include_directories(bench_paste PRIVATE ${PROJECT_SOURCE_DIR}/ui)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
+  target_link_libraries(bench_paste PRIVATE qb_ui Qt6::Network)
+  add_dependencies(bench_paste qbftp)
+  qb_ui_warnings(bench_paste)
+endif()
