@@ -5,6 +5,9 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
 add_library(qb_ui_test_support STATIC ui/ui_support.cpp)
 find_package(Qt6 6.4 REQUIRED COMPONENTS Network)
 target_link_libraries(qb_ui_test_support PUBLIC qb_ui Qt6::Test Qt6::Network)
+# The test servers' pyftpdlib, with its active-mode fault mended.
+target_compile_definitions(qb_ui_test_support
+                           PRIVATE QB_PYFTPD_SCRIPT="${PROJECT_SOURCE_DIR}/scripts/pyftpd.py")
 set_target_properties(qb_ui_test_support PROPERTIES AUTOMOC ON)
 target_include_directories(qb_ui_test_support PUBLIC ${PROJECT_SOURCE_DIR}/ui
                                                      ${CMAKE_CURRENT_SOURCE_DIR}/ui)

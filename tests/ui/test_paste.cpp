@@ -482,6 +482,7 @@ void TestPaste::overwriteQuestionResumesADownload() {
 void TestPaste::moveBetweenTwoSites_data() {
     QTest::addColumn<bool>("passive");
     QTest::newRow("passive") << true;
+    QTest::newRow("active") << false;
 }
 
 void TestPaste::moveBetweenTwoSites() {

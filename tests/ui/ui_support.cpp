@@ -245,8 +245,8 @@ bool CPyFtpServer::Start(const QString& root) {
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(QStringLiteral("/usr/bin/python3"),
-                     {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(m_port), "-w",
-                      "-d", root, "-u", "qb", "-P", "qbsecret"});
+                     {QStringLiteral(QB_PYFTPD_SCRIPT), "-i", "127.0.0.1", "-p",
+                      QString::number(m_port), "-w", "-d", root, "-u", "qb", "-P", "qbsecret"});
     if (!m_process->waitForStarted(5000)) {
         return false;
     }

@@ -160,7 +160,8 @@ private:
     std::thread m_thread;
 };
 
-// A pyftpdlib server on the loopback interface serving `root` to the user
+// A pyftpdlib server (the end-to-end tests' script, which mends a fault of
+// its active mode) on the loopback interface serving `root` to the user
 // "qb" with the password "qbsecret" (write access), on a port of its own
 // that stays the same across restarts.
 class CPyFtpServer {
