@@ -14,6 +14,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+import pyftpd  # noqa: F401 (its active-mode fault mended: two sites of one server)
+
 BIG_FILE_MIB = 50
 
 
