@@ -249,6 +249,7 @@ CFolderContentView::CFolderContentView(CFTPSession& session, IPrompter& prompter
 }
 
 CFolderContentView::~CFolderContentView() {
+    m_tree.onFollowLink = nullptr;
     m_pModel->onRename = nullptr;
     m_pModel->canDrop = nullptr;
     m_pModel->onDrop = nullptr;
@@ -497,6 +498,9 @@ void CFolderContentView::WatchTree() {
             });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { ScheduleRefill(); });
     connect(&m_tree, &CFolderTreeView::SelectionSettled, this, [this] { Fill(nullptr); });
+    m_tree.onFollowLink = [this](const CFTPFile& target) {
+        ViewRemoteFile(target, BUSY_VIEWING_LINK);
+    };
     connect(&m_tree, &CFolderTreeView::RowCutCancelled, m_pModel, &CFolderContentModel::ClearCut);
     connect(&m_tree, &CFolderTreeView::RefillContent, this, &CFolderContentView::ScheduleRefill);
 }
@@ -666,8 +670,11 @@ void CFolderContentView::ViewRemoteText(int row) {
     if (item == nullptr || shown == nullptr || item->GetKind() != VI_REMOTEFILE || IsBusy()) {
         return;
     }
-    const CFTPFile source = RemoteFileRecord(item->GetName());
-    if (source.m_nConnection == kNoConnection) {
+    ViewRemoteFile(RemoteFileRecord(item->GetName()), BUSY_VIEWING_FILE);
+}
+
+void CFolderContentView::ViewRemoteFile(const CFTPFile& source, std::uint16_t busy) {
+    if (source.m_nConnection == kNoConnection || IsBusy()) {
         return;
     }
     // The first free name of "Quillbeck000.txt" to "Quillbeck999.txt" in the
@@ -691,9 +698,10 @@ void CFolderContentView::ViewRemoteText(int row) {
     const CFTPFile dest(local, SiteRef{}, true);
     CFTPApp& app = m_session.App();
     const auto before = static_cast<std::uint16_t>(app.GetBusyCode());
-    // The busy code first: it makes the transfer use text mode, and a
-    // quick download may end before the request returns.
-    app.SetBusyCode(BUSY_VIEWING_FILE);
+    // The busy code first: it makes the transfer use text mode (and a
+    // link's target go to the server as given), and a quick download may
+    // end before the request returns.
+    app.SetBusyCode(busy);
     const CFTPSession::Submitted sent = m_session.DownloadAndOpen(source, dest);
     if (!sent) {
         app.SetBusyCode(before);

@@ -102,6 +102,9 @@ public:
     // Downloads the row's remote file as text into a file of the private
     // temporary folder, which is opened when it has arrived (busy code 10).
     void ViewRemoteText(int row);
+    // Fetches a remote file as text into the private temporary folder and
+    // opens it there (busy code 10, or 11 for a link's target).
+    void ViewRemoteFile(const CFTPFile& source, std::uint16_t busy);
     // The properties dialog of a local or remote file row.
     void FileProperties(int row);
     // What the session reports (the frame hands them over after the tree):

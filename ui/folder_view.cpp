@@ -496,6 +496,19 @@ void CFolderTreeView::OnOperationEnded(const OperationReport& report) {
     }
     const Pending pending = it->second;
     m_ops.erase(it);
+    if (pending.op == Op::Explore && pending.node != nullptr && !report.cancelled &&
+        !pending.node->Has(VIF_EXPLORED) && !pending.node->GetLinkText().empty() && onFollowLink) {
+        // A link that is no folder (CWD refused): its target as a file.
+        const CFTPFile folder = RemoteRecord(pending.node, false);
+        if (folder.IsRemote()) {
+            const CFTPFile target(pending.node->GetLinkText(), folder.GetSite(), true);
+            QTimer::singleShot(0, this, [this, target] {
+                if (onFollowLink && !IsBusy()) {
+                    onFollowLink(target);
+                }
+            });
+        }
+    }
     if (pending.node != nullptr) {
         if (pending.op == Op::Connect && !pending.node->Has(VIF_EXPLORED)) {
             // A connect that failed: the site is not connected.

@@ -127,6 +127,10 @@ public:
     // The window title for the selection.
     QString Title() const;
 
+    // A remote folder that is a link could not be explored: its target is
+    // then fetched as text and opened (the content list does it).
+    std::function<void(const CFTPFile& target)> onFollowLink;
+
 Q_SIGNALS:
     // A request went to the session (the frame shows the wait cursor).
     void OperationStarted();

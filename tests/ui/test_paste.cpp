@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <memory>
 
 using namespace qb;
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void moveBetweenTwoSites_data();
     void moveBetweenTwoSites();
     void deleteSelectedRows();
+    void aLinkThatIsNoFolderIsFetchedAndOpened();
     void dragRowsOntoNodesAndRows();
 
 private:
@@ -508,6 +510,33 @@ void TestPaste::moveBetweenTwoSites() {
     QTRY_COMPARE(ReadFile(m_root + "/incoming/readme.txt"), QByteArray("data\n"));
     QTRY_VERIFY(!QFile::exists(m_root + "/readme.txt"));
     QVERIFY(m_program->prompter.messages.empty());
+}
+
+void TestPaste::aLinkThatIsNoFolderIsFetchedAndOpened() {
+    QVERIFY(ConnectTestSite());
+    CFolderTreeView& tree = m_program->Tree();
+    std::vector<QUrl> opened;
+    m_program->Content().SetOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    // A folder as a listing shows a link of unknown kind; it points at a
+    // file, so it cannot be explored: its target is fetched as text and
+    // opened instead.
+    auto link = std::make_unique<CFTPVI>(VI_REMOTEFOLDER, "latest", 0, 0);
+    link->SetLinkText("readme.txt");
+    CFTPVI* node = tree.Model().InsertNode(Node("Folder/Test"), std::move(link));
+    QVERIFY(tree.ExploreRemote(node, false));
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), std::size_t(1), kNetworkWaitMs);
+    QCOMPARE(ReadFile(opened[0].toLocalFile()), QByteArray("data\n"));
+    QVERIFY(WaitIdle());
+    // A folder link that can be explored is just explored.
+    CFTPVI* pub = Node("Folder/Test/pub");
+    pub->SetLinkText("pub");
+    QVERIFY(tree.ExploreRemote(pub, false));
+    QVERIFY(WaitIdle());
+    QTest::qWait(50);
+    QCOMPARE(opened.size(), std::size_t(1));
 }
 
 void TestPaste::deleteSelectedRows() {
