@@ -229,10 +229,11 @@ void BM_ParseUnixListingScale(benchmark::State& state) {
     state.counters["cpu_ratio"] = cpuRatio;
     state.counters["peak_MB"] = PeakMegabytes();
     std::printf("1,000,000 lines: %.0f ms; 10,000,000 lines: %.0f ms; ratio %.2f (target <= 10)\n"
+                "per line: %.1f ns and %.1f ns\n"
                 "CPU time: %.0f ms and %.0f ms; ratio %.2f\n"
                 "round ratios:",
-                million * 1000, tenMillion * 1000, ratio, millionCpuTime * 1000,
-                tenMillionCpuTime * 1000, cpuRatio);
+                million * 1000, tenMillion * 1000, ratio, million * 1e3, tenMillion * 1e2,
+                millionCpuTime * 1000, tenMillionCpuTime * 1000, cpuRatio);
     for (const double r : ratios) {
         std::printf(" %.2f", r);
     }
