@@ -166,58 +166,79 @@ ParseTime TimeParse(const std::string& listing) {
     return ParseTime{std::chrono::duration<double>(end - start).count(), cpuEnd - cpuStart};
 }
 
-// The medians of wall and CPU time over `runs` parses.
-ParseTime MedianParse(const std::string& listing, int runs) {
-    std::vector<double> wall;
-    std::vector<double> cpu;
-    for (int i = 0; i < runs; ++i) {
-        const ParseTime t = TimeParse(listing);
-        wall.push_back(t.wall);
-        cpu.push_back(t.cpu);
-    }
-    std::sort(wall.begin(), wall.end());
-    std::sort(cpu.begin(), cpu.end());
-    return ParseTime{wall[wall.size() / 2], cpu[cpu.size() / 2]};
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
-// Linear cost: the median times of 1,000,000 and 10,000,000 lines and their
-// ratio (at most 10 when parsing is linear). Both sizes are measured alike:
-// after an untimed first run, with the memory kept by the allocator between
-// runs. On a virtual machine the first touch of memory fresh from the host
-// costs more the more of it a process takes at once, which would be measured
-// instead of the parser; the first runs' times are printed apart. The CPU
-// time of the process is printed too: on a shared machine it does not count
-// the time other programs hold the processor.
+// Linear cost: the times of 1,000,000 and 10,000,000 lines and their ratio
+// (at most 10 when parsing is linear). Both sizes are measured alike: after an
+// untimed first run, with the memory kept by the allocator between runs. On a
+// virtual machine the first touch of memory fresh from the host costs more
+// the more of it a process takes at once, which would be measured instead of
+// the parser; the first runs' times are printed apart.
+//
+// The host's load changes over seconds, by a factor of two at times, and
+// alike for both sizes. So the runs are interleaved: each round parses the
+// small listing, the large one, and the small one again, and the ratio of the
+// round is the large time over the mean of the two small ones around it. The
+// ratio printed is the median of the rounds'; the times are the medians of
+// all runs of their size. The CPU time of the process is printed too: on a
+// shared machine it does not count the time other programs hold the
+// processor.
 void BM_ParseUnixListingScale(benchmark::State& state) {
     ::mallopt(M_TRIM_THRESHOLD, INT_MAX);
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    ParseTime million;
-    ParseTime tenMillion;
+    constexpr int kRounds = 5;
+    std::vector<double> millionWall;
+    std::vector<double> millionCpu;
+    std::vector<double> tenMillionWall;
+    std::vector<double> tenMillionCpu;
+    std::vector<double> ratios;
+    std::vector<double> cpuRatios;
     ParseTime millionFirst;
     ParseTime tenMillionFirst;
     for (auto _ : state) {
-        {
-            const std::string listing = UnixListing(1000000);
-            millionFirst = TimeParse(listing);
-            million = MedianParse(listing, 7);
+        const std::string million = UnixListing(1000000);
+        const std::string tenMillion = UnixListing(10000000);
+        millionFirst = TimeParse(million);
+        tenMillionFirst = TimeParse(tenMillion);
+        for (int round = 0; round < kRounds; ++round) {
+            const ParseTime before = TimeParse(million);
+            const ParseTime large = TimeParse(tenMillion);
+            const ParseTime after = TimeParse(million);
+            millionWall.insert(millionWall.end(), {before.wall, after.wall});
+            millionCpu.insert(millionCpu.end(), {before.cpu, after.cpu});
+            tenMillionWall.push_back(large.wall);
+            tenMillionCpu.push_back(large.cpu);
+            ratios.push_back(large.wall * 2 / (before.wall + after.wall));
+            cpuRatios.push_back(large.cpu * 2 / (before.cpu + after.cpu));
         }
-        const std::string listing = UnixListing(10000000);
-        tenMillionFirst = TimeParse(listing);
-        tenMillion = MedianParse(listing, 5);
     }
-    state.counters["ms_1M"] = million.wall * 1000;
-    state.counters["ms_10M"] = tenMillion.wall * 1000;
-    state.counters["ratio"] = tenMillion.wall / million.wall;
-    state.counters["cpu_ms_1M"] = million.cpu * 1000;
-    state.counters["cpu_ms_10M"] = tenMillion.cpu * 1000;
-    state.counters["cpu_ratio"] = tenMillion.cpu / million.cpu;
+    const double million = Median(millionWall);
+    const double tenMillion = Median(tenMillionWall);
+    const double ratio = Median(ratios);
+    const double millionCpuTime = Median(millionCpu);
+    const double tenMillionCpuTime = Median(tenMillionCpu);
+    const double cpuRatio = Median(cpuRatios);
+    state.counters["ms_1M"] = million * 1000;
+    state.counters["ms_10M"] = tenMillion * 1000;
+    state.counters["ratio"] = ratio;
+    state.counters["cpu_ms_1M"] = millionCpuTime * 1000;
+    state.counters["cpu_ms_10M"] = tenMillionCpuTime * 1000;
+    state.counters["cpu_ratio"] = cpuRatio;
     state.counters["peak_MB"] = PeakMegabytes();
     std::printf("1,000,000 lines: %.0f ms; 10,000,000 lines: %.0f ms; ratio %.2f (target <= 10)\n"
+                "per line: %.1f ns and %.1f ns\n"
                 "CPU time: %.0f ms and %.0f ms; ratio %.2f\n"
-                "first runs: %.0f ms and %.0f ms\n",
-                million.wall * 1000, tenMillion.wall * 1000, tenMillion.wall / million.wall,
-                million.cpu * 1000, tenMillion.cpu * 1000, tenMillion.cpu / million.cpu,
-                millionFirst.wall * 1000, tenMillionFirst.wall * 1000);
+                "round ratios:",
+                million * 1000, tenMillion * 1000, ratio, million * 1e3, tenMillion * 1e2,
+                millionCpuTime * 1000, tenMillionCpuTime * 1000, cpuRatio);
+    for (const double r : ratios) {
+        std::printf(" %.2f", r);
+    }
+    std::printf("\nfirst runs: %.0f ms and %.0f ms\n", millionFirst.wall * 1000,
+                tenMillionFirst.wall * 1000);
 }
 
 [[maybe_unused]] const bool kLargeRegistered = [] {

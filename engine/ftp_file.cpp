@@ -146,12 +146,10 @@ std::size_t CFTPFileArray::AddEntry(std::string_view name,
         m_pArena = std::make_unique<CFTPTextArena>();
     }
     CFTPFile* item =
-        new (NextSlot()) CFTPFile(std::string(), SiteRef{connection, {}}, isFile, time);
+        new (NextSlot()) CFTPFile(CFTPFile::ListedTag{}, parent, connection, isFile, time, size);
     ++m_nCount;
     m_pArena->Store(item->m_strName, name);
     m_pArena->Store(item->m_strLink, link);
-    item->m_pParent = parent;
-    item->m_nSize = size;
     return m_nCount - 1;
 }
 

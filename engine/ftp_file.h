@@ -73,6 +73,17 @@ public:
     // kUnknownSize until a listing (or the local disk) tells.
     FileSize m_nSize = kUnknownSize;
     bool m_bFile = true;
+
+private:
+    friend class CFTPFileArray;
+
+    // A listed entry as the array builds it: no texts yet (the array's arena
+    // takes them), no host of its own.
+    struct ListedTag {};
+    CFTPFile(ListedTag, const std::shared_ptr<const CFTPFile>& parent, ConnectionId connection,
+             bool isFile, std::time_t time, FileSize size)
+        : m_pParent(parent), m_nConnection(connection), m_time(time), m_nSize(size),
+          m_bFile(isFile) {}
 };
 
 // An owning array of remote items. The items live in blocks of many (no

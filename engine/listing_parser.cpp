@@ -267,20 +267,23 @@ bool IsEntryName(std::string_view name) {
            name.find_first_not_of(' ') != std::string_view::npos;
 }
 
-std::string AbsoluteLink(std::string_view target, const ListingContext& context) {
-    if (target.find('/') != std::string_view::npos) {
-        return std::string(target);
+// A link target with a "/" stays as listed; others are made absolute in
+// `buffer` (one buffer for a whole listing: no allocation per entry).
+std::string_view AbsoluteLink(std::string_view target, const ListingContext& context,
+                              std::string& buffer) {
+    if (target.empty() || target.find('/') != std::string_view::npos) {
+        return target;
     }
-    std::string link = context.homePath;
-    if (link.empty() || link.back() != '/') {
-        link += '/';
+    buffer.assign(context.homePath);
+    if (buffer.empty() || buffer.back() != '/') {
+        buffer += '/';
     }
     if (!context.workPath.empty()) {
-        link += context.workPath;
-        link += '/';
+        buffer += context.workPath;
+        buffer += '/';
     }
-    link += target;
-    return link;
+    buffer += target;
+    return buffer;
 }
 
 bool AllDigits(std::string_view text) {
@@ -296,12 +299,14 @@ struct ListingState {
     ListingClock clock;
 
     // Names whose leading spaces could also be padding: kept trimmed unless
-    // another line of the listing starts its name in the same column.
+    // another line of the listing starts its name in the same column. The
+    // names are views into the listing text, which outlives the parse (only
+    // ParseListingText collects columns).
     struct PendingName {
         bool isFile;
         std::size_t index;
         std::size_t column;
-        std::string name; // with the leading spaces
+        std::string_view name; // with the leading spaces
     };
     bool collectColumns = false;
     std::vector<std::uint32_t> namesAtColumn; // lines whose name starts plainly there
@@ -323,11 +328,14 @@ struct ListingState {
         for (PendingName& p : pending) {
             if (p.column < namesAtColumn.size() && namesAtColumn[p.column] > 0) {
                 CFTPFileArray& array = p.isFile ? content.GetFiles() : content.GetFolders();
-                array.GetAt(p.index)->m_strName = std::move(p.name);
+                array.GetAt(p.index)->m_strName = p.name;
             }
         }
         pending.clear();
     }
+
+    // The text of the last link target made absolute.
+    std::string link;
 
     static constexpr std::size_t kMaxColumn = 4096;
 };
@@ -928,12 +936,7 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     }
 
     const auto time = DateToTime(date, state.clock);
-    // A target with a "/" stays as listed; only the others need a string.
-    std::string absolute;
-    if (!target.empty() && target.find('/') == std::string_view::npos) {
-        absolute = AbsoluteLink(target, context);
-        target = absolute;
-    }
+    target = AbsoluteLink(target, context, state.link);
     const bool isFile = kind == '-';
     const std::size_t index =
         content.AddListed(name, isFile, time ? *time : state.clock.Unknown(), size, target);
@@ -941,8 +944,9 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
         if (padding == 0 || keepPadding) {
             state.NameAt(nameStart);
         } else {
-            state.pending.push_back({isFile, index, nameStart,
-                                     std::string(name.data() - padding, padding + name.size())});
+            state.pending.push_back(
+                {isFile, index, nameStart,
+                 std::string_view(name.data() - padding, padding + name.size())});
         }
     }
     return true;
@@ -1264,11 +1268,7 @@ bool ReadMlsdLine(std::string_view line, const ListingContext& context, CFTPFold
     if (!IsEntryName(name)) {
         return false;
     }
-    std::string absolute;
-    if (!target.empty() && target.find('/') == std::string_view::npos) {
-        absolute = AbsoluteLink(target, context);
-        target = absolute;
-    }
+    target = AbsoluteLink(target, context, state.link);
     const bool isFile = kind == Kind::File;
     if (!isFile && size == kUnknownSize) {
         size = 0;

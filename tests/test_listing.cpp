@@ -801,6 +801,36 @@ TEST(ListingText, UnsupportedServersAreRefusedUnread) {
     EXPECT_EQ(UnsupportedServerMessage(10).rfind("Unsupported Server ID 010 !!\n", 0), 0u);
 }
 
+// Within one listing each relative target is made absolute on its own:
+// nothing of one entry's target stays in the next.
+TEST(ListingText, EachRelativeTargetOfAListingIsMadeAbsolute) {
+    const struct {
+        int serverType;
+        std::string listing;
+    } cases[] = {
+        {0, "lrwxrwxrwx 1 0 0 2 Jan 1 2001 a -> longer-target\r\n"
+            "lrwxrwxrwx 1 0 0 2 Jan 1 2001 b -> t\r\n"
+            "lrwxrwxrwx 1 0 0 2 Jan 1 2001 c -> /abs\r\n"
+            "lrwxrwxrwx 1 0 0 2 Jan 1 2001 d -> u\r\n"},
+        {kMlsdListing, "type=OS.unix=slink:longer-target; a\r\n"
+                       "type=OS.unix=slink:t; b\r\n"
+                       "type=OS.unix=slink:/abs; c\r\n"
+                       "type=OS.unix=slink:u; d\r\n"},
+    };
+    for (const auto& c : cases) {
+        CFTPFolderContent content = NewContent();
+        ASSERT_EQ(ParseListingText(c.serverType, c.listing, Context(), content),
+                  ListingParse::Done);
+        std::vector<std::string> links;
+        for (std::size_t i = 0; i < content.GetFolders().GetSize(); ++i) {
+            links.push_back(content.GetFolders().GetAt(i)->m_strLink.str());
+        }
+        EXPECT_EQ(links, (std::vector<std::string>{"/home/u/pub/longer-target", "/home/u/pub/t",
+                                                   "/abs", "/home/u/pub/u"}))
+            << c.serverType;
+    }
+}
+
 // Where a line's date form leaves the name column open, the other lines of
 // the listing fix it: leading spaces stay when another name starts in the
 // same column.
