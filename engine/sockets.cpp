@@ -413,6 +413,14 @@ bool CFTPListenSocket::GetEprtArgument(std::string& argument) const {
     return true;
 }
 
+bool CFTPListenSocket::ConnectionWaiting() const {
+    if (!m_socket.IsOpen()) {
+        return false;
+    }
+    pollfd waiting{m_socket.Fd(), POLLIN, 0};
+    return ::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN) != 0;
+}
+
 void CFTPListenSocket::OnAccept() {
     if (!m_socket.IsOpen()) {
         return;

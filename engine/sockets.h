@@ -122,6 +122,8 @@ public:
     bool GetEprtArgument(std::string& argument) const;
     // The server connected: the connection goes to the data socket.
     void OnAccept();
+    // A connection from the server waits to be accepted (never blocks).
+    bool ConnectionWaiting() const;
     virtual void Close();
     bool IsOpen() const { return m_socket.IsOpen(); }
 

@@ -202,6 +202,19 @@ void ReplyStore(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& li
 // A final reply to "RETR": true when the file arrived whole (and the data
 // connection is closed); otherwise the action has moved on (failed, or
 // waits for the server's answer to "ABOR").
+// A transfer the server ended with a failure: what it sent before that is
+// read into the part file (to be resumed) when it is there already. Never
+// waits for a server that has not connected.
+void KeepWhatArrived(CFTPRemoteManager& c) {
+    if (!c.m_pDataSocket->IsOpen() && c.m_pListenSocket->m_bListening &&
+        c.m_pListenSocket->ConnectionWaiting()) {
+        c.m_pListenSocket->OnAccept();
+    }
+    if (c.m_pDataSocket->IsOpen() && c.m_pDataSocket->m_nTotal != CFTPDataSocket::kNoTransfer) {
+        c.m_pDataSocket->ReceiveAll();
+    }
+}
+
 bool ReceiveFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines,
                      unsigned code, std::uint16_t abortStep) {
     if (code == 226 || code == 250) {
@@ -233,6 +246,7 @@ bool ReceiveFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         c.SetStep(copy, abortStep);
         return false;
     }
+    KeepWhatArrived(c);
     c.Fail(K::RESULT_FAILED, code, lines);
     return false;
 }
