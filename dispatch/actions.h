@@ -293,6 +293,8 @@ public:
     // the server's 125/150 reply announced for it (0: none).
     FileSize m_nMoved = 0;
     FileSize m_nAnnounced = 0;
+    // The server's 125/150 reply for the file being received has come.
+    bool m_bReceiving = false;
     // An upload that resumes: the bytes the server already holds (sending
     // starts there), and whether the target's name has been looked up.
     FileSize m_nSendOffset = 0;

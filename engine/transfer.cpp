@@ -145,6 +145,7 @@ bool ReplyDataCommand(CFTPRemoteManager& c, const ReplyLines& lines, unsigned co
 
 // Starts receiving into `file` with "RETR" (step 60).
 void Retrieve(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file, FileSize offset) {
+    copy.m_bReceiving = false;
     c.m_pDataSocket->SetTextMode(copy.m_cTransferType == 'A');
     c.m_pDataSocket->SetFile(file, false, offset);
     c.SendCommand(K::CMD_RETR, copy.m_pSource->GetPath());
@@ -165,6 +166,7 @@ void Store(CFTPRemoteManager& c, CFTPActionCopy& copy, LocalFile* file,
 // kept with the action too: the data may all have arrived (and the data
 // connection closed) before this reply is read.
 void ReceiveStarted(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& lines) {
+    copy.m_bReceiving = true;
     copy.m_nAnnounced = ParseByteCount(lines);
     c.m_pDataSocket->m_nTotal = copy.m_nAnnounced;
     if (copy.m_nAnnounced == 0 && copy.m_nRemoteSize != kUnknownSize &&
@@ -202,10 +204,14 @@ void ReplyStore(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLines& li
 // A final reply to "RETR": true when the file arrived whole (and the data
 // connection is closed); otherwise the action has moved on (failed, or
 // waits for the server's answer to "ABOR").
-// A transfer the server ended with a failure: what it sent before that is
-// read into the part file (to be resumed) when it is there already. Never
-// waits for a server that has not connected.
-void KeepWhatArrived(CFTPRemoteManager& c) {
+// A transfer the server started and then ended with a failure: what it
+// sent before that is read into the part file (to be resumed). Never waits
+// for a server that has not connected, nor on a transfer that never began
+// (a refused "RETR" leaves a passive data connection open and silent).
+void KeepWhatArrived(CFTPRemoteManager& c, const CFTPActionCopy& copy) {
+    if (!copy.m_bReceiving) {
+        return;
+    }
     if (!c.m_pDataSocket->IsOpen() && c.m_pListenSocket->m_bListening &&
         c.m_pListenSocket->ConnectionWaiting()) {
         c.m_pListenSocket->OnAccept();
@@ -246,7 +252,7 @@ bool ReceiveFinished(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLine
         c.SetStep(copy, abortStep);
         return false;
     }
-    KeepWhatArrived(c);
+    KeepWhatArrived(c, copy);
     c.Fail(K::RESULT_FAILED, code, lines);
     return false;
 }

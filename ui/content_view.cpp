@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontMetrics>
@@ -910,6 +911,11 @@ bool CFolderContentView::Run(int id) {
 // ---- The views' events ---------------------------------------------------------------
 
 bool CFolderContentView::ViewKey(QKeyEvent* event) {
+    if (IsContextMenuKey(event) && m_session.App().GetBusyCode() != BUSY_EDITING_LABEL) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos());
+        ViewContextMenu(&menu);
+        return true;
+    }
     switch (event->key()) {
     case Qt::Key_Escape:
         if (!IsWorking() && m_tree.UserClipboard().IsCut()) {

@@ -17,6 +17,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -399,6 +400,11 @@ CMoveConfirmationDlg::CMoveConfirmationDlg(QWidget* parent, const QString& items
         buttons->addWidget(button);
     }
     layout->addLayout(buttons);
+}
+
+bool IsContextMenuKey(const QKeyEvent* event) {
+    return event->key() == Qt::Key_Menu ||
+           (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
 }
 
 bool CDialogPrompter::ConfirmMove(QWidget* parent, const QString& items, const QString& folder,

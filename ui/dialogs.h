@@ -18,6 +18,7 @@
 #include <vector>
 
 class QPushButton;
+class QKeyEvent;
 
 namespace qb {
 struct ProxyLogin;
@@ -164,6 +165,9 @@ public:
     // (cancelled by default).
     virtual bool AskProxyLogin(QWidget* /*parent*/, ProxyLogin& /*login*/) { return false; }
 };
+
+// Shift+F10 or the menu key: the keyboard's way to a context menu.
+bool IsContextMenuKey(const QKeyEvent* event);
 
 // The real dialogs.
 class CDialogPrompter : public IPrompter {

@@ -1304,6 +1304,14 @@ void CFolderTreeView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (IsContextMenuKey(event) && state() != QAbstractItemView::EditingState) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard,
+                               visualRect(currentIndex()).bottomRight(),
+                               viewport()->mapToGlobal(visualRect(currentIndex()).bottomRight()));
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Escape:
         if (!IsWorking() && m_clip.IsCut() && state() != QAbstractItemView::EditingState) {

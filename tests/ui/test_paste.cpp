@@ -21,10 +21,12 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -72,6 +74,8 @@ private Q_SLOTS:
     void deleteSelectedRows();
     void aLinkThatIsNoFolderIsFetchedAndOpened();
     void dragRowsOntoNodesAndRows();
+    void treeKeysAndMenu();
+    void desktopFilesDroppedOnTheList();
 
 private:
     CFTPVI* Node(const QString& path) { return m_program->Tree().FindNode(path.toStdString()); }
@@ -617,8 +621,68 @@ void TestPaste::dragRowsOntoNodesAndRows() {
     prompter.dropAnswer = ID_MOVE_HERE;
     QVERIFY(!model.dropMimeData(&node, Qt::MoveAction, -1, -1, subRow));
     tree.SetDragSource(nullptr);
+    // Move Here is confirmed like a paste of cut items.
+    QCOMPARE(prompter.movesAsked.size(), std::size_t(1));
+    QCOMPARE(prompter.movesAsked[0].items, dest);
+    QCOMPARE(prompter.movesAsked[0].folder, src + "/sub");
     QCOMPARE(ReadFile(src + "/sub/dest/a.txt"), QByteArray("a"));
     QVERIFY(!QFile::exists(dest));
+}
+
+void TestPaste::treeKeysAndMenu() {
+    CFolderTreeView& tree = m_program->Tree();
+    const QString src = m_local + "/src";
+
+    // Shift+F10 opens the selection's menu: the clipboard commands are
+    // there, enabled as they apply.
+    QVERIFY(SelectNode(src));
+    QStringList shown;
+    QTimer::singleShot(0, this, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator()) {
+                    shown << action->text() + (action->isEnabled() ? "" : " (off)");
+                }
+            }
+            menu->close();
+        }
+    });
+    QTest::keyClick(&tree, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(shown,
+             (QStringList{"Connect/Explore (off)", "Disconnect (off)", "Cut", "Copy", "Paste (off)",
+                          "New FTP Site Folder... (off)", "New FTP Site... (off)",
+                          "New File Folder...", "Delete", "Rename", "Properties..."}));
+
+    // Ctrl+X in the tree dims the node; Esc there takes the cut back.
+    QVERIFY(SelectNode(src));
+    QTest::keyClick(&tree, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(tree.Model().CutNode(), Node(src));
+    QVERIFY(tree.UserClipboard().IsCut());
+    QTest::keyClick(&tree, Qt::Key_Escape);
+    QVERIFY(tree.Model().CutNode() == nullptr);
+    QVERIFY(tree.UserClipboard().IsEmpty());
+}
+
+void TestPaste::desktopFilesDroppedOnTheList() {
+    CFakePrompter& prompter = m_program->prompter;
+    CFolderContentView& content = m_program->Content();
+    CFolderContentModel& model = content.Model();
+    QVERIFY(ConnectTestSite());
+    QVERIFY(Show("Folder/Test/incoming"));
+    QVERIFY(WaitIdle());
+    // Files of the file manager dropped on the list's free space go into
+    // the folder it shows; text is no drop.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(m_local + "/src/a.txt")});
+    QMimeData text;
+    text.setText("just text");
+    QVERIFY(!model.canDropMimeData(&text, Qt::CopyAction, -1, -1, QModelIndex()));
+    QVERIFY(model.canDropMimeData(&files, Qt::CopyAction, -1, -1, QModelIndex()));
+    prompter.dropAnswer = ID_COPY_HERE;
+    QVERIFY(!model.dropMimeData(&files, Qt::CopyAction, -1, -1, QModelIndex()));
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE(ReadFile(m_root + "/incoming/a.txt"), QByteArray("a"));
+    QVERIFY(QFile::exists(m_local + "/src/a.txt"));
 }
 
 QTEST_MAIN(TestPaste)
