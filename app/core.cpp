@@ -79,6 +79,22 @@ std::optional<SiteConnectRequest> MakeSiteConnectRequest(const CFTPSite& site,
     request.user = site.GetLoginUser();
     request.password = site.GetLoginPassword(profile.GetEMail());
     request.folder = site.m_strLoginFolder;
+    switch (site.m_security.tls) {
+    case SiteSecurity::Tls::None:
+        request.firewall.tls = FirewallSettings::Tls::None;
+        break;
+    case SiteSecurity::Tls::IfAvailable:
+        request.firewall.tls = FirewallSettings::Tls::IfAvailable;
+        break;
+    case SiteSecurity::Tls::Explicit:
+        request.firewall.tls = FirewallSettings::Tls::Explicit;
+        break;
+    case SiteSecurity::Tls::Implicit:
+        request.firewall.tls = FirewallSettings::Tls::Implicit;
+        break;
+    }
+    request.firewall.extendedData = site.m_security.epsv;
+    request.firewall.keptFingerprint = site.m_security.fingerprint;
     if (profile.GetFirewallOptions().m_bFirewallEnabled && !site.m_bInsideFirewall) {
         ProxyLogin login;
         if (!profile.GetProxyLogin(login, dialog)) {

@@ -54,7 +54,9 @@ struct SiteConnectRequest {
 // is enabled in the settings and the site is not inside it; the proxy login
 // then comes from the login remembered in this run, the settings or
 // `dialog` (may be null: no login can be typed). Nothing when no proxy login
-// was given: the connect is abandoned without a message.
+// was given: the connect is abandoned without a message. The site's
+// security settings give the TLS mode, "EPSV"/"EPRT" and the kept
+// certificate fingerprint.
 std::optional<SiteConnectRequest>
 MakeSiteConnectRequest(const CFTPSite& site, const CFTPProfile& profile, ILoginProxyDialog* dialog);
 

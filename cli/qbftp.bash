@@ -8,7 +8,7 @@ _qbftp() {
         cword=$COMP_CWORD
     }
     local commands="ls mkdir get put cp mv rm rename sites"
-    local options="--passive --active --no-epsv --no-feat --no-list-a --tls --tls-implicit
+    local options="--passive --active --no-epsv --no-feat --no-list-a --tls --tls-implicit --no-tls
         --insecure --cacert --log --timeout --retries --json -r --recursive -p
         --preserve --parents --overwrite --resume --skip --ascii --binary --auto --profile
         --help --version"

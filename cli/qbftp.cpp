@@ -72,6 +72,9 @@ const char* const kUsage =
     "  --tls           explicit TLS (AUTH TLS), required: a server without it fails\n"
     "  --tls-implicit  TLS from the first byte (as ftps:// URLs; port 990 unless\n"
     "                  given)\n"
+    "  --no-tls        plain FTP, even for a site that asks for TLS\n"
+    "                  (a site:\"Folder/Site\" URL otherwise takes the site's TLS\n"
+    "                  mode, EPSV setting and kept certificate)\n"
     "  --insecure      accept a server certificate that cannot be verified\n"
     "  --cacert FILE   trust the certificates in FILE (PEM) instead of the\n"
     "                  system's\n"
@@ -112,6 +115,7 @@ struct Options {
     bool features = true;     // FEAT, MLSD, UTF-8
     bool listHidden = true;   // LIST -a
     FirewallSettings::Tls tls = FirewallSettings::Tls::None;
+    bool tlsGiven = false; // --tls, --tls-implicit or --no-tls
     bool insecure = false;
     std::string caFile;
     bool log = false;
@@ -210,14 +214,19 @@ const char* CommandUsage(const std::string& command) {
                    "Renames a remote file or folder within its folder.\n"},
         {"sites", "Usage: qbftp [OPTIONS] sites [--json]\n"
                   "       qbftp sites add \"Folder/Site\" ftp://[user@]host[:port]/path\n"
-                  "                       [--passive|--active]\n"
+                  "                       [--passive|--active] [--tls|--tls-implicit|--no-tls]\n"
+                  "                       [--no-epsv]\n"
                   "       qbftp sites remove [-r] \"Folder/Site\"\n"
                   "       qbftp sites rename \"Folder/Site\" NEWNAME\n"
                   "Lists the sites of the profile (never their passwords), or changes them\n"
                   "and saves the profile as the window does. A new site's password comes\n"
                   "from QBFTP_PASSWORD or is asked for; it is stored the profile's way.\n"
                   "--active makes a site that connects directly, past the firewall settings\n"
-                  "(passive data connections are one of them).\n"},
+                  "(passive data connections are one of them). A new site uses TLS if the\n"
+                  "server offers it, and EPSV; --tls makes TLS required, --tls-implicit (or an\n"
+                  "ftps:// URL) TLS from the first byte, --no-tls plain FTP, --no-epsv only\n"
+                  "PASV and PORT. --json shows each site's TLS mode, EPSV setting and kept\n"
+                  "certificate fingerprint.\n"},
     };
     auto it = usages.find(command);
     return it == usages.end() ? nullptr : it->second;
@@ -261,14 +270,16 @@ bool ParseOptions(const std::vector<std::string>& argv, Options& o, std::ostream
                 o.features = false;
             } else if (a == "--no-list-a") {
                 o.listHidden = false;
-            } else if (a == "--tls" || a == "--tls-implicit") {
-                const auto mode = a == "--tls" ? FirewallSettings::Tls::Explicit
-                                               : FirewallSettings::Tls::Implicit;
-                if (o.tls != FirewallSettings::Tls::None && o.tls != mode) {
-                    err << "qbftp: give only one TLS mode (--tls or --tls-implicit)\n";
+            } else if (a == "--tls" || a == "--tls-implicit" || a == "--no-tls") {
+                const auto mode = a == "--tls"            ? FirewallSettings::Tls::Explicit
+                                  : a == "--tls-implicit" ? FirewallSettings::Tls::Implicit
+                                                          : FirewallSettings::Tls::None;
+                if (o.tlsGiven && o.tls != mode) {
+                    err << "qbftp: give only one TLS mode (--tls, --tls-implicit or --no-tls)\n";
                     return false;
                 }
                 o.tls = mode;
+                o.tlsGiven = true;
             } else if (a == "--insecure") {
                 o.insecure = true;
             } else if (a == "--cacert") {
@@ -540,10 +551,18 @@ public:
                 request.firewall.type = 5;
             }
         }
-        request.firewall.extendedData = m_options.extendedData;
+        // A stored site keeps its own TLS mode and EPSV setting unless the
+        // command line says otherwise.
+        if (!url.hasFirewall || !m_options.extendedData) {
+            request.firewall.extendedData = m_options.extendedData;
+        }
         request.firewall.features = m_options.features;
         request.firewall.listHidden = m_options.listHidden;
-        request.firewall.tls = url.implicitTls ? FirewallSettings::Tls::Implicit : m_options.tls;
+        if (url.implicitTls) {
+            request.firewall.tls = FirewallSettings::Tls::Implicit;
+        } else if (!url.hasFirewall || m_options.tlsGiven) {
+            request.firewall.tls = m_options.tls;
+        }
         if (m_options.tls == FirewallSettings::Tls::Implicit && !url.implicitTls &&
             url.port == 21) {
             request.port = 990;
@@ -1402,7 +1421,10 @@ void PrintSitesJson(const CFTPSiteFolder& folder, const std::string& path, std::
             out << ",\"user\":" << JsonString(site->m_strUser);
         }
         out << ",\"folder\":" << JsonString(site->m_strLoginFolder)
-            << ",\"firewall\":" << (site->m_bInsideFirewall ? "false" : "true") << "}\n";
+            << ",\"firewall\":" << (site->m_bInsideFirewall ? "false" : "true")
+            << ",\"tls\":" << JsonString(TlsModeName(site->m_security.tls))
+            << ",\"epsv\":" << (site->m_security.epsv ? "true" : "false")
+            << ",\"fingerprint\":" << JsonString(site->m_security.fingerprint) << "}\n";
     }
 }
 
@@ -1476,6 +1498,16 @@ int SitesAdd(const Options& o, Client& s, std::ostream& err) {
                                                       url.port, std::string())
                          : std::make_unique<CFTPSite>(label, url.host, !o.passive, url.user,
                                                       password, url.path, url.port, std::string());
+    // TLS and EPSV as the options and the URL say; the defaults otherwise.
+    if (url.implicitTls) {
+        site->m_security.tls = SiteSecurity::Tls::Implicit;
+    } else if (o.tlsGiven) {
+        site->m_security.tls =
+            o.tls == FirewallSettings::Tls::Explicit   ? SiteSecurity::Tls::Explicit
+            : o.tls == FirewallSettings::Tls::Implicit ? SiteSecurity::Tls::Implicit
+                                                       : SiteSecurity::Tls::None;
+    }
+    site->m_security.epsv = o.extendedData;
     folder->AddSite(std::move(site));
     return SaveSites(s, err) ? kExitOk : kExitFailed;
 }

@@ -219,6 +219,10 @@ std::string CFTPProfile::GetLoadFailureText() const {
     if (m_bNamedFileMissing) {
         return "Cannot find the following profile!\n" + m_strPath;
     }
+    if (!m_strSettingsUnreadable.empty()) {
+        return "The site settings \"" + SiteSettingsPath(m_strPath) + "\" could not be read (" +
+               m_strSettingsUnreadable + "); they were left as they are.";
+    }
     if (!m_strUnreadable.empty()) {
         return "The profile \"" + m_strPath + "\" could not be read (" + m_strUnreadable +
                "); it was left as it is.";

@@ -139,14 +139,19 @@ public:
     // then says why. A file that exists but cannot be read is kept beside
     // itself as "<name>.bad" (or ".bad.1", ...) and GetLoadNote tells the
     // user where it went; in read-only mode LoadProfile fails on it instead
-    // and leaves it alone.
+    // and leaves it alone. The site settings file (SiteSettingsPath) is read
+    // after the profile file and treated the same way: a damaged one is kept
+    // as "<name>.sites.bad" and every site gets the default settings; when
+    // the profile file itself is set aside as "<name>.bad", its site
+    // settings go with it as "<name>.bad.sites".
     bool LoadProfile();
     // Read-only: the file is never moved aside (LoadProfile fails on a file
     // it cannot read, GetLoadFailureText says why) and SaveProfile writes
     // nothing. For programs that only read the profile.
     void SetReadOnly(bool readOnly) { m_bReadOnly = readOnly; }
     bool IsReadOnly() const { return m_bReadOnly; }
-    // Writes the file atomically (mode 0600): SAVE_DONE; SAVE_NOTHING when
+    // Writes the site settings file, then the profile file, each atomically
+    // (mode 0600): SAVE_DONE; SAVE_NOTHING when
     // the profile is not loaded or has no path, or the user cancelled after
     // a failure; SAVE_RETRY when the user asked to try again. A failed save
     // leaves the previous file as it was.
@@ -241,6 +246,8 @@ private:
     void TakePersistentFrom(CFTPProfile& other);
     bool FormPath();
     void PreserveUnreadable(const std::string& reason);
+    bool LoadSiteSettings();
+    bool SaveSiteSettings();
 
     mutable std::mutex m_lock; // guards m_shared and the remembered login
     SharedSettings m_shared;
@@ -257,7 +264,11 @@ private:
     bool m_bFirstRun = false;
     bool m_bNamedFileMissing = false;
     bool m_bReadOnly = false;
-    std::string m_strUnreadable; // why the file could not be read (read-only mode)
+    std::string m_strUnreadable;         // why the file could not be read (read-only mode)
+    std::string m_strSettingsUnreadable; // the same of the site settings file
+    // The site settings file could not be read nor set aside: it is never
+    // written over in this run.
+    bool m_bSiteSettingsHeld = false;
     int m_nVersionRead = 0;
     std::int32_t m_nScreenWidth = 0;
     std::int32_t m_nScreenHeight = 0;

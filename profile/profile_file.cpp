@@ -649,6 +649,8 @@ bool CFTPProfile::FormPath() {
 bool CFTPProfile::LoadProfile() {
     m_strLoadNote.clear();
     m_strUnreadable.clear();
+    m_strSettingsUnreadable.clear();
+    m_bSiteSettingsHeld = false;
     m_bNamedFileMissing = false;
     if (!FormPath()) {
         return false;
@@ -675,7 +677,7 @@ bool CFTPProfile::LoadProfile() {
     const bool got = ReadWholeFile(fd, data, error);
     ::close(fd);
     if (got && Serialize(data, error)) {
-        return true;
+        return LoadSiteSettings();
     }
     if (m_bReadOnly) {
         m_strUnreadable = error.empty() ? std::string("unknown reason") : error;
@@ -701,6 +703,12 @@ void CFTPProfile::PreserveUnreadable(const std::string& reason) {
             if (RenameNoReplace(m_strPath, bad)) {
                 m_strLoadNote =
                     head + "\nIt was kept as \"" + bad + "\"; the default settings are used.";
+                // Its site settings name its sites: they stay together.
+                const std::string settings = SiteSettingsPath(m_strPath);
+                if (::lstat(settings.c_str(), &st) == 0 &&
+                    !RenameNoReplace(settings, SiteSettingsPath(bad))) {
+                    m_bSiteSettingsHeld = true;
+                }
                 return;
             }
             if (errno != EEXIST) {
@@ -718,6 +726,78 @@ void CFTPProfile::PreserveUnreadable(const std::string& reason) {
                     "); the default settings are used and nothing will be saved.";
 }
 
+bool CFTPProfile::LoadSiteSettings() {
+    m_strSettingsUnreadable.clear();
+    m_bSiteSettingsHeld = false;
+    const std::string path = SiteSettingsPath(m_strPath);
+    std::string error;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        return true; // written by a build without site settings, or none yet
+    }
+    if (fd < 0) {
+        error = ErrnoText();
+    } else {
+        std::vector<std::uint8_t> data;
+        const bool got = ReadWholeFile(fd, data, error);
+        ::close(fd);
+        if (got) {
+            const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+            if (ReadSiteSettings(text, *this, error)) {
+                return true;
+            }
+        }
+    }
+    if (m_bReadOnly) {
+        m_strSettingsUnreadable = error.empty() ? std::string("unknown reason") : error;
+        return false;
+    }
+    const std::string head =
+        "The site settings \"" + path + "\" could not be read (" + error + ").";
+    struct stat st {};
+    std::string failure;
+    if (::lstat(path.c_str(), &st) != 0) {
+        failure = ErrnoText();
+    } else if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        failure = "it is not a regular file";
+    } else {
+        for (int n = 0; n < 1000; ++n) {
+            const std::string bad = path + ".bad" + (n == 0 ? "" : "." + std::to_string(n));
+            if (RenameNoReplace(path, bad)) {
+                m_strLoadNote = head + "\nThey were kept as \"" + bad +
+                                "\"; every site has the default security settings.";
+                return true;
+            }
+            if (errno != EEXIST) {
+                failure = ErrnoText();
+                break;
+            }
+        }
+        if (failure.empty()) {
+            failure = "every name for a copy is taken";
+        }
+    }
+    m_bSiteSettingsHeld = true;
+    m_strLoadNote = head + "\nThey could not be set aside (" + failure +
+                    "); every site has the default security settings and they will not be "
+                    "saved.";
+    return true;
+}
+
+bool CFTPProfile::SaveSiteSettings() {
+    if (m_bSiteSettingsHeld) {
+        return true;
+    }
+    const std::string path = SiteSettingsPath(m_strPath);
+    const std::string text = WriteSiteSettings(*this);
+    struct stat st {};
+    if (text.find('\n') + 1 == text.size() && ::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        return true; // nothing to keep, and no file to bring up to date
+    }
+    const std::vector<std::uint8_t> data(text.begin(), text.end());
+    return WriteFileAtomically(path, data, nullptr, m_strSaveError);
+}
+
 int CFTPProfile::SaveProfile(IQuestions* questions) {
     m_strSaveError.clear();
     if (!m_bLoaded || m_bReadOnly || !FormPath()) {
@@ -730,7 +810,8 @@ int CFTPProfile::SaveProfile(IQuestions* questions) {
             MakeFolders(m_strPath.substr(0, slash));
         }
     }
-    if (WriteFileAtomically(m_strPath, data, m_beforeReplace, m_strSaveError)) {
+    if (SaveSiteSettings() &&
+        WriteFileAtomically(m_strPath, data, m_beforeReplace, m_strSaveError)) {
         return SAVE_DONE;
     }
     const int answer = questions != nullptr

@@ -6,12 +6,32 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qb {
 
 class ArchiveWriter;
 class IQuestions;
+
+// A site's connection security. The profile file's site record has no room
+// for it: it is kept in the site settings file beside the profile (see
+// SiteSettingsPath).
+struct SiteSecurity {
+    enum class Tls : std::uint8_t { None, IfAvailable, Explicit, Implicit };
+    // None: plain FTP; IfAvailable: "AUTH TLS", plain text when the server
+    // refuses it; Explicit: "AUTH TLS" or fail; Implicit: TLS from the first
+    // byte.
+    Tls tls = Tls::IfAvailable;
+    // "EPSV" before "PASV", "EPRT" when "PORT" is refused.
+    bool epsv = true;
+    // The SHA-256 fingerprint ("AB:CD:...", upper case) of the server
+    // certificate the user accepted for good; empty when none is kept.
+    std::string fingerprint;
+
+    bool IsDefault() const { return *this == SiteSecurity{}; }
+    bool operator==(const SiteSecurity&) const = default;
+};
 
 class CFTPSite {
 public:
@@ -49,6 +69,9 @@ public:
     std::string m_strLoginFolder;
     std::string m_strComments;
     bool m_bInsideFirewall = false;
+    // Not part of the record: copies carry it, the site settings file keeps
+    // it.
+    SiteSecurity m_security;
 };
 
 class CFTPSiteFolder {
@@ -113,5 +136,24 @@ public:
     FolderList m_arrFolders;
     SiteList m_arrSites;
 };
+
+// The site settings file of the profile at `profilePath`:
+// "<profilePath>.sites".
+std::string SiteSettingsPath(const std::string& profilePath);
+
+// The site settings file's text for the sites of `root` whose settings are
+// not the defaults, one line each, keyed by the site's path of labels.
+std::string WriteSiteSettings(const CFTPSiteFolder& root);
+
+// Reads a site settings file into the sites of `root`: every site gets the
+// defaults, then each line's settings go to the site at its path (lines of
+// sites that are not in the tree are dropped). On damage nothing changes
+// and `error` says what was wrong.
+bool ReadSiteSettings(std::string_view text, CFTPSiteFolder& root, std::string& error);
+
+// The words the settings file and qbftp use for a TLS mode: "none",
+// "if-available", "explicit", "implicit"; false for any other word.
+const char* TlsModeName(SiteSecurity::Tls tls);
+bool ParseTlsMode(std::string_view name, SiteSecurity::Tls& tls);
 
 } // namespace qb

@@ -1,6 +1,6 @@
 # Site tree, profile file and settings logic.
 set(QB_PROFILE_DATA_DIR "${CMAKE_CURRENT_SOURCE_DIR}/data/profile")
-foreach(name archive tree file)
+foreach(name archive tree file sites)
   qb_test(test_profile_${name} LABELS core SOURCES test_profile_${name}.cpp)
   target_link_libraries(test_profile_${name} PRIVATE qb_profile)
   target_compile_definitions(test_profile_${name} PRIVATE QB_PROFILE_DATA="${QB_PROFILE_DATA_DIR}")

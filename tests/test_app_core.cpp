@@ -538,6 +538,40 @@ TEST(SiteConnect, LoginComesFromTheSiteOrTheEmailAddress) {
     EXPECT_TRUE(MakeSiteConnectRequest(anonymous, profile, nullptr)->NeedsLogin());
 }
 
+TEST(SiteConnect, TheSitesSecuritySettingsGoIntoTheRequest) {
+    using Tls = SiteSecurity::Tls;
+    using EngineTls = FirewallSettings::Tls;
+    const std::string print(95, 'A');
+    const struct {
+        SiteSecurity security;
+        EngineTls tls;
+    } cases[] = {
+        {{}, EngineTls::IfAvailable},
+        {{Tls::None, true, ""}, EngineTls::None},
+        {{Tls::Explicit, false, print}, EngineTls::Explicit},
+        {{Tls::Implicit, true, print}, EngineTls::Implicit},
+    };
+    CFTPProfile profile("", false);
+    profile.SetDefaults();
+    // Through a firewall too: the proxy settings leave them alone.
+    FirewallOptions firewall;
+    firewall.m_bFirewallEnabled = true;
+    firewall.m_strProxyAddress = "proxy.example";
+    firewall.m_wFirewallType = FIREWALL_OPEN;
+    profile.SetFirewallOptions(firewall);
+    for (const auto& c : cases) {
+        CFTPSite site("S", "ftp.example.org", false, "/", 21, "");
+        site.m_security = c.security;
+        const auto request = MakeSiteConnectRequest(site, profile, nullptr);
+        ASSERT_TRUE(request);
+        EXPECT_TRUE(request->firewall.enabled);
+        EXPECT_EQ(request->firewall.tls, c.tls) << TlsModeName(c.security.tls);
+        EXPECT_EQ(request->firewall.extendedData, c.security.epsv);
+        EXPECT_EQ(request->firewall.keptFingerprint, c.security.fingerprint);
+        EXPECT_FALSE(request->firewall.acceptAnyCertificate);
+    }
+}
+
 TEST(SiteConnect, FirewallOnlyWhenEnabledAndTheSiteIsOutside) {
     const ProxyLogin fromSettings{"proxy.example", 8021, "pu", "pp", FIREWALL_SITE};
     const ProxyLogin typed{"typed.example", 2100, "tu", "tp", FIREWALL_SITE};

@@ -158,13 +158,26 @@ TEST(Qbftp, SitesAreAddedRenamedAndRemoved) {
     } steps[] = {
         {{"sites", "add", "Work/Box", "ftp://bob@127.0.0.1:2121/pub", "--active"},
          kExitOk,
-         R"({"site":"Work/Box","host":"127.0.0.1","port":2121,"anonymous":false,"user":"bob","folder":"pub","firewall":false})",
+         R"({"site":"Work/Box","host":"127.0.0.1","port":2121,"anonymous":false,"user":"bob","folder":"pub","firewall":false,"tls":"if-available","epsv":true,"fingerprint":""})",
          nullptr},
         {{"sites", "add", "Work/Box", "ftp://h/"}, kExitFailed, nullptr, "\"host\":\"h\""},
         {{"sites", "add", "Anon", "ftp://h:99"},
          kExitOk,
-         R"({"site":"Anon","host":"h","port":99,"anonymous":true,"folder":"","firewall":true})",
+         R"({"site":"Anon","host":"h","port":99,"anonymous":true,"folder":"","firewall":true,"tls":"if-available","epsv":true,"fingerprint":""})",
          nullptr},
+        {{"--tls", "sites", "add", "Required", "ftp://h"},
+         kExitOk,
+         R"({"site":"Required","host":"h","port":21,"anonymous":true,"folder":"","firewall":true,"tls":"explicit","epsv":true,"fingerprint":""})",
+         nullptr},
+        {{"--no-epsv", "sites", "add", "Implicit", "ftps://h"},
+         kExitOk,
+         R"("site":"Implicit","host":"h","port":990,"anonymous":true,"folder":"","firewall":true,"tls":"implicit","epsv":false,)",
+         nullptr},
+        {{"--no-tls", "sites", "add", "Plain", "ftp://h"},
+         kExitOk,
+         R"("tls":"none","epsv":true,)",
+         nullptr},
+        {{"--no-tls", "--tls", "sites", "add", "Both", "ftp://h"}, kExitUsage, nullptr, "Both"},
         {{"sites", "rename", "Work/Box", "Crate"}, kExitOk, "{\"site\":\"Work/Crate\"", nullptr},
         {{"sites", "remove", "Work"}, kExitUsage, "{\"site\":\"Work/Crate\"", nullptr},
         {{"-r", "sites", "remove", "Work"}, kExitOk, nullptr, "Work/"},
@@ -364,7 +377,9 @@ TEST(Qbftp, UnreadableProfileIsNeverChanged) {
 // A profile with one stored site that points at a scripted server.
 TEST(Qbftp, StoredSitesAreListedAndConnectLikeTheWindow) {
     test::ScriptServer server;
+    // A site tries TLS if the server offers it; this one does not.
     server.Greet()
+        .On("AUTH TLS", "500 AUTH not understood")
         .On("USER ftp", "331 Send your e-mail address")
         .On("PASS guest@example.com", "230 Welcome")
         .On("CWD /srv/ftp", "250 OK")

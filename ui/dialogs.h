@@ -5,6 +5,7 @@
 
 #include "engine/question_desk.h"
 #include "local_properties.h"
+#include "profile/site_tree.h"
 
 #include <QDateTime>
 #include <QDialog>
@@ -88,6 +89,8 @@ struct SiteDialogValues {
     std::string folder;
     std::string comments;
     bool insideFirewall = false;
+    // The "Security" group: TLS mode, EPSV, the kept certificate.
+    SiteSecurity security;
 };
 
 // The drop menu's commands.

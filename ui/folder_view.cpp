@@ -174,6 +174,20 @@ ConnectionId CFolderTreeView::ConnectionOf(const CFTPVI* site) const {
     return kNoConnection;
 }
 
+bool CFolderTreeView::KeepCertificate(ConnectionId connection, const std::string& fingerprint) {
+    const auto it = m_connections.find(connection);
+    CFTPProfile* profile = m_session.GetProfile();
+    if (it == m_connections.end() || profile == nullptr || fingerprint.empty()) {
+        return false;
+    }
+    CFTPSite* site = profile->FindSite(m_pModel->NodePath(it->second.site));
+    if (site == nullptr) {
+        return false;
+    }
+    site->m_security.fingerprint = fingerprint;
+    return true;
+}
+
 void CFolderTreeView::ExpandQuietly(CFTPVI* node) {
     const bool was = m_bQuietExpand;
     m_bQuietExpand = true;
@@ -365,6 +379,7 @@ bool CFolderTreeView::ConnectSite(CFTPVI* node, bool expandWhenDone) {
         values.folder = site->m_strLoginFolder;
         values.comments = site->m_strComments;
         values.insideFirewall = site->m_bInsideFirewall;
+        values.security = site->m_security;
         if (!m_prompter.EditSite(this, values, SITE_LOGIN) || values.user.empty() ||
             values.password.empty()) {
             return false;
@@ -902,6 +917,7 @@ void CFolderTreeView::NewSite(CFTPVI* node) {
                 : std::make_unique<CFTPSite>(values.label, values.host, values.insideFirewall,
                                              values.user, values.password, values.folder,
                                              values.port, values.comments);
+        site->m_security = values.security;
         if (folder->AddSite(std::move(site))) {
             if (!node->Has(VIF_CHILDREN)) {
                 m_pModel->ExploreLocal(node);
@@ -990,9 +1006,9 @@ void CFolderTreeView::Properties(CFTPVI* node) {
             return;
         }
         SiteDialogValues values{
-            site->m_strLabel,       site->m_strHost,     site->m_bAnonymous,
-            site->m_strUser,        site->m_strPassword, site->m_nPort,
-            site->m_strLoginFolder, site->m_strComments, site->m_bInsideFirewall};
+            site->m_strLabel,        site->m_strHost, site->m_bAnonymous,     site->m_strUser,
+            site->m_strPassword,     site->m_nPort,   site->m_strLoginFolder, site->m_strComments,
+            site->m_bInsideFirewall, site->m_security};
         if (m_prompter.EditSite(this, values, SITE_EDIT)) {
             site->m_strHost = values.host;
             site->m_bAnonymous = values.anonymous;
@@ -1002,6 +1018,7 @@ void CFolderTreeView::Properties(CFTPVI* node) {
             site->m_strLoginFolder = values.folder;
             site->m_strComments = values.comments;
             site->m_bInsideFirewall = values.insideFirewall;
+            site->m_security = values.security;
         }
         return;
     }

@@ -47,6 +47,10 @@ public:
     bool HasPending() const { return !m_ops.empty(); }
     // The connection of a site node; kNoConnection when not connected.
     ConnectionId ConnectionOf(const CFTPVI* site) const;
+    // The user accepted the certificate `fingerprint` for good on
+    // `connection`: its site keeps it, and the profile saves it. False when
+    // the connection belongs to no site of the tree.
+    bool KeepCertificate(ConnectionId connection, const std::string& fingerprint);
 
     // ---- Commands (on the selection unless a node is given) ----
     bool CanRun(int id, CFTPVI* node = nullptr) const;

@@ -879,9 +879,16 @@ void CMainFrame::ShowQuestion(const Question& question) {
 
 void CMainFrame::QuestionFinished(QuestionId id, int answer) {
     // A question withdrawn meanwhile has been forgotten: nothing to send.
-    if (m_questions.erase(id) != 0) {
-        m_session.Answer(id, answer);
+    const auto it = m_questions.find(id);
+    if (it == m_questions.end()) {
+        return;
     }
+    const Question question = std::move(it->second.question);
+    m_questions.erase(it);
+    if (question.kind == Question::Kind::Certificate && answer == Question::CERT_ACCEPT_ALWAYS) {
+        m_pTree->KeepCertificate(question.connection, question.fingerprint);
+    }
+    m_session.Answer(id, answer);
 }
 
 void CMainFrame::CloseQuestion(QuestionId id) {

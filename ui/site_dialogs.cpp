@@ -4,8 +4,11 @@
 #include "platform/questions.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -86,6 +89,35 @@ CFTPSiteDlg::CFTPSiteDlg(QWidget* parent, const SiteDialogValues& values, int mo
     form->addRow(QStringLiteral("Login &Directory : "), m_pFolder);
     form->addRow(QStringLiteral("Co&mments : "), m_pComments);
     form->addRow(QString(), m_pFirewall);
+
+    m_pSecurity = new QGroupBox(QStringLiteral("Security"), this);
+    m_pTls = new QComboBox(m_pSecurity);
+    // In the order of SiteSecurity::Tls.
+    m_pTls->addItem(QStringLiteral("No TLS (plain FTP)"));
+    m_pTls->addItem(QStringLiteral("TLS if available"));
+    m_pTls->addItem(QStringLiteral("TLS required (explicit)"));
+    m_pTls->addItem(QStringLiteral("Implicit TLS"));
+    m_pTls->setCurrentIndex(static_cast<int>(values.security.tls));
+    m_pEpsv = new QCheckBox(QStringLiteral("Use &EPSV and EPRT"), m_pSecurity);
+    m_pEpsv->setChecked(values.security.epsv);
+    m_pCertificate = new QLabel(m_pSecurity);
+    m_pCertificate->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pCertificate->setWordWrap(true);
+    m_pForget = new QPushButton(QStringLiteral("&Forget Certificate"), m_pSecurity);
+    m_strFingerprint = values.security.fingerprint;
+    auto* certificate = new QHBoxLayout;
+    certificate->addWidget(m_pCertificate, 1);
+    certificate->addWidget(m_pForget);
+    auto* security = new QFormLayout(m_pSecurity);
+    security->addRow(QStringLiteral("T&LS : "), m_pTls);
+    security->addRow(QString(), m_pEpsv);
+    security->addRow(QStringLiteral("Certificate : "), certificate);
+    ShowCertificate();
+    connect(m_pForget, &QPushButton::clicked, this, [this] {
+        m_strFingerprint.clear();
+        ShowCertificate();
+    });
+
     m_pOk = new QPushButton(QStringLiteral("&OK"), this);
     m_pOk->setDefault(true);
     m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -95,6 +127,7 @@ CFTPSiteDlg::CFTPSiteDlg(QWidget* parent, const SiteDialogValues& values, int mo
     buttons->addWidget(m_pCancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addWidget(m_pSecurity);
     layout->addLayout(buttons);
     connect(m_pOk, &QPushButton::clicked, this, &CFTPSiteDlg::accept);
     connect(m_pCancel, &QPushButton::clicked, this, &CFTPSiteDlg::reject);
@@ -119,6 +152,7 @@ CFTPSiteDlg::CFTPSiteDlg(QWidget* parent, const SiteDialogValues& values, int mo
             edit->setReadOnly(true);
         }
         m_pComments->setReadOnly(true);
+        m_pSecurity->setEnabled(false);
         // The user fields take what is typed here, whatever the site says.
         m_pUser->setEnabled(true);
         m_pPassword->setEnabled(true);
@@ -133,6 +167,14 @@ CFTPSiteDlg::CFTPSiteDlg(QWidget* parent, const SiteDialogValues& values, int mo
 }
 
 CFTPSiteDlg::~CFTPSiteDlg() = default;
+
+void CFTPSiteDlg::ShowCertificate() {
+    m_pCertificate->setText(
+        m_strFingerprint.empty()
+            ? QStringLiteral("None kept")
+            : QStringLiteral("Kept, SHA-256 %1").arg(QString::fromStdString(m_strFingerprint)));
+    m_pForget->setEnabled(!m_strFingerprint.empty() && m_nMode != SITE_LOGIN);
+}
 
 void CFTPSiteDlg::UpdateUserFields() {
     if (m_nMode == SITE_LOGIN) {
@@ -166,6 +208,9 @@ SiteDialogValues CFTPSiteDlg::Values() const {
     v.folder = Trimmed(m_pFolder->text());
     v.comments = m_pComments->toPlainText().toStdString();
     v.insideFirewall = m_pFirewall->isChecked();
+    v.security.tls = static_cast<SiteSecurity::Tls>(m_pTls->currentIndex());
+    v.security.epsv = m_pEpsv->isChecked();
+    v.security.fingerprint = m_strFingerprint;
     bool ok = false;
     const uint port = m_pPort->text().trimmed().toUInt(&ok);
     v.port = ok ? port : 0;

@@ -8,6 +8,9 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -44,6 +47,12 @@ public:
     QLineEdit* FolderEdit() const { return m_pFolder; }
     QPlainTextEdit* CommentsEdit() const { return m_pComments; }
     QCheckBox* FirewallCheck() const { return m_pFirewall; }
+    QGroupBox* SecurityGroup() const { return m_pSecurity; }
+    // The TLS modes in the order of SiteSecurity::Tls.
+    QComboBox* TlsCombo() const { return m_pTls; }
+    QCheckBox* EpsvCheck() const { return m_pEpsv; }
+    QLabel* CertificateLabel() const { return m_pCertificate; }
+    QPushButton* ForgetCertificateButton() const { return m_pForget; }
     QPushButton* OkButton() const { return m_pOk; }
     QPushButton* CancelButton() const { return m_pCancel; }
 
@@ -52,6 +61,7 @@ public:
 private:
     void UpdateOk();
     void UpdateUserFields();
+    void ShowCertificate();
     int Say(const std::string& text);
 
     int m_nMode;
@@ -67,6 +77,12 @@ private:
     QLineEdit* m_pFolder;
     QPlainTextEdit* m_pComments;
     QCheckBox* m_pFirewall;
+    QGroupBox* m_pSecurity;
+    QComboBox* m_pTls;
+    QCheckBox* m_pEpsv;
+    QLabel* m_pCertificate;
+    QPushButton* m_pForget;
+    std::string m_strFingerprint; // the kept one, until forgotten
     QPushButton* m_pOk;
     QPushButton* m_pCancel;
 };

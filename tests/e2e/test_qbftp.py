@@ -27,6 +27,11 @@ PY6_URL = os.environ.get("QB_PYFTPD6_URL")
 PY6_ROOT = os.environ.get("QB_PYFTPD6_ROOT")
 
 
+def stat_mode(path):
+    import stat
+    return stat.S_IMODE(os.stat(path).st_mode)
+
+
 def run(*args, password=PY_PASSWORD, timeout=60):
     env = dict(os.environ)
     env.pop("QBFTP_PASSWORD", None)
@@ -952,6 +957,94 @@ class Tls(unittest.TestCase):
                 self.assertLess(time.monotonic() - started, 10, "no waiting for a time-out")
                 if status:
                     self.assertIn("refused" if "CA file" not in name else "cannot be read", err)
+
+    def test_site_security_settings(self):
+        """A site's TLS mode, EPSV setting and kept certificate, from sites add and the
+        site settings file beside the profile, used by site: URLs."""
+        import ftplib
+        import ssl
+        import urllib.parse
+        home = os.path.join(self.tmp, "home")
+        saved = {k: os.environ.get(k) for k in ("HOME", "XDG_CONFIG_HOME")}
+        os.environ["HOME"] = home
+        os.environ["XDG_CONFIG_HOME"] = os.path.join(home, "config")
+        try:
+            cases = [  # site, sites add options, URL, shown by sites --json
+                ("T/Vs", ("--tls",), VS_TLS_URL + "/", ("explicit", True)),
+                ("T/VsImplicit", (), VS_FTPS_URL + "/", ("implicit", True)),
+                ("T/Plain", ("--no-tls", "--no-epsv"), PY_URL + "/", ("none", False)),
+                ("T/Default", (), PY_URL + "/", ("if-available", True)),
+                ("T/Py", ("--tls",), PY_TLS_URL + "/", ("explicit", True)),
+            ]
+            for site, options, url, _ in cases:
+                rc, _, err = run("sites", "add", site, url, *options)
+                self.assertEqual(rc, 0, err)
+            rc, out, err = run("sites", "--json")
+            self.assertEqual(rc, 0, err)
+            shown = {e["site"]: e for e in map(json.loads, out.splitlines())}
+            for site, _, _, (tls, epsv) in cases:
+                with self.subTest(site=site):
+                    self.assertEqual((shown[site]["tls"], shown[site]["epsv"],
+                                      shown[site]["fingerprint"]), (tls, epsv, ""))
+            profile = os.path.join(home, "config", "quillbeck", "Quillbeck.dat")
+            settings = profile + ".sites"
+            self.assertEqual(stat_mode(settings), 0o600)
+
+            # A site: URL connects as the site says; the command line wins.
+            uses = [  # site, options, commands sent, commands never sent
+                ("T/Vs", ("--cacert", TLS_CA), {"AUTH", "EPSV"}, {"PASV"}),
+                ("T/VsImplicit", ("--cacert", TLS_CA), {"EPSV"}, {"AUTH", "PASV"}),
+                ("T/Plain", (), {"PASV"}, {"AUTH", "EPSV"}),
+                ("T/Default", (), {"AUTH", "EPSV"}, {"PASV"}),
+                ("T/Default", ("--no-tls", "--no-epsv"), {"PASV"}, {"AUTH", "EPSV"}),
+            ]
+            for site, options, sent, never in uses:
+                with self.subTest(site=site, options=options):
+                    rc, _, err = run("--timeout", "10", "--log", *options, "ls",
+                                     f'site:"{site}"', password=None, timeout=30)
+                    self.assertEqual(rc, 0, err)
+                    verbs = {line.split(" ", 1)[0] for line in err.splitlines()}
+                    self.assertLessEqual(sent, verbs, err)
+                    self.assertFalse(never & verbs, err)
+
+            # The certificate kept for the site connects without asking; another one
+            # fails loudly, even with --insecure.
+            parts = urllib.parse.urlsplit(PY_TLS_URL)
+            context = ssl.create_default_context()
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            ftp = ftplib.FTP_TLS(context=context)
+            ftp.connect(parts.hostname, parts.port, timeout=10)
+            ftp.auth()
+            der = ftp.sock.getpeercert(binary_form=True)
+            ftp.close()
+            kept = ":".join("%02X" % b for b in hashlib.sha256(der).digest())
+            other = ":".join(["00"] * 32)
+            certificates = [  # fingerprint kept, options, exit status, what stderr says
+                (kept, (), 0, ""),
+                (kept.lower(), (), 0, ""),
+                (other, (), 1, "HAS CHANGED"),
+                (other, ("--insecure",), 1, "HAS CHANGED"),
+            ]
+            for fingerprint, options, status, says in certificates:
+                with self.subTest(fingerprint=fingerprint, options=options):
+                    with open(settings, "w") as f:
+                        f.write("Quillbeck site settings 1\n"
+                                f"T/Py\ttls=explicit\tepsv=on\tfingerprint={fingerprint}\n")
+                    rc, out, err = run("--timeout", "10", *options, "ls", 'site:"T/Py"',
+                                       password=None, timeout=30)
+                    self.assertEqual(rc, status, err)
+                    self.assertIn(says, err)
+                    if status == 0:
+                        rc, out, err = run("sites", "--json")
+                        shown = {e["site"]: e for e in map(json.loads, out.splitlines())}
+                        self.assertEqual(shown["T/Py"]["fingerprint"], kept)
+        finally:
+            for k, v in saved.items():
+                if v is None:
+                    os.environ.pop(k, None)
+                else:
+                    os.environ[k] = v
 
     def test_servers_that_do_not_speak_tls(self):
         cases = [  # name, arguments, what stderr says

@@ -14,7 +14,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
@@ -74,6 +77,8 @@ private Q_SLOTS:
     void deleteConnectedSiteDisconnects();
     void siteDialogChecks_data();
     void siteDialogChecks();
+    void siteDialogSecurity();
+    void siteSecurityIsEditedAndKept();
     void dropTargets();
     void dropMovesASite();
     void dropUploadsDesktopFiles();
@@ -678,6 +683,136 @@ void TestTree::siteDialogChecks() {
         QCOMPARE(QString::fromStdString(v.user), keepsUser ? user.trimmed() : QString());
         QCOMPARE(QString::fromStdString(v.password), keepsUser ? password.trimmed() : QString());
     }
+}
+
+// The Security group shows the site's settings and gives back what was
+// chosen; in the login use it only shows them.
+void TestTree::siteDialogSecurity() {
+    using Tls = qb::SiteSecurity::Tls;
+    const std::string print(95, 'C');
+    CRecordingQuestions questions;
+    SiteDialogValues fresh;
+    CFTPSiteDlg created(nullptr, fresh, SITE_NEW, &questions);
+    QCOMPARE(created.TlsCombo()->currentText(), QStringLiteral("TLS if available"));
+    QVERIFY(created.EpsvCheck()->isChecked());
+    QCOMPARE(created.CertificateLabel()->text(), QStringLiteral("None kept"));
+    QVERIFY(!created.ForgetCertificateButton()->isEnabled());
+
+    const struct {
+        int mode;
+        qb::SiteSecurity start;
+        int tlsIndex; // chosen; -1: left alone
+        bool epsv;
+        bool forget;
+        qb::SiteSecurity result;
+    } cases[] = {
+        {SITE_EDIT, {Tls::IfAvailable, true, ""}, 2, false, false, {Tls::Explicit, false, ""}},
+        {SITE_EDIT, {Tls::Implicit, false, print}, -1, false, false, {Tls::Implicit, false, print}},
+        {SITE_EDIT, {Tls::Explicit, true, print}, 0, true, true, {Tls::None, true, ""}},
+        {SITE_NEW, {}, 3, true, false, {Tls::Implicit, true, ""}},
+        {SITE_LOGIN, {Tls::None, false, print}, -1, false, false, {Tls::None, false, print}},
+    };
+    for (const auto& c : cases) {
+        SiteDialogValues start;
+        start.label = "L";
+        start.host = "h";
+        start.user = "u";
+        start.password = "p";
+        start.anonymous = false;
+        start.security = c.start;
+        CFTPSiteDlg dialog(nullptr, start, c.mode, &questions);
+        QCOMPARE(dialog.TlsCombo()->currentIndex(), int(c.start.tls));
+        QCOMPARE(dialog.EpsvCheck()->isChecked(), c.start.epsv);
+        QCOMPARE(dialog.CertificateLabel()->text().contains(QString::fromStdString(print)),
+                 !c.start.fingerprint.empty());
+        QCOMPARE(dialog.SecurityGroup()->isEnabled(), c.mode != SITE_LOGIN);
+        if (c.tlsIndex >= 0) {
+            dialog.TlsCombo()->setCurrentIndex(c.tlsIndex);
+        }
+        dialog.EpsvCheck()->setChecked(c.epsv);
+        if (c.forget) {
+            QVERIFY(dialog.ForgetCertificateButton()->isEnabled());
+            QTest::mouseClick(dialog.ForgetCertificateButton(), Qt::LeftButton);
+            QCOMPARE(dialog.CertificateLabel()->text(), QStringLiteral("None kept"));
+        }
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(dialog.Result().security == c.result);
+    }
+}
+
+// Through the tree: a new site and the edit of a site take the dialog's
+// security settings into the profile; a connection's certificate accepted
+// for good is kept by its site; a moved or copied site takes them along.
+void TestTree::siteSecurityIsEditedAndKept() {
+    using Tls = qb::SiteSecurity::Tls;
+    CFolderTreeView& tree = m_program->Tree();
+    CFakePrompter& prompter = m_program->prompter;
+    qb::CFTPProfile& profile = m_program->Profile();
+
+    prompter.siteAnswers.push_back([](SiteDialogValues& v) {
+        v.label = "Secure";
+        v.host = "secure.invalid";
+        v.security = {Tls::Explicit, false, ""};
+        return true;
+    });
+    tree.NewSite(Node("Folder"));
+    QVERIFY(profile.FindSite("Folder/Secure") != nullptr);
+    QVERIFY(profile.FindSite("Folder/Secure")->m_security ==
+            (qb::SiteSecurity{Tls::Explicit, false, ""}));
+
+    prompter.siteAnswers.push_back([](SiteDialogValues& v) {
+        v.security.tls = Tls::Implicit;
+        return true;
+    });
+    tree.Properties(Node("Folder/Secure"));
+    QCOMPARE(prompter.sitesShown.back().first, int(SITE_EDIT));
+    QVERIFY(prompter.sitesShown.back().second.security.tls == Tls::Explicit);
+    QVERIFY(profile.FindSite("Folder/Secure")->m_security ==
+            (qb::SiteSecurity{Tls::Implicit, false, ""}));
+
+    // The certificate: only a connection of a site keeps one.
+    std::string print = "DD";
+    for (int i = 1; i < 32; ++i) {
+        print += ":DD";
+    }
+    QVERIFY(!tree.KeepCertificate(12345, print));
+    CFTPVI* site = ConnectTestSite();
+    QVERIFY(site != nullptr);
+    QVERIFY(tree.KeepCertificate(tree.ConnectionOf(site), print));
+    QCOMPARE(profile.FindSite("Folder/Test")->m_security.fingerprint, print);
+    tree.Disconnect(site, false);
+    QVERIFY(WaitIdle());
+
+    // Moved to the root by a drop, then copied back: both carry them.
+    QMimeData mime;
+    mime.setData(QString::fromLatin1(CFolderTreeModel::kNodeMime), "Folder/Secure");
+    tree.SetDragSource(Node("Folder/Secure"));
+    prompter.dropAnswer = ID_MOVE_HERE;
+    const QModelIndex root = tree.Model().IndexOf(tree.Model().Root());
+    tree.Model().dropMimeData(&mime, Qt::MoveAction, -1, -1, root);
+    QVERIFY(profile.FindSite("Folder/Secure") == nullptr);
+    QVERIFY(profile.FindSite("Secure") != nullptr);
+    QVERIFY(profile.FindSite("Secure")->m_security.tls == Tls::Implicit);
+    tree.SetDragSource(Node("Secure"));
+    mime.setData(QString::fromLatin1(CFolderTreeModel::kNodeMime), "Secure");
+    prompter.dropAnswer = ID_COPY_HERE;
+    tree.Model().dropMimeData(&mime, Qt::CopyAction, -1, -1, tree.Model().IndexOf(Node("Folder")));
+    tree.SetDragSource(nullptr);
+    QVERIFY(profile.FindSite("Folder/Secure") != nullptr);
+    QVERIFY(profile.FindSite("Folder/Secure")->m_security ==
+            profile.FindSite("Secure")->m_security);
+
+    // Saved beside the profile, under the sites' paths of now.
+    QCOMPARE(profile.SaveProfile(nullptr), int(qb::CFTPProfile::SAVE_DONE));
+    QFile saved(QString::fromStdString(qb::SiteSettingsPath(profile.GetPath())));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray text = saved.readAll();
+    QVERIFY2(text.contains("\nFolder/Secure\ttls=implicit\tepsv=off\n"), text.constData());
+    QVERIFY2(text.contains("\nSecure\ttls=implicit\tepsv=off\n"), text.constData());
+    QVERIFY2(text.contains(QByteArray("\nFolder/Test\ttls=if-available\tepsv=on\tfingerprint=") +
+                           print.c_str() + "\n"),
+             text.constData());
 }
 
 void TestTree::dropTargets() {
