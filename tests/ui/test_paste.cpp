@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +73,7 @@ private Q_SLOTS:
     void moveBetweenTwoSites_data();
     void moveBetweenTwoSites();
     void deleteSelectedRows();
+    void deleteShowsItsDialogWhenAFileCannotGo();
     void aLinkThatIsNoFolderIsFetchedAndOpened();
     void dragRowsOntoNodesAndRows();
     void treeKeysAndMenu();
@@ -514,6 +516,31 @@ void TestPaste::moveBetweenTwoSites() {
     QTRY_COMPARE(ReadFile(m_root + "/incoming/readme.txt"), QByteArray("data\n"));
     QTRY_VERIFY(!QFile::exists(m_root + "/readme.txt"));
     QVERIFY(m_program->prompter.messages.empty());
+}
+
+void TestPaste::deleteShowsItsDialogWhenAFileCannotGo() {
+    const QString src = m_local + "/src";
+    const QString locked = src + "/locked.txt";
+    QVERIFY(WriteFile(locked, "x"));
+    // An immutable file cannot be deleted, not even by root.
+    if (QProcess::execute("chattr", {"+i", locked}) != 0) {
+        QSKIP("chattr +i is not available here");
+    }
+    struct Unlock {
+        QString path;
+        ~Unlock() { QProcess::execute("chattr", {"-i", path}); }
+    } unlock{locked};
+    CFakePrompter& prompter = m_program->prompter;
+    QVERIFY(Show(src));
+    QVERIFY(SelectRows({"a.txt", "locked.txt"}));
+    QVERIFY(Run(ID_DELETE));
+    // The worker's question is asked over its "Deleting..." dialog, which
+    // shows at once for it; OK goes on with the other file.
+    QCOMPARE(Messages(prompter), QStringList{"Failed to delete file\n" + locked});
+    QCOMPARE(prompter.modalAtMessage, std::vector<QString>{"deleteDialog"});
+    QVERIFY(!QFile::exists(src + "/a.txt"));
+    QVERIFY(QFile::exists(locked));
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
 }
 
 void TestPaste::aLinkThatIsNoFolderIsFetchedAndOpened() {

@@ -7,6 +7,7 @@
 #include "main_frame.h"
 #include "profile/profile.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
@@ -24,6 +25,8 @@ namespace qb::ui::test {
 
 int CFakePrompter::Message(QWidget*, const QString& text, unsigned style) {
     messages.push_back({text, style});
+    const QWidget* modal = QApplication::activeModalWidget();
+    modalAtMessage.push_back(modal != nullptr ? modal->objectName() : QString());
     if (messageAnswers.empty()) {
         return IDOK;
     }

@@ -82,6 +82,9 @@ public:
     QString goToAnswer;
 
     std::vector<MessageCall> messages;
+    // The object name of the modal dialog open when each message came
+    // (empty when none).
+    std::vector<QString> modalAtMessage;
     int exitAsked = 0;
     int stopByDisconnectAsked = 0;
     std::vector<QString> saveLogDefaults;
