@@ -203,7 +203,6 @@ public:
     bool ShouldReportFailure() const override;
 
     std::unique_ptr<CFTPFolderContent> m_pContent;
-    std::string m_pListing; // the raw listing as received
 };
 
 class CFTPActionCd : public CFTPFolderAction {
