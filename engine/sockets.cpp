@@ -560,6 +560,7 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
     m_nLastTotal = 0;
     m_pLocalFile = file;
     m_bListing = false;
+    m_bFlushEach = false;
     m_nDone = 0;
     m_ioUsed = 0;
     m_bPendingCr = false;
@@ -584,7 +585,13 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
         m_nTotal = length;
     } else {
         m_nTotal = 0;
-        file->Seek(offset);
+        // A pipe's reader gets each piece as it comes, not in file buffers.
+        m_bFlushEach = !file->IsRegular();
+        // A fresh file is at its start already; a stream (standard output)
+        // is written from where it stands.
+        if (offset != 0) {
+            file->Seek(offset);
+        }
     }
     return true;
 }
@@ -592,6 +599,7 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
 void CFTPDataSocket::SetListing() {
     m_pLocalFile = nullptr;
     m_bListing = true;
+    m_bFlushEach = false;
     m_nDone = 0;
     m_ioUsed = 0;
     m_bPendingCr = false;
@@ -760,6 +768,10 @@ void CFTPDataSocket::ReceiveAll() {
         if (direct) {
             m_ioUsed += r.bytes;
         } else if (!Deliver(buffer.data(), r.bytes)) {
+            Abort();
+            return;
+        }
+        if (m_bFlushEach && !Flush()) {
             Abort();
             return;
         }

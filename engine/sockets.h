@@ -207,6 +207,7 @@ private:
     bool m_bTlsPending = false;        // connected; the handshake comes with the first data
     LocalFile* m_pLocalFile = nullptr; // not owned
     bool m_bListing = false;           // receiving a listing
+    bool m_bFlushEach = false;         // into a pipe: written as it comes
     std::vector<char> m_io;            // file buffering
     std::size_t m_ioUsed = 0;
     FileSize m_nDone = 0;

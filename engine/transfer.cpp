@@ -360,6 +360,19 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
 // A fresh download: the data goes to a new hidden file beside the target,
 // which takes the target's place only once it has arrived whole.
 void RetrieveFresh(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.IsDestStream()) {
+        // Straight into the stream, from where it stands.
+        copy.m_nResumeOffset = 0;
+        copy.m_pDestFile = std::make_unique<LocalFile>();
+        if (!copy.m_pDestFile->OpenDuplicate(copy.DestStreamFd(), copy.m_pDest->GetPath())) {
+            const std::string why = SystemError("Cannot write to", copy.m_pDest->GetPath());
+            copy.m_pDestFile.reset();
+            c.Fail(K::RESULT_FAILED, 0, Why(why));
+            return;
+        }
+        Retrieve(c, copy, copy.m_pDestFile.get(), 0);
+        return;
+    }
     const std::string path = copy.m_pDest->GetPath();
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
@@ -402,7 +415,7 @@ void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     if (!CommitDownload(c, copy)) {
         return;
     }
-    if (c.GetOptions().preserveDownloadTime && copy.m_pSource->m_time > 0) {
+    if (c.GetOptions().preserveDownloadTime && copy.m_pSource->m_time > 0 && !copy.IsDestStream()) {
         const timespec times[2] = {{0, UTIME_OMIT}, {copy.m_pSource->m_time, 0}};
         if (::utimensat(AT_FDCWD, copy.m_pDest->GetPath().c_str(), times, 0) != 0) {
             c.PostNote(SystemError("Cannot set the modification time of", copy.m_pDest->GetPath()));
@@ -496,17 +509,21 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         c.Fail(K::RESULT_FAILED, 0, {});
         return;
     }
-    if (c.m_nServerType == K::SERVER_VMS) {
+    if (copy.IsDestStream()) {
+        // Nothing local is named, looked at or replaced.
+        copy.m_nReplace = K::REPLACE_NONE;
+    } else if (c.m_nServerType == K::SERVER_VMS) {
         copy.m_pDest->m_strName = WithoutVmsVersion(copy.m_pDest->GetPath());
         copy.m_pDest->m_pParent.reset();
     }
-    if (!IsSafeLocalName(copy.m_pSource->GetName()) || !IsSafeLocalName(copy.m_pDest->GetName())) {
+    if (!copy.IsDestStream() && (!IsSafeLocalName(copy.m_pSource->GetName()) ||
+                                 !IsSafeLocalName(copy.m_pDest->GetName()))) {
         c.Fail(K::RESULT_FAILED, 0,
                Why("The name \"" + copy.m_pSource->GetName() +
                    "\" cannot be used for a local file; it was not copied."));
         return;
     }
-    if (!DecideReplace(c, copy, copy.m_pDest->GetPath())) {
+    if (!copy.IsDestStream() && !DecideReplace(c, copy, copy.m_pDest->GetPath())) {
         return;
     }
     copy.m_cTransferType = c.TransferTypeFor(*copy.m_pSource);

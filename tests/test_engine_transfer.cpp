@@ -7,6 +7,8 @@
 #include "tests/support/test_files.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -131,6 +133,81 @@ INSTANTIATE_TEST_SUITE_P(Engine, TransferModes, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return p.param ? "Passive" : "Active";
                          });
+
+// A download into an open descriptor (standard output): written from where
+// the descriptor stands as the data comes, nothing local looked at or made,
+// and a transfer cut short fails although its bytes have gone out.
+TEST_F(Transfer, ADownloadIntoAStreamIsWrittenAsItComesAndChecked) {
+    const struct {
+        const char* name;
+        bool pipe;             // a pipe, else a file with "head\n" already in it
+        std::string announced; // the 150 reply
+        std::string data;      // what the server sends
+        const char* sizeReply; // the reply to "SIZE" (when asked)
+        const char* why;       // the failure shown; nullptr: none
+    } cases[] = {
+        {"whole, into a pipe", true, "150 Opening (10 bytes)", "0123456789", nullptr, nullptr},
+        {"whole, after what the file holds", false, "150 Opening (10 bytes)", "0123456789", nullptr,
+         nullptr},
+        {"cut short of the 150's size", true, "150 Opening (10 bytes)", "0123", nullptr,
+         "The data connection ended after 4 of 10 bytes."},
+        {"cut short of SIZE", false, "150 Opening", "0123", "213 10",
+         "The file arrived with 4 bytes; the server gives its size as 10 bytes."},
+    };
+    Login();
+    for (const auto& t : cases) {
+        server.On("TYPE I", "200 OK").Port().SendData("RETR /f.bin", t.data, t.announced);
+        if (t.sizeReply) {
+            server.On("SIZE /f.bin", t.sizeReply);
+        }
+    }
+    CFTPRemoteManager* c = Connect();
+    std::size_t ops = 1;
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        int fds[2] = {-1, -1};
+        const std::string path = local + "/stream";
+        if (t.pipe) {
+            ASSERT_EQ(::pipe(fds), 0);
+        } else {
+            WriteFile(path, "head\n");
+            fds[1] = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(fds[1], 0);
+            ASSERT_EQ(::lseek(fds[1], 0, SEEK_END), 5);
+        }
+        const std::size_t questions = fe.Questions().size();
+        CFTPFile source("f.bin", c->Ref(), true);
+        CFTPFile dest("standard output", {}, true);
+        ASSERT_NE(manager->Copy(&source, &dest, CallerData::StreamMarker(fds[1]), false), 0u);
+        ASSERT_TRUE(WaitOps(++ops));
+        ::close(fds[1]);
+        std::string received;
+        if (t.pipe) {
+            char buffer[64];
+            for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+                received.append(buffer, static_cast<std::size_t>(n));
+            }
+            ::close(fds[0]);
+        } else {
+            received = ReadFile(path);
+            ::unlink(path.c_str());
+        }
+        EXPECT_EQ(received, (t.pipe ? "" : "head\n") + t.data);
+        ASSERT_EQ(fe.Questions().size(), questions + (t.why ? 1 : 0));
+        if (t.why) {
+            EXPECT_NE(fe.Questions().back().find(t.why), std::string::npos)
+                << fe.Questions().back();
+        }
+        EXPECT_EQ(fe.Events().Count("LocalFileCreated"), 0u);
+        EXPECT_TRUE(std::filesystem::is_empty(local));
+    }
+    EXPECT_EQ(server.Mismatch(), "");
+    // Only the download of one file goes to a stream.
+    WriteFile(local + "/up", "x");
+    CFTPFile up(local + "/up", {}, true);
+    CFTPFile upDest("up", c->Ref(), true);
+    EXPECT_EQ(manager->Copy(&up, &upDest, CallerData::StreamMarker(1), false), 0u);
+}
 
 TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     Login();

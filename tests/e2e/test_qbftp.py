@@ -386,6 +386,50 @@ class Transfers(unittest.TestCase):
         rc, _, err = run("--overwrite", "--skip", "put", local, PY_URL + "/")
         self.assertEqual(rc, 2, err)
 
+    def test_standard_output_is_written_as_the_file_arrives(self):
+        # Into a pipe that is read as the download goes on, after what a
+        # redirected file already holds, and when the file or the reader
+        # fails: what went out stays out, the exit status and standard error
+        # say that the stream is not whole.
+        payload = os.urandom(3 << 20)
+        env = dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD)
+        for server in ("pyftpdlib", "vsftpd"):
+            url, root = self.remote(server)
+            with open(os.path.join(root, "streamed.bin"), "wb") as f:
+                f.write(payload)
+            with self.subTest(server=server, case="read as it comes"):
+                p = subprocess.Popen([QBFTP, "get", url + "/streamed.bin", "-"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdin=subprocess.DEVNULL, env=env)
+                got = b"".join(iter(lambda: p.stdout.read(1 << 16), b""))
+                err = p.stderr.read().decode("utf-8", "replace")
+                self.assertEqual(p.wait(timeout=60), 0, err)
+                self.assertEqual(got, payload)
+            with self.subTest(server=server, case="after what the file holds"):
+                out = os.path.join(self.tmp, "appended-" + server)
+                with open(out, "wb") as f:
+                    f.write(b"head\n")
+                    f.flush()
+                    p = subprocess.run([QBFTP, "get", url + "/streamed.bin", "-"], stdout=f,
+                                       stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                       env=env, timeout=60)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(self.read(out), b"head\n" + payload)
+            with self.subTest(server=server, case="no such file"):
+                rc, out, err = run("get", url + "/none.bin", "-")
+                self.assertEqual((rc, out), (1, ""), err)
+                self.assertIn("not the whole file", err)
+            with self.subTest(server=server, case="the reader goes away"):
+                p = subprocess.Popen([QBFTP, "get", url + "/streamed.bin", "-"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdin=subprocess.DEVNULL, env=env)
+                self.assertEqual(p.stdout.read(1000), payload[:1000])
+                p.stdout.close()
+                err = p.stderr.read().decode("utf-8", "replace")
+                self.assertEqual(p.wait(timeout=60), 1, err)
+                self.assertIn("not the whole file", err)
+            os.remove(os.path.join(root, "streamed.bin"))
+
     def test_pipes_patterns_and_many_items(self):
         for server in ("pyftpdlib", "vsftpd"):
             with self.subTest(server=server):
