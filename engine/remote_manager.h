@@ -185,6 +185,7 @@ public:
         bool epsvRefused = false;    // "PASV" from now on
         bool portRefused = false;    // "EPRT" from now on
         bool mlsd = false;           // "FEAT" named MLSD (or MLST)
+        bool mdtm = false;           // "FEAT" named MDTM
         bool utf8 = false;           // "OPTS UTF8 ON" was accepted
         bool listAllRefused = false; // plain "LIST" from now on
     } m_features;

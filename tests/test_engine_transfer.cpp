@@ -209,6 +209,71 @@ TEST_F(Transfer, ADownloadIntoAStreamIsWrittenAsItComesAndChecked) {
     EXPECT_EQ(manager->Copy(&up, &upDest, CallerData::StreamMarker(1), false), 0u);
 }
 
+// With the remote time kept, "MDTM" gives it exactly (UTC) where the server
+// offers it; where it does not, or refuses, the listing's time is taken.
+TEST(PreserveTime, MdtmGivesTheExactTimeAndTheListingIsTheFallback) {
+    const std::time_t listed = 1559347200; // 2019-06-01 00:00:00 UTC, as a listing gave it
+    const std::time_t exact = 1577934245;  // 2020-01-02 03:04:05 UTC
+    const struct {
+        const char* name;
+        const char* features;
+        const char* mdtmReply; // nullptr: not asked
+        std::time_t seconds;
+        long nanos;
+    } cases[] = {
+        {"exact", "211-Features:\r\n MDTM\r\n SIZE\r\n211 End", "213 20200102030405", exact, 0},
+        {"with a fraction", "211-Features:\r\n MDTM\r\n211 End", "213 20200102030405.25", exact,
+         250'000'000},
+        {"refused", "211-Features:\r\n MDTM\r\n211 End", "550 Could not get the time", listed, 0},
+        {"not a time", "211-Features:\r\n MDTM\r\n211 End", "213 2020-01-02", listed, 0},
+        {"not offered", "211-Features:\r\n SIZE\r\n211 End", nullptr, listed, 0},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        char pattern[] = "/tmp/qb-mdtm-XXXXXX";
+        const std::string local = ::mkdtemp(pattern);
+        test::RecordingFrontEnd fe;
+        CFTPSecretary secretary(fe.Get());
+        EngineOptions options;
+        options.preserveDownloadTime = true;
+        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+        manager.SetSecretary(&secretary);
+        test::ScriptServer s;
+        s.Greet().On("USER u", "230 In").On("FEAT", t.features);
+        s.On("TYPE I", "200 Binary").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX Type: L8").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST -a", "");
+        s.On("TYPE I", "200 OK").Pasv().SendData("RETR /f.bin", "abc", "150 Opening (3 bytes)");
+        if (t.mdtmReply) {
+            s.On("MDTM /f.bin", t.mdtmReply);
+        }
+        s.Start();
+        FirewallSettings fw; // every extension on
+        fw.enabled = true;
+        fw.type = 5;
+        fw.extendedData = false;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+                  0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = manager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
+        CFTPFile source("f.bin", conn->Ref(), true);
+        source.SetTime(listed);
+        CFTPFile dest(local + "/f.bin", {}, true);
+        ASSERT_NE(manager.Copy(&source, &dest, nullptr, false), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_TRUE(fe.Questions().empty());
+        EXPECT_EQ(ReadFile(local + "/f.bin"), "abc");
+        struct stat st {};
+        ASSERT_EQ(::stat((local + "/f.bin").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, t.seconds);
+        EXPECT_EQ(st.st_mtim.tv_nsec, t.nanos);
+        std::filesystem::remove_all(local);
+    }
+}
+
 TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     Login();
     // Two files of one operation onto existing local files, then another

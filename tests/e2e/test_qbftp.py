@@ -1057,16 +1057,21 @@ class Behaviour(unittest.TestCase):
         import shutil
         tmp = tempfile.mkdtemp(prefix="qbftp-preserve-")
         try:
-            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
-                # Older than half a year: the listing gives the day.
+            import calendar
+            # Older than half a year: the listing gives only the day; "MDTM"
+            # (both servers offer it) the second as well.
+            stamps = (time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1)),
+                      calendar.timegm((2019, 5, 17, 13, 14, 15, 0, 0, 0)))
+            for (name, url, root), stamp in ((server, stamp) for server in (
+                    ("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT))
+                    for stamp in stamps):
                 path = os.path.join(root, "pub", "old.txt")
                 with open(path, "w") as f:
                     f.write("old\n")
-                stamp = time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1))
                 os.utime(path, (stamp, stamp))
                 for flags in (["-p"], ["--preserve", "-r"]):
-                    with self.subTest(server=name, flags=flags):
-                        dest = os.path.join(tmp, name + flags[0])
+                    with self.subTest(server=name, flags=flags, stamp=stamp):
+                        dest = os.path.join(tmp, f"{name}{flags[0]}{int(stamp)}")
                         os.makedirs(dest)
                         source = url + ("/pub/old.txt" if len(flags) == 1 else "/pub")
                         rc, _, err = run(*flags, "get", source, dest + "/")
@@ -1074,7 +1079,7 @@ class Behaviour(unittest.TestCase):
                         got = os.path.join(dest, "old.txt") if len(flags) == 1 else \
                             os.path.join(dest, "pub", "old.txt")
                         self.assertEqual(os.path.getmtime(got), stamp)
-                plain = os.path.join(tmp, name + "-plain")
+                plain = os.path.join(tmp, f"{name}-plain{int(stamp)}")
                 rc, _, err = run("get", url + "/pub/old.txt", plain)
                 self.assertEqual(rc, 0, err)
                 self.assertGreater(os.path.getmtime(plain), stamp + 86400)
