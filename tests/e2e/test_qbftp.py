@@ -255,6 +255,26 @@ class Transfers(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def test_a_listing_of_many_pieces_is_read_whole(self):
+        # Several hundred kilobytes arrive in many pieces, cut anywhere in a
+        # line: every entry comes out once, with its name (spaces included)
+        # and size; MLSD on pyftpdlib, LIST on vsftpd.
+        names = [f"f-{i:05d}" for i in range(5000)] + \
+            [f"with  two  spaces {i}" for i in range(500)] + \
+            [f"{'x' * 150}-{i}" for i in range(500)]
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                for i, name in enumerate(names):
+                    with open(os.path.join(root, name), "wb") as f:
+                        f.write(b"z" * (i % 7))
+                os.mkdir(os.path.join(root, "a folder"))
+                rc, out, err = run("ls", url)
+                self.assertEqual(rc, 0, err)
+                want = {name: ("-", i % 7) for i, name in enumerate(names)}
+                want["a folder"] = ("d", listing(out).get("a folder", ("d", 0))[1])
+                self.assertEqual(listing(out), want)
+
     def test_file_round_trip_both_modes(self):
         for server in ("pyftpdlib", "vsftpd"):
             for mode in ("--passive", "--active"):
