@@ -310,6 +310,17 @@ CFTPSession::Submitted CFTPSession::DownloadAndOpen(const CFTPFile& source, cons
     return Result(id, why);
 }
 
+CFTPSession::Submitted CFTPSession::DownloadToStream(const CFTPFile& source, const CFTPFile& dest,
+                                                     int fd) {
+    CFTPManager* manager = m_core->GetManager();
+    if (!manager) {
+        return Result(0, kNotStarted);
+    }
+    std::string why;
+    const OperationId id = manager->Copy(&source, &dest, CallerData::StreamMarker(fd), false, &why);
+    return Result(id, why);
+}
+
 bool CFTPSession::Disconnect(ConnectionId connection) {
     CFTPManager* manager = m_core->GetManager();
     return manager && manager->Disconnect(connection);

@@ -87,6 +87,10 @@ public:
     // empty, asks for it to be opened (event::OpenFile); the file is deleted
     // at exit either way.
     Submitted DownloadAndOpen(const CFTPFile& source, const CFTPFile& dest);
+    // Downloads the file `source` into the open descriptor `fd` (standard
+    // output) as it arrives; `dest` only names it in messages. A failure
+    // cannot take back what was written: the operation's result tells.
+    Submitted DownloadToStream(const CFTPFile& source, const CFTPFile& dest, int fd);
     bool Disconnect(ConnectionId connection);
     // Stops every running operation; with `disconnect` the connections that
     // had work end too. Questions waiting are answered with their cancel

@@ -163,8 +163,9 @@ if wanted tls-download || wanted tls-upload; then
     head -c "$TLS_BYTES" /dev/urandom >"$VS_TLS_ROOT/tls.bin"
 fi
 if wanted list; then
-    mkdir -p "$PY_ROOT/many"
+    mkdir -p "$PY_ROOT/many" "$VS_ROOT/many"
     head -c "$LIST_ENTRIES" /dev/zero | (cd "$PY_ROOT/many" && split -b 1 -a 7 -d - entry-)
+    cp -a "$PY_ROOT/many/." "$VS_ROOT/many/"
 fi
 
 # --- Measuring ---------------------------------------------------------------
@@ -364,6 +365,9 @@ if wanted list; then
     compare "ls ${LIST_ENTRIES} entries (pyftpdlib)" curl 1.5 prep_list check_list \
         "$QBFTP" --passive ls "ftp://qb@127.0.0.1:$QB_PYFTPD_PORT/many" -- \
         curl -sS --ftp-pasv -u "qb:$QBFTP_PASSWORD" "ftp://127.0.0.1:$QB_PYFTPD_PORT/many/"
+    compare "ls ${LIST_ENTRIES} entries (vsftpd)" curl 1.0 prep_list check_list \
+        "$QBFTP" --passive ls "$VS_URL/many" -- \
+        curl -sS --ftp-pasv "$VS_URL/many/"
     TIMED_OUT=
     RSS_VAR=QB_PEAK_KB
     RAW+=("ls: peak RSS of qbftp $(awk -v k="$LIST_PEAK_KB" 'BEGIN { printf "%.1f MB", k * 1024 / 1e6 }')" \

@@ -1099,42 +1099,39 @@ int Transfer(const Options& o, Client& s, std::ostream& err, const End& from, co
                                                                                : kExitFailed;
 }
 
-// Downloads one remote file into a private temporary folder, then copies
-// it to standard output and deletes it.
-int ToStandardOutput(const Options& o, Client& s, std::ostream& out, std::ostream& err,
-                     const End& from) {
-    std::string folder = (std::filesystem::temp_directory_path() / "qbftp.XXXXXX").string();
-    if (!::mkdtemp(folder.data())) {
-        err << "qbftp: cannot make a temporary folder: " << std::strerror(errno) << "\n";
-        return kExitFailed;
+// Downloads one remote file to standard output as it arrives. What has been
+// written stays written when the transfer then fails: the exit status and
+// the message on standard error tell a consumer that the stream is not
+// whole.
+int ToStandardOutput(Client& s, std::ostream& out, std::ostream& err, const End& from) {
+    if (from.url.path.empty()) {
+        err << "qbftp: the URL must name a file, not the login folder\n";
+        return kExitUsage;
     }
-    End to;
-    to.local = folder + "/" + (from.url.path.empty() ? "file" : BaseName(from.url.path));
-    End source = from;
-    source.kind = 0;
-    int status = Transfer(o, s, err, source, to, false);
-    if (status == kExitOk) {
-        std::FILE* file = std::fopen(to.local.c_str(), "rb");
-        if (!file) {
-            err << "qbftp: " << to.local << ": " << std::strerror(errno) << "\n";
-            status = kExitFailed;
-        } else {
-            std::vector<char> buffer(1 << 20);
-            std::size_t n = 0;
-            while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0 && out) {
-                out.write(buffer.data(), static_cast<std::streamsize>(n));
-            }
-            std::fclose(file);
-            out.flush();
-            if (!out) {
-                err << "qbftp: standard output could not take the file\n";
-                status = kExitFailed;
-            }
+    int status = kExitOk;
+    const SiteRef site = s.ConnectionFor(from.url, status);
+    if (!site.IsRemote()) {
+        return status;
+    }
+    CFTPFile source(from.url.path, site, true);
+    if (from.kind == 0) {
+        source.SetTime(from.time);
+        source.m_nSize = from.size;
+    } else if (s.ShowsProgress()) {
+        // The total for the progress when the server's 150 reply has none.
+        // (The size check needs no listing: "SIZE" is asked at the end.)
+        if (const auto entry = s.LookUp(site, from.url.path); entry && entry->m_bFile) {
+            source.m_nSize = entry->m_nSize;
         }
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-    return status;
+    out.flush(); // the engine writes to the descriptor itself
+    const CFTPFile dest("standard output", SiteRef{}, true);
+    if (!s.Run([&] { return s.Session().DownloadToStream(source, dest, STDOUT_FILENO); })) {
+        err << "qbftp: " << TerminalSafe(from.url.path)
+            << ": the download failed; what standard output received is not the whole file\n";
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 // The items a remote source names: itself, or what its pattern matches in
@@ -1221,7 +1218,7 @@ int CopyItems(const Options& o, Client& s, std::ostream& out, std::ostream& err,
             err << "qbftp: standard output takes one remote file\n";
             return kExitUsage;
         }
-        return ToStandardOutput(o, s, out, err, items[0]);
+        return ToStandardOutput(s, out, err, items[0]);
     }
     if (several) {
         const bool folder =

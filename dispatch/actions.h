@@ -71,12 +71,20 @@ public:
         return d;
     }
     bool IsOpenFileMarker() const { return m_marker; }
+    // Asks for a download to go to the open descriptor `fd` as it arrives.
+    static CallerData StreamMarker(int fd) {
+        CallerData d;
+        d.m_streamFd = fd;
+        return d;
+    }
+    int StreamFd() const { return m_streamFd; }
     CFTPActionCallerData* Get() const { return m_record.get(); }
     std::unique_ptr<CFTPActionCallerData> Take() { return std::move(m_record); }
 
 private:
     std::unique_ptr<CFTPActionCallerData> m_record;
     bool m_marker = false;
+    int m_streamFd = -1;
 };
 
 // ---------------------------------------------------------------------------
@@ -203,7 +211,6 @@ public:
     bool ShouldReportFailure() const override;
 
     std::unique_ptr<CFTPFolderContent> m_pContent;
-    std::string m_pListing; // the raw listing as received
 };
 
 class CFTPActionCd : public CFTPFolderAction {
@@ -272,6 +279,12 @@ public:
     // Marks this copy as the download of a file to open when it ends.
     void SetOpenWhenDone(IApplication* opener) { m_pOpener = opener; }
     bool IsOpenWhenDone() const { return m_pOpener != nullptr; }
+    // A download that goes to an open descriptor (standard output) as it
+    // arrives: no local file is looked at, made or replaced, and what was
+    // written cannot be taken back when the transfer fails.
+    void SetDestStream(int fd) { m_nDestStreamFd = fd; }
+    bool IsDestStream() const { return m_nDestStreamFd >= 0; }
+    int DestStreamFd() const { return m_nDestStreamFd; }
 
     std::unique_ptr<CFTPFile> m_pSource;
     std::unique_ptr<CFTPFile> m_pDest;
@@ -286,6 +299,7 @@ public:
     // the target's place only once it has arrived whole; empty when there is
     // none (not begun, resumed, or in place).
     std::string m_strPartPath;
+    int m_nDestStreamFd = -1;
     bool m_bDestExisted = false; // the local target was there before
     // The source file's size as the listing or "SIZE" gave it.
     FileSize m_nRemoteSize = kUnknownSize;

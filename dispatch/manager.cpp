@@ -306,6 +306,7 @@ void CFTPManager::GiveBackId(OperationId id) {
 CFTPManager::CallerSlot CFTPManager::SlotFrom(CallerData& data) {
     CallerSlot slot;
     slot.openFileMarker = data.IsOpenFileMarker();
+    slot.streamFd = data.StreamFd();
     slot.record = data.Take();
     return slot;
 }
@@ -572,6 +573,9 @@ OperationId CFTPManager::Copy(const CFTPFile* source, const CFTPFile* dest, Call
     if (kind == 0) {
         return Refuse(why, "One end of a copy must be on a site.");
     }
+    if (callerData.StreamFd() >= 0 && (kind != COPY_DOWNLOAD || !source->m_bFile || move)) {
+        return Refuse(why, "Only the download of one file goes to a stream.");
+    }
     const ConnectionId receiving =
         kind == COPY_UPLOAD ? dest->m_nConnection : source->m_nConnection;
     const ConnectionId laneTwo = kind == COPY_SITE_TO_SITE ? dest->m_nConnection : kNoConnection;
@@ -581,6 +585,9 @@ OperationId CFTPManager::Copy(const CFTPFile* source, const CFTPFile* dest, Call
                                                    kind | (move ? std::uint32_t{COPY_MOVE} : 0u));
     if (slot.openFileMarker) {
         action->SetOpenWhenDone(&m_frontEnd.App());
+    }
+    if (slot.streamFd >= 0) {
+        action->SetDestStream(slot.streamFd);
     }
     ActionList actions;
     actions.push_back(std::move(action));

@@ -147,6 +147,7 @@ private:
     struct CallerSlot {
         std::unique_ptr<CFTPActionCallerData> record;
         bool openFileMarker = false;
+        int streamFd = -1;
     };
     // One running operation. `pending` counts its queue entries on
     // connections still in use; the operation ends when it reaches 0.

@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kVerbs[CFTPConstants::CMD_COUNT] = {
     "USER", "PASS", "PWD",  "CWD",  "CDUP", "QUIT", "PORT", "TYPE", "RETR", "STOR", "RNFR", "RNTO",
     "ABOR", "DELE", "RMD",  "MKD",  "LIST", "OPEN", "SITE", "CWD",  "REST", "SYST", "PASV", "SIZE",
-    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT", "APPE",
+    "NOOP", "EPSV", "EPRT", "FEAT", "MLSD", "OPTS", "LIST", "AUTH", "PBSZ", "PROT", "APPE", "MDTM",
 };
 // Every command has its verb.
 static_assert(sizeof kVerbs / sizeof kVerbs[0] == CFTPConstants::CMD_COUNT);
@@ -28,6 +28,7 @@ bool TakesPath(int code) {
     case CFTPConstants::CMD_RMD:
     case CFTPConstants::CMD_MKD:
     case CFTPConstants::CMD_SIZE:
+    case CFTPConstants::CMD_MDTM:
         return true;
     default:
         return false;
@@ -49,7 +50,7 @@ std::string VmsRule(int code, const std::string& argument, bool splitName,
     const bool split =
         code == CFTPConstants::CMD_RETR || code == CFTPConstants::CMD_STOR ||
         code == CFTPConstants::CMD_APPE || code == CFTPConstants::CMD_DELE ||
-        code == CFTPConstants::CMD_SIZE ||
+        code == CFTPConstants::CMD_SIZE || code == CFTPConstants::CMD_MDTM ||
         ((code == CFTPConstants::CMD_RNFR || code == CFTPConstants::CMD_RNTO) && splitName);
     if (split) {
         auto slash = folder.rfind('/');

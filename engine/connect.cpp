@@ -207,6 +207,7 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
         if (code / 100 == 2) {
             const FeatureList features = ServerFeatures(lines);
             c.m_features.mlsd = features.mlsd;
+            c.m_features.mdtm = features.mdtm;
             if (features.utf8) {
                 c.SendCommand(K::CMD_OPTS, std::string("UTF8 ON"));
                 c.SetStep(connect, STEP_OPTS_UTF8);
@@ -476,6 +477,8 @@ FeatureList ServerFeatures(const ReplyLines& lines) {
             features.utf8 = true;
         } else if (name == "EPSV") {
             features.epsv = true;
+        } else if (name == "MDTM") {
+            features.mdtm = true;
         }
     }
     return features;

@@ -45,7 +45,8 @@ struct CFTPConstants {
         CMD_PBSZ = 32,
         CMD_PROT = 33,
         CMD_APPE = 34,
-        CMD_COUNT = 35,
+        CMD_MDTM = 35,
+        CMD_COUNT = 36,
     };
 
     // Server types learned from "SYST" at login.

@@ -330,7 +330,6 @@ void RetryListing(CFTPRemoteManager& c, CFTPActionDir& dir, const std::string& n
     }
     c.PostNote(note);
     c.CloseDataSockets();
-    dir.m_pListing.clear();
     dir.m_pContent.reset();
     dir.m_strTransferError.clear();
     if (SendDataCommand(c)) {
@@ -361,11 +360,11 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             c.Fail(K::RESULT_FAILED, code, shown);
             return;
         }
-        dir.m_pListing.clear();
         dir.m_pContent.reset();
-        c.m_pDataSocket->SetTextMode(false);
-        c.m_pDataSocket->SetBuffer(&dir.m_pListing);
         c.m_nListCommand = ListCommandFor(c);
+        c.StartListing();
+        c.m_pDataSocket->SetTextMode(false);
+        c.m_pDataSocket->SetListing();
         c.SendCommand(c.m_nListCommand, std::string());
         c.ReportBytes(0);
         c.SetStep(dir, STEP_DIR_LIST);

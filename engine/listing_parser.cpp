@@ -300,13 +300,13 @@ struct ListingState {
 
     // Names whose leading spaces could also be padding: kept trimmed unless
     // another line of the listing starts its name in the same column. The
-    // names are views into the listing text, which outlives the parse (only
-    // ParseListingText collects columns).
+    // names are copies: a listing read as it arrives is gone line by line
+    // (only a whole listing collects columns).
     struct PendingName {
         bool isFile;
         std::size_t index;
         std::size_t column;
-        std::string_view name; // with the leading spaces
+        std::string name; // with the leading spaces
     };
     bool collectColumns = false;
     std::vector<std::uint32_t> namesAtColumn; // lines whose name starts plainly there
@@ -944,9 +944,8 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
         if (padding == 0 || keepPadding) {
             state.NameAt(nameStart);
         } else {
-            state.pending.push_back(
-                {isFile, index, nameStart,
-                 std::string_view(name.data() - padding, padding + name.size())});
+            state.pending.push_back({isFile, index, nameStart,
+                                     std::string(name.data() - padding, padding + name.size())});
         }
     }
     return true;
@@ -1382,49 +1381,39 @@ std::string UnsupportedServerMessage(int serverType) {
            "Thanks!";
 }
 
-ListingParse ParseListingText(int serverType, std::string_view listing,
-                              const ListingContext& context, CFTPFolderContent& content,
-                              const std::function<bool(std::uint64_t bytesRead)>& progress) {
-    const LineParser parse = ParserFor(serverType);
-    if (!parse) {
-        return ListingParse::Unsupported;
+// The state of a listing read as it arrives.
+struct ListingReader::Impl {
+    Impl(int serverType, ListingContext listingContext, CFTPFolderContent& into)
+        : parse(ParserFor(serverType)), vms(serverType == CFTPConstants::SERVER_VMS),
+          context(std::move(listingContext)), content(into), state(context.now) {
+        state.clock.UseOffsetCache();
+        state.collectColumns = !vms && serverType != kMlsdListing;
     }
-    const bool vms = serverType == CFTPConstants::SERVER_VMS;
-    ListingState state(context.now);
-    state.clock.UseOffsetCache();
-    state.collectColumns = !vms && serverType != kMlsdListing;
+
+    const LineParser parse;
+    const bool vms;
+    const ListingContext context;
+    CFTPFolderContent& content;
+    ListingState state;
+    std::string carry;       // the start of a line whose end has not arrived
+    std::uint64_t fed = 0;   // bytes of the pieces before the current one
+    bool stopped = false;    // the progress callback asked to stop
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
 
-    const std::size_t size = listing.size();
-    std::size_t pos = 0;
-    while (pos < size) {
-        const std::size_t start = pos;
-        // The line ends at the first LF or CR.
-        const char* base = listing.data() + start;
-        const void* lf = std::memchr(base, '\n', size - start);
-        const std::size_t lfAt =
-            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - listing.data()) : size;
-        const void* cr = std::memchr(base, '\r', lfAt - start);
-        pos = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - listing.data()) : lfAt;
-        const std::string_view line = listing.substr(start, pos - start);
-        if (pos < size) {
-            // A CR takes the LF of a CR LF with it.
-            if (listing[pos] == '\r' && pos + 1 < size && listing[pos + 1] == '\n') {
-                ++pos;
-            }
-            ++pos;
-        }
-        if (progress && !progress(pos)) {
+    // One line, `bytesRead` being where its end is in the whole listing.
+    bool Line(std::string_view line, std::uint64_t bytesRead, const Progress& progress) {
+        if (progress && !progress(bytesRead)) {
+            stopped = true;
             state.Resolve(content);
-            return ListingParse::Stopped;
+            return false;
         }
         if (line.empty()) {
-            continue;
+            return true;
         }
         if (!vms) {
             parse(line, context, content, state);
-            continue;
+            return true;
         }
         if (haveWrappedName) {
             haveWrappedName = false;
@@ -1432,22 +1421,144 @@ ListingParse ParseListingText(int serverType, std::string_view listing,
                 wrappedName += ' ';
                 wrappedName += line;
                 ReadVmsLine(wrappedName, context, content, state);
-                continue;
+                return true;
             }
             ReadVmsLine(wrappedName, context, content, state);
         }
         if (IsWrappedVmsName(line)) {
             wrappedName.assign(line);
             haveWrappedName = true;
-            continue;
+            return true;
         }
         ReadVmsLine(line, context, content, state);
+        return true;
     }
-    if (haveWrappedName) {
-        ReadVmsLine(wrappedName, context, content, state);
+
+    // Where the line from `start` on ends in `piece` (its first LF or CR),
+    // and where the next one starts; false when the end has not arrived. A
+    // CR as the last byte waits too: an LF may follow in the next piece.
+    static bool LineEnd(std::string_view piece, std::size_t start, std::size_t& end,
+                        std::size_t& next) {
+        const std::size_t size = piece.size();
+        const char* base = piece.data() + start;
+        const void* lf = std::memchr(base, '\n', size - start);
+        const std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - piece.data()) : size;
+        const void* cr = std::memchr(base, '\r', lfAt - start);
+        end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - piece.data()) : lfAt;
+        if (end == size) {
+            return false;
+        }
+        if (piece[end] == '\r') {
+            // A CR takes the LF of a CR LF with it.
+            if (end + 1 == size) {
+                return false;
+            }
+            next = end + (piece[end + 1] == '\n' ? 2 : 1);
+            return true;
+        }
+        next = end + 1;
+        return true;
     }
-    state.Resolve(content);
-    return ListingParse::Done;
+
+    bool Feed(std::string_view piece, const Progress& progress) {
+        if (!parse || stopped) {
+            return false;
+        }
+        std::size_t pos = 0;
+        std::size_t end = 0;
+        std::size_t next = 0;
+        if (!carry.empty()) {
+            // The carried line ends in this piece, or goes on past it.
+            if (carry.back() == '\r') {
+                if (piece.empty()) {
+                    return true;
+                }
+                carry.pop_back();
+                pos = piece[0] == '\n' ? 1 : 0;
+            } else if (LineEnd(piece, 0, end, next)) {
+                carry.append(piece.data(), end);
+                pos = next;
+            } else {
+                carry.append(piece);
+                fed += piece.size();
+                return true;
+            }
+            if (!Line(carry, fed + pos, progress)) {
+                return false;
+            }
+            carry.clear();
+        }
+        const std::size_t size = piece.size();
+        while (pos < size) {
+            if (!LineEnd(piece, pos, end, next)) {
+                carry.assign(piece.data() + pos, size - pos);
+                break;
+            }
+            if (!Line(piece.substr(pos, end - pos), fed + next, progress)) {
+                return false;
+            }
+            pos = next;
+        }
+        fed += size;
+        return true;
+    }
+
+    ListingParse Finish(const Progress& progress) {
+        if (!parse) {
+            return ListingParse::Unsupported;
+        }
+        if (stopped) {
+            return ListingParse::Stopped;
+        }
+        if (!carry.empty()) {
+            // The last line, without an end (or with a lone CR).
+            if (carry.back() == '\r') {
+                carry.pop_back();
+            }
+            const bool read = Line(carry, fed, progress);
+            carry.clear();
+            if (!read) {
+                return ListingParse::Stopped;
+            }
+        }
+        if (haveWrappedName) {
+            haveWrappedName = false;
+            ReadVmsLine(wrappedName, context, content, state);
+        }
+        state.Resolve(content);
+        return ListingParse::Done;
+    }
+};
+
+ListingReader::ListingReader(int serverType, ListingContext context, CFTPFolderContent& content)
+    : m_impl(std::make_unique<Impl>(serverType, std::move(context), content)) {}
+
+ListingReader::~ListingReader() = default;
+
+bool ListingReader::IsSupported() const {
+    return m_impl->parse != nullptr;
+}
+
+bool ListingReader::Feed(std::string_view piece, const Progress& progress) {
+    return m_impl->Feed(piece, progress);
+}
+
+ListingParse ListingReader::Finish(const Progress& progress) {
+    return m_impl->Finish(progress);
+}
+
+ListingParse ParseListingText(int serverType, std::string_view listing,
+                              const ListingContext& context, CFTPFolderContent& content,
+                              const std::function<bool(std::uint64_t bytesRead)>& progress) {
+    ListingReader reader(serverType, context, content);
+    if (!reader.IsSupported()) {
+        return ListingParse::Unsupported;
+    }
+    if (!reader.Feed(listing, progress)) {
+        return ListingParse::Stopped;
+    }
+    return reader.Finish(progress);
 }
 
 } // namespace qb

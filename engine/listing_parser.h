@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -74,6 +75,35 @@ enum class ListingParse {
 // with its continuation line. After each line, before it is parsed,
 // `progress` (when set) gets the number of bytes read so far and may return
 // false to stop.
+// Reads a listing as it arrives: each line is parsed as soon as its end has
+// come, an unfinished line waits for the next piece. Pieces cut anywhere give
+// the entries ParseListingText gives for the whole text.
+class ListingReader {
+public:
+    // Called after each line, before it is parsed, with the number of bytes
+    // of the listing read so far; false stops the reading.
+    using Progress = std::function<bool(std::uint64_t bytesRead)>;
+
+    // `content` must outlive the reader.
+    ListingReader(int serverType, ListingContext context, CFTPFolderContent& content);
+    ~ListingReader();
+    ListingReader(const ListingReader&) = delete;
+    ListingReader& operator=(const ListingReader&) = delete;
+
+    // Whether the server type has a parser; without one nothing is read.
+    bool IsSupported() const;
+    // Reads the lines `piece` completes. False when the reading has stopped
+    // (by `progress`, or no parser): later pieces are ignored.
+    bool Feed(std::string_view piece, const Progress& progress = {});
+    // The listing has ended: reads a last line without an end and a VMS name
+    // still waiting for its continuation.
+    ListingParse Finish(const Progress& progress = {});
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
 ListingParse ParseListingText(int serverType, std::string_view listing,
                               const ListingContext& context, CFTPFolderContent& content,
                               const std::function<bool(std::uint64_t bytesRead)>& progress = {});

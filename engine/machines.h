@@ -4,6 +4,7 @@
 
 #include "engine/remote_manager.h"
 
+#include <ctime>
 #include <string>
 
 namespace qb {
@@ -19,8 +20,12 @@ struct FeatureList {
     bool mlsd = false; // MLST or MLSD
     bool utf8 = false;
     bool epsv = false;
+    bool mdtm = false;
 };
 FeatureList ServerFeatures(const ReplyLines& lines);
+// The time in a reply to "MDTM" ("213 YYYYMMDDHHMMSS[.fff]", UTC, RFC 3659);
+// false for another reply or a time that is not one.
+bool ParseMdtmReply(const ReplyLines& lines, unsigned code, std::time_t& seconds, long& nanos);
 // The folder quoted in a "PWD" reply; false (and "") when nothing is quoted.
 bool ParsePwdReply(const std::string& line, std::string& path);
 

@@ -592,11 +592,11 @@ void CFTPRemoteManager::OnDataClosed() {
         return;
     }
     if (m_pAction->m_nKind == KIND_DIR) {
-        auto& dir = static_cast<CFTPActionDir&>(*m_pAction);
         if (!IsStopping()) {
-            ParseListing();
+            FinishListing();
         }
-        std::string().swap(dir.m_pListing);
+        m_pListingReader.reset();
+        m_pListed.reset();
         return;
     }
     if (m_pAction->m_nKind == KIND_COPY) {
@@ -613,58 +613,74 @@ void CFTPRemoteManager::OnDataClosed() {
     }
 }
 
-bool CFTPRemoteManager::ParseListing() {
-    const bool mlsd = m_nListCommand == CMD_MLSD;
-    if (!mlsd && !IsListingSupported(m_nServerType)) {
-        ShowMessage(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
-        return false;
-    }
-    if (IsStopping() || !m_pAction || m_pAction->m_nKind != KIND_DIR) {
-        return false;
+void CFTPRemoteManager::StartListing() {
+    m_pListingReader.reset();
+    m_pListed.reset();
+    m_bListingTooLong = false;
+    if (!m_pAction || m_pAction->m_nKind != KIND_DIR) {
+        return;
     }
     auto& dir = static_cast<CFTPActionDir&>(*m_pAction);
-    ReportBytes(0);
-    m_frontEnd.Status().SetStepText(GetStatusLane(), "Parse folder content", true);
     const CFTPFile* folder = dir.m_pFile ? dir.m_pFile.get() : m_pWorkFolder.get();
     if (!folder) {
-        return false;
+        return;
     }
-    dir.m_pContent = std::make_unique<CFTPFolderContent>(*folder);
     ListingContext context;
     context.homePath = m_pHomeFolder ? m_pHomeFolder->m_strName : std::string();
     context.workPath = folder->GetPath();
     context.now = std::time(nullptr);
-    const std::uint64_t size = dir.m_pListing.size();
-    int lastPercent = -1;
-    bool tooMany = false;
-    CFTPFolderContent& content = *dir.m_pContent;
-    ListingParse result =
-        ParseListingText(mlsd ? kMlsdListing : m_nServerType, dir.m_pListing, context, content,
-                         [&](std::uint64_t read) {
-                             if (IsStopping()) {
-                                 return false;
-                             }
-                             if (content.GetFiles().GetSize() + content.GetFolders().GetSize() >
-                                 m_options.maxListingEntries) {
-                                 tooMany = true;
-                                 return false;
-                             }
-                             const int percent = size ? static_cast<int>(read * 100 / size) : 0;
-                             if (percent != lastPercent) {
-                                 lastPercent = percent;
-                                 ReportProgress(percent);
-                             }
-                             return true;
-                         });
-    if (tooMany) {
-        dir.m_pContent.reset();
+    m_pListed = std::make_unique<CFTPFolderContent>(*folder);
+    m_pListingReader = std::make_unique<ListingReader>(
+        m_nListCommand == CMD_MLSD ? kMlsdListing : m_nServerType, std::move(context), *m_pListed);
+}
+
+bool CFTPRemoteManager::TakeListing(std::string_view piece) {
+    if (IsStopping()) {
+        return false;
+    }
+    if (!m_pListingReader || m_bListingTooLong) {
+        // Nothing reads it (no parser, or refused already): the rest is
+        // received and dropped, so that the server's reply comes as usual.
+        return true;
+    }
+    const std::size_t limit = m_options.maxListingEntries;
+    CFTPFolderContent& content = *m_pListed;
+    m_pListingReader->Feed(piece, [&](std::uint64_t) {
+        if (content.GetFiles().GetSize() + content.GetFolders().GetSize() > limit) {
+            m_bListingTooLong = true;
+            return false;
+        }
+        return true;
+    });
+    return true;
+}
+
+bool CFTPRemoteManager::FinishListing() {
+    if (!m_pAction || m_pAction->m_nKind != KIND_DIR) {
+        return false;
+    }
+    auto& dir = static_cast<CFTPActionDir&>(*m_pAction);
+    if (!m_pListingReader) {
+        return false;
+    }
+    if (!m_pListingReader->IsSupported()) {
+        ShowMessage(UnsupportedServerMessage(m_nServerType), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    const ListingParse result = m_pListingReader->Finish();
+    m_pListingReader.reset();
+    const std::size_t entries = m_pListed->GetFiles().GetSize() + m_pListed->GetFolders().GetSize();
+    if (m_bListingTooLong || entries > m_options.maxListingEntries) {
+        m_pListed.reset();
         NoteTransferError("The folder holds more than " +
                           std::to_string(m_options.maxListingEntries) +
                           " entries; it was not listed.");
+        return false;
     }
     if (result != ListingParse::Done) {
         return false;
     }
+    dir.m_pContent = std::move(m_pListed);
     ReportProgress(-1);
     return true;
 }

@@ -6,6 +6,7 @@
 #include "dispatch/actions.h"
 #include "engine/constants.h"
 #include "engine/frontend.h"
+#include "engine/listing_parser.h"
 #include "engine/options.h"
 #include "engine/question_desk.h"
 #include "engine/sockets.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qb {
@@ -127,8 +129,15 @@ public:
     void OnControlClosed();
     // A data connection has closed: parse the listing or close the file.
     void OnDataClosed();
-    // Parses the current explore action's listing into its content.
-    bool ParseListing();
+    // The current explore action's listing is about to arrive: its lines
+    // will be read as they come.
+    void StartListing();
+    // A piece of the listing has arrived: the lines it completes are read at
+    // once. False when the connection is stopping.
+    bool TakeListing(std::string_view piece);
+    // The listing has ended: reads its last line and gives the action its
+    // content.
+    bool FinishListing();
     // Watching sockets from the thread's loop.
     void WatchSocket(int fd, short events, FdHandler handler) {
         Watch(fd, events, std::move(handler));
@@ -176,6 +185,7 @@ public:
         bool epsvRefused = false;    // "PASV" from now on
         bool portRefused = false;    // "EPRT" from now on
         bool mlsd = false;           // "FEAT" named MLSD (or MLST)
+        bool mdtm = false;           // "FEAT" named MDTM
         bool utf8 = false;           // "OPTS UTF8 ON" was accepted
         bool listAllRefused = false; // plain "LIST" from now on
     } m_features;
@@ -185,6 +195,10 @@ public:
     // The listing command of the current explore ("MLSD", "LIST -a" or
     // "LIST"): how its listing is read.
     int m_nListCommand = CMD_LIST;
+    // The listing being received, read line by line as it arrives.
+    std::unique_ptr<CFTPFolderContent> m_pListed;
+    std::unique_ptr<ListingReader> m_pListingReader;
+    bool m_bListingTooLong = false; // more entries than maxListingEntries
     // "PROT P" was accepted: data connections are TLS too.
     bool m_bProtectData = false;
     std::deque<Reply> m_replyQueue;

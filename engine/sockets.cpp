@@ -567,7 +567,8 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
     m_nLastDone = 0;
     m_nLastTotal = 0;
     m_pLocalFile = file;
-    m_pBuffer = nullptr;
+    m_bListing = false;
+    m_bFlushEach = false;
     m_nDone = 0;
     m_ioUsed = 0;
     m_bPendingCr = false;
@@ -592,22 +593,28 @@ bool CFTPDataSocket::SetFile(LocalFile* file, bool send, FileSize offset) {
         m_nTotal = length;
     } else {
         m_nTotal = 0;
-        file->Seek(offset);
+        // A pipe's reader gets each piece as it comes, not in file buffers.
+        m_bFlushEach = !file->IsRegular();
+        // A fresh file is at its start already; a stream (standard output)
+        // is written from where it stands.
+        if (offset != 0) {
+            file->Seek(offset);
+        }
     }
     return true;
 }
 
-bool CFTPDataSocket::SetBuffer(std::string* buffer) {
+void CFTPDataSocket::SetListing() {
     m_pLocalFile = nullptr;
-    m_pBuffer = buffer;
+    m_bListing = true;
+    m_bFlushEach = false;
     m_nDone = 0;
     m_ioUsed = 0;
     m_bPendingCr = false;
     m_bError = false;
     m_strError.clear();
     m_lastPercent = -2;
-    m_nTotal = buffer ? 0 : kNoTransfer;
-    return buffer != nullptr;
+    m_nTotal = 0;
 }
 
 bool CFTPDataSocket::Flush() {
@@ -626,18 +633,17 @@ bool CFTPDataSocket::Flush() {
 }
 
 bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
-    if (m_pBuffer) {
-        // A listing is held in memory: one without end is refused.
+    if (m_bListing) {
+        // A listing is read into memory: one without end is refused.
         const std::size_t limit = m_pOwner->GetOptions().maxListingBytes;
-        if (m_pBuffer->size() + size > limit) {
+        if (m_nDone + size > limit) {
             if (!m_bError) {
                 SetError("The folder listing is larger than " + std::to_string(limit >> 20) +
                          " MiB; it was not read.");
             }
             return false;
         }
-        m_pBuffer->append(data, size);
-        return true;
+        return m_pOwner->TakeListing(std::string_view(data, size));
     }
     if (!m_pLocalFile) {
         return true;
@@ -716,7 +722,7 @@ void CFTPDataSocket::ReceiveAll() {
     }
     // A file received as it is goes straight into the file buffer, without
     // a copy in between.
-    const bool direct = m_nTotal != kNoTransfer && m_pLocalFile && !m_pBuffer && !m_bTextMode;
+    const bool direct = m_nTotal != kNoTransfer && m_pLocalFile && !m_bListing && !m_bTextMode;
     std::vector<char> buffer(direct ? 0 : kDataChunk);
     if (m_nTotal == kNoTransfer) {
         // Nothing is set up to take the data: read and drop what is there.
@@ -770,6 +776,10 @@ void CFTPDataSocket::ReceiveAll() {
         if (direct) {
             m_ioUsed += r.bytes;
         } else if (!Deliver(buffer.data(), r.bytes)) {
+            Abort();
+            return;
+        }
+        if (m_bFlushEach && !Flush()) {
             Abort();
             return;
         }
@@ -971,7 +981,7 @@ void CFTPDataSocket::Close() {
     m_nLastTotal = m_nTotal;
     m_pOwner->OnDataClosed();
     m_pLocalFile = nullptr;
-    m_pBuffer = nullptr;
+    m_bListing = false;
     m_nDone = 0;
     m_nTotal = kNoTransfer;
     m_bConnected = false;

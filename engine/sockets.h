@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qb {
@@ -153,8 +154,8 @@ public:
     // Sets up a transfer from or to a local file, from `offset` on (a pipe
     // or FIFO is always sent from where it stands).
     bool SetFile(LocalFile* file, bool send, FileSize offset);
-    // Sets up a listing received into memory.
-    bool SetBuffer(std::string* buffer);
+    // Sets up a listing: its pieces go to the owner as they arrive.
+    void SetListing();
     // Text mode: line ends are converted (CR LF on the wire, LF locally).
     void SetTextMode(bool text) { m_bTextMode = text; }
 
@@ -207,7 +208,8 @@ private:
     std::unique_ptr<net::TlsStream> m_tls;
     bool m_bTlsPending = false;        // connected; the handshake comes with the first data
     LocalFile* m_pLocalFile = nullptr; // not owned
-    std::string* m_pBuffer = nullptr;  // not owned
+    bool m_bListing = false;           // receiving a listing
+    bool m_bFlushEach = false;         // into a pipe: written as it comes
     std::vector<char> m_io;            // file buffering
     std::size_t m_ioUsed = 0;
     FileSize m_nDone = 0;

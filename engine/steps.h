@@ -105,6 +105,8 @@ enum Step : std::uint16_t {
     STEP_COPY_SEND_CHECK = 82,
     STEP_COPY_SEND_CHECK_LIST = 83,
     STEP_COPY_SEND_REST = 84,
+    // copy: the exact time of a received file (-p)
+    STEP_COPY_RECV_MDTM = 85,
     // every machine
     STEP_DONE = 100,
 };
@@ -179,6 +181,7 @@ inline constexpr StepInfo kStepTable[] = {
     {STEP_COPY_DELETE_MOVED, "delete moved file"},
     {STEP_COPY_RECV_SIZE, "check the size of the remote file"},
     {STEP_COPY_RECV_VERIFY, "check the received file"},
+    {STEP_COPY_RECV_MDTM, "ask for the time of the remote file"},
     {STEP_COPY_SEND_VERIFY, "check the sent file"},
     {STEP_COPY_SEND_VERIFY_LIST, "check the sent file"},
     {STEP_COPY_SEND_CHECK, "look for the file on the server"},

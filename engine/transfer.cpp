@@ -112,6 +112,61 @@ FileSize ParseSizeReply(const ReplyLines& lines, unsigned code) {
     return any ? value : kUnknownSize;
 }
 
+} // namespace
+
+bool ParseMdtmReply(const ReplyLines& lines, unsigned code, std::time_t& seconds, long& nanos) {
+    if (code != 213 || lines.empty()) {
+        return false;
+    }
+    const std::string& line = lines.back();
+    std::size_t at = 3;
+    while (at < line.size() && line[at] == ' ') {
+        ++at;
+    }
+    int fields[6] = {};
+    const int widths[6] = {4, 2, 2, 2, 2, 2};
+    for (int f = 0; f < 6; ++f) {
+        for (int d = 0; d < widths[f]; ++d, ++at) {
+            if (at >= line.size() || line[at] < '0' || line[at] > '9') {
+                return false;
+            }
+            fields[f] = fields[f] * 10 + (line[at] - '0');
+        }
+    }
+    long fraction = 0;
+    if (at < line.size() && line[at] == '.') {
+        long scale = 100'000'000;
+        for (++at; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+            fraction += (line[at] - '0') * scale;
+            scale /= 10;
+        }
+    }
+    if (at != line.size() && line[at] != ' ') {
+        return false;
+    }
+    // A second of 60 is a leap second (RFC 3659): held at 59.
+    if (fields[0] < 1970 || fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 ||
+        fields[3] > 23 || fields[4] > 59 || fields[5] > 60) {
+        return false;
+    }
+    std::tm tm{};
+    tm.tm_year = fields[0] - 1900;
+    tm.tm_mon = fields[1] - 1;
+    tm.tm_mday = fields[2];
+    tm.tm_hour = fields[3];
+    tm.tm_min = fields[4];
+    tm.tm_sec = std::min(fields[5], 59);
+    const std::time_t t = ::timegm(&tm);
+    if (t <= 0 || tm.tm_mday != fields[2]) {
+        return false; // no such day (February 30th)
+    }
+    seconds = t;
+    nanos = fraction;
+    return true;
+}
+
+namespace {
+
 std::string Bytes(FileSize n) {
     return std::to_string(n) + (n == 1 ? " byte" : " bytes");
 }
@@ -380,6 +435,19 @@ bool DecideReplace(CFTPRemoteManager& c, CFTPActionCopy& copy, const std::string
 // A fresh download: the data goes to a new hidden file beside the target,
 // which takes the target's place only once it has arrived whole.
 void RetrieveFresh(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (copy.IsDestStream()) {
+        // Straight into the stream, from where it stands.
+        copy.m_nResumeOffset = 0;
+        copy.m_pDestFile = std::make_unique<LocalFile>();
+        if (!copy.m_pDestFile->OpenDuplicate(copy.DestStreamFd(), copy.m_pDest->GetPath())) {
+            const std::string why = SystemError("Cannot write to", copy.m_pDest->GetPath());
+            copy.m_pDestFile.reset();
+            c.Fail(K::RESULT_FAILED, 0, Why(why));
+            return;
+        }
+        Retrieve(c, copy, copy.m_pDestFile.get(), 0);
+        return;
+    }
     const std::string path = copy.m_pDest->GetPath();
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
@@ -417,13 +485,11 @@ bool CommitDownload(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     return true;
 }
 
-// The received file is whole: in place, then the move's delete.
-void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
-    if (!CommitDownload(c, copy)) {
-        return;
-    }
-    if (c.GetOptions().preserveDownloadTime && copy.m_pSource->m_time > 0) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {copy.m_pSource->m_time, 0}};
+// The received file in place takes the remote file's time (`seconds` 0:
+// none known), then the move's delete.
+void DownloadTimed(CFTPRemoteManager& c, CFTPActionCopy& copy, std::time_t seconds, long nanos) {
+    if (seconds > 0) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanos}};
         if (::utimensat(AT_FDCWD, copy.m_pDest->GetPath().c_str(), times, 0) != 0) {
             c.PostNote(SystemError("Cannot set the modification time of", copy.m_pDest->GetPath()));
         }
@@ -433,6 +499,25 @@ void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
     } else {
         c.FinishAction();
     }
+}
+
+// The received file is whole: in place, with the remote file's time when
+// asked to keep it ("MDTM" where the server offers it: exact and in UTC;
+// else the listing's, which may hold only the day).
+void DownloadDone(CFTPRemoteManager& c, CFTPActionCopy& copy) {
+    if (!CommitDownload(c, copy)) {
+        return;
+    }
+    if (!c.GetOptions().preserveDownloadTime || copy.IsDestStream()) {
+        DownloadTimed(c, copy, 0, 0);
+        return;
+    }
+    if (c.m_features.mdtm) {
+        c.SendCommand(K::CMD_MDTM, copy.m_pSource->GetPath());
+        c.SetStep(copy, STEP_COPY_RECV_MDTM);
+        return;
+    }
+    DownloadTimed(c, copy, copy.m_pSource->m_time, 0);
 }
 
 // Compares what arrived with the size the server gave; false (failed) on a
@@ -516,17 +601,21 @@ void StartDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy) {
         c.Fail(K::RESULT_FAILED, 0, {});
         return;
     }
-    if (c.m_nServerType == K::SERVER_VMS) {
+    if (copy.IsDestStream()) {
+        // Nothing local is named, looked at or replaced.
+        copy.m_nReplace = K::REPLACE_NONE;
+    } else if (c.m_nServerType == K::SERVER_VMS) {
         copy.m_pDest->m_strName = WithoutVmsVersion(copy.m_pDest->GetPath());
         copy.m_pDest->m_pParent.reset();
     }
-    if (!IsSafeLocalName(copy.m_pSource->GetName()) || !IsSafeLocalName(copy.m_pDest->GetName())) {
+    if (!copy.IsDestStream() && (!IsSafeLocalName(copy.m_pSource->GetName()) ||
+                                 !IsSafeLocalName(copy.m_pDest->GetName()))) {
         c.Fail(K::RESULT_FAILED, 0,
                Why("The name \"" + copy.m_pSource->GetName() +
                    "\" cannot be used for a local file; it was not copied."));
         return;
     }
-    if (!DecideReplace(c, copy, copy.m_pDest->GetPath())) {
+    if (!copy.IsDestStream() && !DecideReplace(c, copy, copy.m_pDest->GetPath())) {
         return;
     }
     copy.m_cTransferType = c.TransferTypeFor(*copy.m_pSource);
@@ -607,6 +696,16 @@ void ReplyDownloadFile(CFTPRemoteManager& c, CFTPActionCopy& copy, const ReplyLi
         }
         VerifyDownload(c, copy);
         return;
+    case STEP_COPY_RECV_MDTM: {
+        std::time_t seconds = 0;
+        long nanos = 0;
+        if (!ParseMdtmReply(lines, code, seconds, nanos)) {
+            seconds = copy.m_pSource->m_time;
+            nanos = 0;
+        }
+        DownloadTimed(c, copy, seconds, nanos);
+        return;
+    }
     case STEP_COPY_RECV_VERIFY: {
         const FileSize size = ParseSizeReply(lines, code);
         if (size == kUnknownSize) {

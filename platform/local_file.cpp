@@ -47,6 +47,16 @@ bool LocalFile::Truncate(FileSize length) {
     return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(length)) == 0;
 }
 
+bool LocalFile::OpenDuplicate(int fd, const std::string& name) {
+    Close();
+    m_fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (m_fd < 0) {
+        return false;
+    }
+    m_path = name;
+    return true;
+}
+
 void LocalFile::Close() {
     if (m_fd >= 0) {
         ::close(m_fd);

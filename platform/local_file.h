@@ -25,6 +25,9 @@ public:
     // Opens `path`; false with errno set on failure. With `noFollow` a
     // symbolic link at `path` is refused rather than followed.
     bool Open(const std::string& path, Mode mode, bool noFollow = false);
+    // Takes a duplicate of the open descriptor `fd` (standard output, say),
+    // written from where it stands; false with errno set on failure.
+    bool OpenDuplicate(int fd, const std::string& name);
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }

@@ -788,6 +788,66 @@ TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
     EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content again.txt:3"), 1u);
 }
 
+// The listing is read as it arrives; a folder with more entries than the
+// limit is refused whole, however the count is reached (the last line
+// without an end counts too).
+TEST(ListingLimits, AFolderWithTooManyEntriesIsRefused) {
+    const std::string a = "-rw-r--r-- 1 u g 1 Jan 10 2024 a\r\n";
+    const std::string b = "-rw-r--r-- 1 u g 2 Jan 10 2024 b\r\n";
+    const std::string c = "drwxr-xr-x 2 u g 4096 Jan 10 2024 c\r\n";
+    const std::string d = "-rw-r--r-- 1 u g 4 Jan 10 2024 d";
+    const struct {
+        const char* name;
+        std::string listing;
+        const char* outcome; // the explore's event, or the message shown
+    } cases[] = {
+        {"at the limit", a + b + c, "ExploreDone result=0 content c/ a:1 b:2"},
+        {"one more, on a last line without an end", a + b + c + d,
+         "more than 3 entries; it was not listed."},
+        {"many more", a + b + c + d + "\r\n" + a + b, "more than 3 entries; it was not listed."},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        test::RecordingFrontEnd fe;
+        CFTPSecretary secretary(fe.Get());
+        EngineOptions options;
+        options.maxListingEntries = 3;
+        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+        manager.SetSecretary(&secretary);
+        test::ScriptServer s;
+        s.Greet()
+            .On("USER u", "230 In")
+            .On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv().SendData("LIST", t.listing);
+        s.Start();
+        FirewallSettings fw = ClassicFtp();
+        fw.enabled = true;
+        fw.type = 5;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+                  0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = manager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
+        CFTPFile pub("pub", conn->Ref(), false);
+        ASSERT_NE(manager.Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(s.Mismatch(), "");
+        if (std::string(t.outcome).rfind("ExploreDone", 0) == 0) {
+            EXPECT_EQ(fe.Events().Count(t.outcome), 1u);
+            EXPECT_TRUE(fe.Questions().empty());
+        } else {
+            ASSERT_EQ(fe.Questions().size(), 1u);
+            EXPECT_NE(fe.Questions()[0].find(t.outcome), std::string::npos) << fe.Questions()[0];
+            EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content c/ a:1 b:2"), 0u);
+        }
+    }
+}
+
 // A transfer the user cancels: "ABOR" is sent and the server's answers end
 // the action quietly, whichever form they take. "NOOP" then brings the
 // control connection back in step: replies that come late (after the wait

@@ -7,6 +7,8 @@
 #include "tests/support/test_files.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -131,6 +133,146 @@ INSTANTIATE_TEST_SUITE_P(Engine, TransferModes, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& p) {
                              return p.param ? "Passive" : "Active";
                          });
+
+// A download into an open descriptor (standard output): written from where
+// the descriptor stands as the data comes, nothing local looked at or made,
+// and a transfer cut short fails although its bytes have gone out.
+TEST_F(Transfer, ADownloadIntoAStreamIsWrittenAsItComesAndChecked) {
+    const struct {
+        const char* name;
+        bool pipe;             // a pipe, else a file with "head\n" already in it
+        std::string announced; // the 150 reply
+        std::string data;      // what the server sends
+        const char* sizeReply; // the reply to "SIZE" (when asked)
+        const char* why;       // the failure shown; nullptr: none
+    } cases[] = {
+        {"whole, into a pipe", true, "150 Opening (10 bytes)", "0123456789", nullptr, nullptr},
+        {"whole, after what the file holds", false, "150 Opening (10 bytes)", "0123456789", nullptr,
+         nullptr},
+        {"cut short of the 150's size", true, "150 Opening (10 bytes)", "0123", nullptr,
+         "The data connection ended after 4 of 10 bytes."},
+        {"cut short of SIZE", false, "150 Opening", "0123", "213 10",
+         "The file arrived with 4 bytes; the server gives its size as 10 bytes."},
+    };
+    Login();
+    for (const auto& t : cases) {
+        server.On("TYPE I", "200 OK").Port().SendData("RETR /f.bin", t.data, t.announced);
+        if (t.sizeReply) {
+            server.On("SIZE /f.bin", t.sizeReply);
+        }
+    }
+    CFTPRemoteManager* c = Connect();
+    std::size_t ops = 1;
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        int fds[2] = {-1, -1};
+        const std::string path = local + "/stream";
+        if (t.pipe) {
+            ASSERT_EQ(::pipe(fds), 0);
+        } else {
+            WriteFile(path, "head\n");
+            fds[1] = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(fds[1], 0);
+            ASSERT_EQ(::lseek(fds[1], 0, SEEK_END), 5);
+        }
+        const std::size_t questions = fe.Questions().size();
+        CFTPFile source("f.bin", c->Ref(), true);
+        CFTPFile dest("standard output", {}, true);
+        ASSERT_NE(manager->Copy(&source, &dest, CallerData::StreamMarker(fds[1]), false), 0u);
+        ASSERT_TRUE(WaitOps(++ops));
+        ::close(fds[1]);
+        std::string received;
+        if (t.pipe) {
+            char buffer[64];
+            for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+                received.append(buffer, static_cast<std::size_t>(n));
+            }
+            ::close(fds[0]);
+        } else {
+            received = ReadFile(path);
+            ::unlink(path.c_str());
+        }
+        EXPECT_EQ(received, (t.pipe ? "" : "head\n") + t.data);
+        ASSERT_EQ(fe.Questions().size(), questions + (t.why ? 1 : 0));
+        if (t.why) {
+            EXPECT_NE(fe.Questions().back().find(t.why), std::string::npos)
+                << fe.Questions().back();
+        }
+        EXPECT_EQ(fe.Events().Count("LocalFileCreated"), 0u);
+        EXPECT_TRUE(std::filesystem::is_empty(local));
+    }
+    EXPECT_EQ(server.Mismatch(), "");
+    // Only the download of one file goes to a stream.
+    WriteFile(local + "/up", "x");
+    CFTPFile up(local + "/up", {}, true);
+    CFTPFile upDest("up", c->Ref(), true);
+    EXPECT_EQ(manager->Copy(&up, &upDest, CallerData::StreamMarker(1), false), 0u);
+}
+
+// With the remote time kept, "MDTM" gives it exactly (UTC) where the server
+// offers it; where it does not, or refuses, the listing's time is taken.
+TEST(PreserveTime, MdtmGivesTheExactTimeAndTheListingIsTheFallback) {
+    const std::time_t listed = 1559347200; // 2019-06-01 00:00:00 UTC, as a listing gave it
+    const std::time_t exact = 1577934245;  // 2020-01-02 03:04:05 UTC
+    const struct {
+        const char* name;
+        const char* features;
+        const char* mdtmReply; // nullptr: not asked
+        std::time_t seconds;
+        long nanos;
+    } cases[] = {
+        {"exact", "211-Features:\r\n MDTM\r\n SIZE\r\n211 End", "213 20200102030405", exact, 0},
+        {"with a fraction", "211-Features:\r\n MDTM\r\n211 End", "213 20200102030405.25", exact,
+         250'000'000},
+        {"refused", "211-Features:\r\n MDTM\r\n211 End", "550 Could not get the time", listed, 0},
+        {"not a time", "211-Features:\r\n MDTM\r\n211 End", "213 2020-01-02", listed, 0},
+        {"not offered", "211-Features:\r\n SIZE\r\n211 End", nullptr, listed, 0},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        char pattern[] = "/tmp/qb-mdtm-XXXXXX";
+        const std::string local = ::mkdtemp(pattern);
+        test::RecordingFrontEnd fe;
+        CFTPSecretary secretary(fe.Get());
+        EngineOptions options;
+        options.preserveDownloadTime = true;
+        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+        manager.SetSecretary(&secretary);
+        test::ScriptServer s;
+        s.Greet().On("USER u", "230 In").On("FEAT", t.features);
+        s.On("TYPE I", "200 Binary").On("REST 100", "350 OK").On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX Type: L8").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST -a", "");
+        s.On("TYPE I", "200 OK").Pasv().SendData("RETR /f.bin", "abc", "150 Opening (3 bytes)");
+        if (t.mdtmReply) {
+            s.On("MDTM /f.bin", t.mdtmReply);
+        }
+        s.Start();
+        FirewallSettings fw; // every extension on
+        fw.enabled = true;
+        fw.type = 5;
+        fw.extendedData = false;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+                  0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = manager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
+        CFTPFile source("f.bin", conn->Ref(), true);
+        source.SetTime(listed);
+        CFTPFile dest(local + "/f.bin", {}, true);
+        ASSERT_NE(manager.Copy(&source, &dest, nullptr, false), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(s.Mismatch(), "");
+        EXPECT_TRUE(fe.Questions().empty());
+        EXPECT_EQ(ReadFile(local + "/f.bin"), "abc");
+        struct stat st {};
+        ASSERT_EQ(::stat((local + "/f.bin").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, t.seconds);
+        EXPECT_EQ(st.st_mtim.tv_nsec, t.nanos);
+        std::filesystem::remove_all(local);
+    }
+}
 
 TEST_F(Transfer, ExistingLocalFilesAreAskedAboutOncePerAnswer) {
     Login();

@@ -225,6 +225,39 @@ TEST(ReplyParsers, PasvAndByteCount) {
     }
 }
 
+TEST(ReplyParsers, MdtmTimes) {
+    const struct {
+        std::vector<std::string> lines;
+        unsigned code;
+        bool ok;
+        std::time_t seconds;
+        long nanos;
+    } cases[] = {
+        {{"213 20200102030405"}, 213, true, 1577934245, 0},
+        {{"213 20200102030405.5"}, 213, true, 1577934245, 500'000'000},
+        {{"213 20200102030405.123456789"}, 213, true, 1577934245, 123'456'789},
+        {{"213 19991231235960"}, 213, true, 946684799, 0}, // a leap second
+        {{"213-Time\r\n", "213 20200229000000"}, 213, true, 1582934400, 0},
+        {{"213 20200230000000"}, 213, false, 0, 0}, // no such day
+        {{"213 2020010203040"}, 213, false, 0, 0},  // a digit short
+        {{"213 20201301000000"}, 213, false, 0, 0},
+        {{"213 19690101000000"}, 213, false, 0, 0},
+        {{"213 20200102030405x"}, 213, false, 0, 0},
+        {{"550 No such file"}, 550, false, 0, 0},
+        {{}, 213, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        std::time_t seconds = 0;
+        long nanos = 0;
+        const std::string shown = c.lines.empty() ? "(none)" : c.lines.back();
+        ASSERT_EQ(ParseMdtmReply(c.lines, c.code, seconds, nanos), c.ok) << shown;
+        if (c.ok) {
+            EXPECT_EQ(seconds, c.seconds) << shown;
+            EXPECT_EQ(nanos, c.nanos) << shown;
+        }
+    }
+}
+
 TEST(Login, ServerTypeAndHomeFolder) {
     using K = CFTPConstants;
     struct Syst {

@@ -881,6 +881,110 @@ TEST(ListingText, ProgressCountsBytesAndCanStop) {
     EXPECT_EQ(Names(stopped), (std::vector<std::string>{"a"}));
 }
 
+// --- Reading a listing as it arrives ---------------------------------------------
+
+// Every entry with all that was read of it, in the content's order.
+std::vector<std::string> Records(const CFTPFolderContent& content) {
+    std::vector<std::string> records;
+    for (const CFTPFile* entry : Entries(content)) {
+        records.push_back(std::string(entry->m_strName) + (entry->m_bFile ? " file " : " dir ") +
+                          std::to_string(entry->m_nSize) + " " + std::to_string(entry->m_time) +
+                          " -> " + std::string(entry->m_strLink));
+    }
+    return records;
+}
+
+TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
+    const std::string a = UnixLine("a");
+    const std::string padded = "-r-xr-xr-x 2 root root 96 2004.07.15   padded\r\n";
+    const std::string plain = "-r-xr-xr-x 2 root root 96 2004.07.15 plain\r\n";
+    const struct {
+        const char* label;
+        int serverType;
+        std::string listing;
+    } cases[] = {
+        {"line ends of every kind", 0,
+         "\n\r\n" + a + "\r\n" + UnixLine("b") + "\r" + UnixLine("c") + "\n\r" + a + "\rx\r\n" +
+             UnixLine("last")},
+        {"a lone CR at the very end", 0, a + "\r"},
+        {"links and targets", 0,
+         "lrwxrwxrwx 1 u g 7 Jan 10 2024 up -> ../x\r\n"
+         "lrwxrwxrwx 1 u g 7 Jan 10 2024 abs -> /etc/y\r\n"},
+        {"a name column known only later", 0, padded + plain + padded},
+        {"VMS names on a line of their own", 8,
+         "Directory DKA0:[PUB]\r\n\r\nLONG_NAME_OF_A_FILE.TXT;3\r\n"
+         "          12/15  2-JUN-1998 07:32:04  [G,O]  (RWED,RWED,,)\r\n"
+         "WRAPPED_FOLDER.DIR;1\r\nNEXT.TXT;1  4  3-JUN-1998 08:00\r\nLAST.TXT;1"},
+        {"MLSD", kMlsdListing,
+         "type=cdir;modify=20240110120000; /home/u/pub\r\n"
+         "type=dir;modify=20240110120000; sub\n"
+         "type=file;size=3;modify=20240110120000; .hidden\r"
+         "type=file;size=5;modify=20240110120000; a b"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint64_t> wholeProgress;
+        CFTPFolderContent whole = NewContent();
+        ASSERT_EQ(ParseListingText(c.serverType, c.listing, Context(), whole,
+                                   [&](std::uint64_t bytes) {
+                                       wholeProgress.push_back(bytes);
+                                       return true;
+                                   }),
+                  ListingParse::Done)
+            << c.label;
+        const std::vector<std::string> want = Records(whole);
+        ASSERT_FALSE(want.empty()) << c.label;
+
+        // Two pieces cut at every byte, and three with the middle one empty.
+        for (std::size_t cut = 0; cut <= c.listing.size(); ++cut) {
+            std::vector<std::uint64_t> progress;
+            const auto note = [&](std::uint64_t bytes) {
+                progress.push_back(bytes);
+                return true;
+            };
+            CFTPFolderContent content = NewContent();
+            ListingReader reader(c.serverType, Context(), content);
+            const std::string_view text = c.listing;
+            ASSERT_TRUE(reader.Feed(text.substr(0, cut), note));
+            ASSERT_TRUE(reader.Feed({}, note));
+            ASSERT_TRUE(reader.Feed(text.substr(cut), note));
+            ASSERT_EQ(reader.Finish(note), ListingParse::Done);
+            EXPECT_EQ(Records(content), want) << c.label << ", cut at " << cut;
+            EXPECT_EQ(progress, wholeProgress) << c.label << ", cut at " << cut;
+        }
+        // One byte at a time.
+        CFTPFolderContent content = NewContent();
+        ListingReader reader(c.serverType, Context(), content);
+        for (char byte : c.listing) {
+            ASSERT_TRUE(reader.Feed(std::string_view(&byte, 1)));
+        }
+        ASSERT_EQ(reader.Finish(), ListingParse::Done);
+        EXPECT_EQ(Records(content), want) << c.label << ", byte by byte";
+    }
+}
+
+TEST(ListingReader, AStopEndsTheReadingAndUnsupportedServersReadNothing) {
+    const std::string listing = UnixLine("a") + "\n" + UnixLine("b") + "\n" + UnixLine("c") + "\n";
+    CFTPFolderContent content = NewContent();
+    ListingReader reader(0, Context(), content);
+    int calls = 0;
+    const auto twoLines = [&](std::uint64_t) { return ++calls <= 2; };
+    // The stop comes inside the second piece; what was read stays, later
+    // pieces are ignored.
+    const std::size_t cut = UnixLine("a").size() + 3;
+    ASSERT_TRUE(reader.Feed(std::string_view(listing).substr(0, cut), twoLines));
+    EXPECT_FALSE(reader.Feed(std::string_view(listing).substr(cut), twoLines));
+    EXPECT_FALSE(reader.Feed(UnixLine("d") + "\n"));
+    EXPECT_EQ(reader.Finish(), ListingParse::Stopped);
+    EXPECT_EQ(Names(content), (std::vector<std::string>{"a", "b"}));
+
+    CFTPFolderContent none = NewContent();
+    ListingReader unsupported(7, Context(), none);
+    EXPECT_FALSE(unsupported.IsSupported());
+    EXPECT_FALSE(unsupported.Feed(listing));
+    EXPECT_EQ(unsupported.Finish(), ListingParse::Unsupported);
+    EXPECT_TRUE(Entries(none).empty());
+}
+
 // --- Hostile input ------------------------------------------------------------------
 
 TEST(ListingHostile, OddBytesAndLongLines) {

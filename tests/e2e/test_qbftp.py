@@ -260,6 +260,26 @@ class Transfers(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
+    def test_a_listing_of_many_pieces_is_read_whole(self):
+        # Several hundred kilobytes arrive in many pieces, cut anywhere in a
+        # line: every entry comes out once, with its name (spaces included)
+        # and size; MLSD on pyftpdlib, LIST on vsftpd.
+        names = [f"f-{i:05d}" for i in range(5000)] + \
+            [f"with  two  spaces {i}" for i in range(500)] + \
+            [f"{'x' * 150}-{i}" for i in range(500)]
+        for server in ("pyftpdlib", "vsftpd"):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                for i, name in enumerate(names):
+                    with open(os.path.join(root, name), "wb") as f:
+                        f.write(b"z" * (i % 7))
+                os.mkdir(os.path.join(root, "a folder"))
+                rc, out, err = run("ls", url)
+                self.assertEqual(rc, 0, err)
+                want = {name: ("-", i % 7) for i, name in enumerate(names)}
+                want["a folder"] = ("d", listing(out).get("a folder", ("d", 0))[1])
+                self.assertEqual(listing(out), want)
+
     def test_file_round_trip_both_modes(self):
         for server in ("pyftpdlib", "vsftpd"):
             for mode in ("--passive", "--active"):
@@ -390,6 +410,50 @@ class Transfers(unittest.TestCase):
                         self.assertNotIn("\nSTOR ", err)
         rc, _, err = run("--overwrite", "--skip", "put", local, PY_URL + "/")
         self.assertEqual(rc, 2, err)
+
+    def test_standard_output_is_written_as_the_file_arrives(self):
+        # Into a pipe that is read as the download goes on, after what a
+        # redirected file already holds, and when the file or the reader
+        # fails: what went out stays out, the exit status and standard error
+        # say that the stream is not whole.
+        payload = os.urandom(3 << 20)
+        env = dict(os.environ, QBFTP_PASSWORD=PY_PASSWORD)
+        for server in ("pyftpdlib", "vsftpd"):
+            url, root = self.remote(server)
+            with open(os.path.join(root, "streamed.bin"), "wb") as f:
+                f.write(payload)
+            with self.subTest(server=server, case="read as it comes"):
+                p = subprocess.Popen([QBFTP, "get", url + "/streamed.bin", "-"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdin=subprocess.DEVNULL, env=env)
+                got = b"".join(iter(lambda: p.stdout.read(1 << 16), b""))
+                err = p.stderr.read().decode("utf-8", "replace")
+                self.assertEqual(p.wait(timeout=60), 0, err)
+                self.assertEqual(got, payload)
+            with self.subTest(server=server, case="after what the file holds"):
+                out = os.path.join(self.tmp, "appended-" + server)
+                with open(out, "wb") as f:
+                    f.write(b"head\n")
+                    f.flush()
+                    p = subprocess.run([QBFTP, "get", url + "/streamed.bin", "-"], stdout=f,
+                                       stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                       env=env, timeout=60)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(self.read(out), b"head\n" + payload)
+            with self.subTest(server=server, case="no such file"):
+                rc, out, err = run("get", url + "/none.bin", "-")
+                self.assertEqual((rc, out), (1, ""), err)
+                self.assertIn("not the whole file", err)
+            with self.subTest(server=server, case="the reader goes away"):
+                p = subprocess.Popen([QBFTP, "get", url + "/streamed.bin", "-"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdin=subprocess.DEVNULL, env=env)
+                self.assertEqual(p.stdout.read(1000), payload[:1000])
+                p.stdout.close()
+                err = p.stderr.read().decode("utf-8", "replace")
+                self.assertEqual(p.wait(timeout=60), 1, err)
+                self.assertIn("not the whole file", err)
+            os.remove(os.path.join(root, "streamed.bin"))
 
     def test_pipes_patterns_and_many_items(self):
         for server in ("pyftpdlib", "vsftpd"):
@@ -1106,16 +1170,21 @@ class Behaviour(unittest.TestCase):
         import shutil
         tmp = tempfile.mkdtemp(prefix="qbftp-preserve-")
         try:
-            for name, url, root in (("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT)):
-                # Older than half a year: the listing gives the day.
+            import calendar
+            # Older than half a year: the listing gives only the day; "MDTM"
+            # (both servers offer it) the second as well.
+            stamps = (time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1)),
+                      calendar.timegm((2019, 5, 17, 13, 14, 15, 0, 0, 0)))
+            for (name, url, root), stamp in ((server, stamp) for server in (
+                    ("pyftpdlib", PY_URL, PY_ROOT), ("vsftpd", VS_URL, VS_ROOT))
+                    for stamp in stamps):
                 path = os.path.join(root, "pub", "old.txt")
                 with open(path, "w") as f:
                     f.write("old\n")
-                stamp = time.mktime((2019, 5, 17, 0, 0, 0, 0, 0, -1))
                 os.utime(path, (stamp, stamp))
                 for flags in (["-p"], ["--preserve", "-r"]):
-                    with self.subTest(server=name, flags=flags):
-                        dest = os.path.join(tmp, name + flags[0])
+                    with self.subTest(server=name, flags=flags, stamp=stamp):
+                        dest = os.path.join(tmp, f"{name}{flags[0]}{int(stamp)}")
                         os.makedirs(dest)
                         source = url + ("/pub/old.txt" if len(flags) == 1 else "/pub")
                         rc, _, err = run(*flags, "get", source, dest + "/")
@@ -1123,7 +1192,7 @@ class Behaviour(unittest.TestCase):
                         got = os.path.join(dest, "old.txt") if len(flags) == 1 else \
                             os.path.join(dest, "pub", "old.txt")
                         self.assertEqual(os.path.getmtime(got), stamp)
-                plain = os.path.join(tmp, name + "-plain")
+                plain = os.path.join(tmp, f"{name}-plain{int(stamp)}")
                 rc, _, err = run("get", url + "/pub/old.txt", plain)
                 self.assertEqual(rc, 0, err)
                 self.assertGreater(os.path.getmtime(plain), stamp + 86400)
