@@ -12,9 +12,10 @@ never read again. Two sessions of one client to one server (a copy from one
 to the other in active mode) meet it every time. pyftpdlib 1.5.7 has it; the
 change below is the one proposed upstream (giampaolo/pyftpdlib#657).
 """
+import os
 import runpy
 
-from pyftpdlib.handlers import ActiveDTP
+from pyftpdlib.handlers import ActiveDTP, FTPHandler, ThrottledDTPHandler
 
 _handle_connect = ActiveDTP.handle_connect
 
@@ -26,6 +27,14 @@ def _handle_connect_and_forget_socket(self):
 
 
 ActiveDTP.handle_connect = _handle_connect_and_forget_socket
+
+# QB_PYFTPD_RATE (bytes per second) slows every data connection down, for
+# tests that must see a transfer while it runs.
+_rate = int(os.environ.get("QB_PYFTPD_RATE", "0") or 0)
+if _rate > 0:
+    ThrottledDTPHandler.read_limit = _rate
+    ThrottledDTPHandler.write_limit = _rate
+    FTPHandler.dtp_handler = ThrottledDTPHandler
 
 if __name__ == "__main__":
     runpy.run_module("pyftpdlib", run_name="__main__", alter_sys=True)

@@ -14,6 +14,7 @@
 #include "main_frame.h"
 #include "platform/questions.h"
 #include "profile/profile.h"
+#include "status_bar.h"
 #include "ui_support.h"
 
 #include <QAbstractItemView>
@@ -22,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
@@ -77,6 +79,7 @@ private Q_SLOTS:
     void aLinkThatIsNoFolderIsFetchedAndOpened();
     void dragRowsOntoNodesAndRows();
     void treeKeysAndMenu();
+    void slowCopiesShowProgressAndSurviveTheServerGoing();
     void desktopFilesDroppedOnTheList();
 
 private:
@@ -710,6 +713,88 @@ void TestPaste::desktopFilesDroppedOnTheList() {
     QVERIFY(WaitIdle());
     QTRY_COMPARE(ReadFile(m_root + "/incoming/a.txt"), QByteArray("a"));
     QVERIFY(QFile::exists(m_local + "/src/a.txt"));
+}
+
+void TestPaste::slowCopiesShowProgressAndSurviveTheServerGoing() {
+    // A second server that sends 256 KiB a second, with a file of 1 MiB.
+    const QString slowRoot = m_dir.filePath("slow");
+    QVERIFY(QDir(slowRoot).removeRecursively() || !QFileInfo::exists(slowRoot));
+    QVERIFY(QDir().mkpath(slowRoot));
+    QVERIFY(WriteFile(slowRoot + "/big.bin", QByteArray(1 << 20, 'z')));
+    qb::ui::test::CPyFtpServer slow;
+    QVERIFY(slow.Start(slowRoot, 256 * 1024));
+    const QString profilePath = m_dir.filePath("slow.dat");
+    QFile::remove(profilePath);
+    {
+        CFTPProfile profile(profilePath.toStdString(), false);
+        QVERIFY(profile.LoadProfile());
+        auto folder = std::make_unique<CFTPSiteFolder>("Folder", "");
+        folder->AddSite(std::make_unique<CFTPSite>("Test", "127.0.0.1", false, "qb", "qbsecret", "",
+                                                   m_server.Port(), ""));
+        folder->AddSite(std::make_unique<CFTPSite>("Slow", "127.0.0.1", false, "qb", "qbsecret", "",
+                                                   slow.Port(), ""));
+        profile.AddSiteFolder(std::move(folder));
+        profile.m_bAutoExplore = false;
+        QCOMPARE(profile.SaveProfile(nullptr), int(CFTPProfile::SAVE_DONE));
+    }
+    m_program = std::make_unique<Program>(profilePath);
+    QVERIFY(m_program->Start());
+    QVERIFY(QTest::qWaitForWindowExposed(&m_program->Frame()));
+    CFolderTreeView& tree = m_program->Tree();
+    CFTPStatusBar& status = *m_program->Frame().StatusBarWidget();
+    QVERIFY(ConnectTestSite());
+    QVERIFY(ConnectSite("Folder/Slow"));
+
+    // A copy between the two sites: both lanes are shown, the receiving
+    // one names the file and counts its bytes.
+    tree.UserClipboard().Clear();
+    tree.UserClipboard().Add(VI_REMOTEFILE, "Folder/Slow/big.bin");
+    tree.PasteInto(Node("Folder/Test/incoming"));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            status.RedrawNow();
+            return status.IsPaneShown(1) && status.PaneText(0).contains("receive file big.bin") &&
+                   status.PaneText(0).contains("KBytes");
+        },
+        kNetworkWaitMs));
+    QVERIFY(WaitIdle());
+    QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(m_root + "/incoming/big.bin").size(), qint64(1 << 20),
+                              kNetworkWaitMs);
+
+    // The server goes while a download by paste runs: the operation ends,
+    // the site is no longer connected, nothing is busy, and no part file
+    // is left behind.
+    const QString dest = m_local + "/dest";
+    tree.UserClipboard().Clear();
+    tree.UserClipboard().Add(VI_REMOTEFILE, "Folder/Slow/big.bin");
+    QVERIFY(tree.GoTo(dest));
+    tree.PasteInto(tree.Selection());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            status.RedrawNow();
+            return status.PaneText(0).contains("KBytes");
+        },
+        kNetworkWaitMs));
+    slow.Stop();
+    // The failure is told in a box of the window, which the transfer waits
+    // for.
+    QMessageBox* box = nullptr;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            return box != nullptr;
+        },
+        kNetworkWaitMs));
+    QVERIFY2(box->text().contains("big.bin"), qPrintable(box->text()));
+    box->accept();
+    QVERIFY(WaitIdle());
+    QTRY_VERIFY_WITH_TIMEOUT(!Node("Folder/Slow")->Has(VIF_EXPLORED), kNetworkWaitMs);
+    QCOMPARE(m_program->App().GetBusyCode(), int(BUSY_IDLE));
+    const QStringList left = QDir(dest).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : left) {
+        QVERIFY2(!name.contains("qbpart"), qPrintable(name));
+    }
+    QVERIFY(QFileInfo(dest + "/big.bin").size() < (1 << 20));
 }
 
 QTEST_MAIN(TestPaste)

@@ -237,7 +237,7 @@ bool CPyFtpServer::Available() {
                              {QStringLiteral("-c"), QStringLiteral("import pyftpdlib")}) == 0;
 }
 
-bool CPyFtpServer::Start(const QString& root) {
+bool CPyFtpServer::Start(const QString& root, int bytesPerSecond) {
     if (m_port == 0) {
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, 0)) {
@@ -247,6 +247,11 @@ bool CPyFtpServer::Start(const QString& root) {
     }
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    if (bytesPerSecond > 0) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QB_PYFTPD_RATE"), QString::number(bytesPerSecond));
+        m_process->setProcessEnvironment(env);
+    }
     m_process->start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral(QB_PYFTPD_SCRIPT), "-i", "127.0.0.1", "-p",
                       QString::number(m_port), "-w", "-d", root, "-u", "qb", "-P", "qbsecret"});

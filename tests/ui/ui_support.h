@@ -176,8 +176,9 @@ public:
 
     // Whether python3 has pyftpdlib.
     static bool Available();
-    // Starts it and waits until it takes connections.
-    bool Start(const QString& root);
+    // Starts it and waits until it takes connections; `bytesPerSecond`
+    // (when not 0) slows every data connection down.
+    bool Start(const QString& root, int bytesPerSecond = 0);
     void Stop();
     std::uint16_t Port() const { return m_port; }
 
