@@ -347,6 +347,11 @@ void StartConnect(CFTPRemoteManager& c, CFTPAction& action) {
     c.m_features = {};
     c.m_nDataCommand = -1;
     c.m_bProtectData = false;
+    if (c.m_firewall.tls == TlsMode::IfAvailable && ViaProxy(c)) {
+        // TLS is only wanted where it can be had: through a proxy it cannot.
+        c.m_firewall.tls = TlsMode::None;
+        c.PostNote("TLS is left out: the connection goes through a firewall proxy.");
+    }
     if (c.m_firewall.tls != TlsMode::None && ViaProxy(c)) {
         FailForGood(c, connect, "TLS does not go through a firewall proxy; turn one of them off.");
         return;

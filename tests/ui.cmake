@@ -39,6 +39,8 @@ qb_ui_test(test_ui_content ui/test_content.cpp)
 target_link_libraries(test_ui_content PRIVATE Qt6::Network)
 qb_ui_test(test_ui_paste ui/test_paste.cpp)
 qb_ui_test(test_ui_servers ui/test_servers.cpp)
+qb_ui_test(test_ui_proxy ui/test_proxy.cpp)
+target_link_libraries(test_ui_proxy PRIVATE qb_test_support)
 
 # The real program under Xvfb (skipped only where Xvfb cannot start); the
 # screenshots go to the build folder.

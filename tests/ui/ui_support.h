@@ -5,6 +5,7 @@
 
 #include "dialogs.h"
 #include "platform/questions.h"
+#include "profile/proxy_login.h"
 
 #include <QProcess>
 #include <QString>
@@ -61,9 +62,16 @@ public:
     void ShowProperties(QWidget*, const ItemProperties& item) override {
         propertiesShown.push_back(item);
     }
-    bool AskProxyLogin(QWidget*, ProxyLogin&) override {
+    // Answers from proxyLoginAnswers (each may fill in the login and says
+    // whether OK was pressed); Cancel once they run out.
+    bool AskProxyLogin(QWidget*, ProxyLogin& login) override {
         ++proxyLoginsAsked;
-        return false;
+        if (proxyLoginAnswers.empty()) {
+            return false;
+        }
+        auto answer = std::move(proxyLoginAnswers.front());
+        proxyLoginAnswers.pop_front();
+        return answer(login);
     }
     bool ConfirmMove(QWidget*, const QString& items, const QString& folder, bool move) override {
         movesAsked.push_back({items, folder, move});
@@ -106,6 +114,7 @@ public:
     int dropsAsked = 0;
     std::vector<ItemProperties> propertiesShown;
     int proxyLoginsAsked = 0;
+    std::deque<std::function<bool(ProxyLogin&)>> proxyLoginAnswers;
     struct MoveCall {
         QString items, folder;
         bool move = false;
