@@ -1440,6 +1440,9 @@ struct ListingReader::Impl {
     static bool LineEnd(std::string_view piece, std::size_t start, std::size_t& end,
                         std::size_t& next) {
         const std::size_t size = piece.size();
+        if (start >= size) {
+            return false; // an empty piece (its data may be null) or its end
+        }
         const char* base = piece.data() + start;
         const void* lf = std::memchr(base, '\n', size - start);
         const std::size_t lfAt =
