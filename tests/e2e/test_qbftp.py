@@ -270,6 +270,9 @@ class Transfers(unittest.TestCase):
         for server in ("pyftpdlib", "vsftpd"):
             with self.subTest(server=server):
                 url, root = self.remote(server)
+                # 6,000 files would weigh on every later recursive download
+                # of the whole server (the servers serve every build's run).
+                self.addCleanup(shutil.rmtree, root, True)
                 for i, name in enumerate(names):
                     with open(os.path.join(root, name), "wb") as f:
                         f.write(b"z" * (i % 7))
