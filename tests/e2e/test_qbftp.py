@@ -5,6 +5,7 @@ when the servers are not there."""
 import hashlib
 import json
 import os
+import shutil
 import subprocess
 import sys
 import time
