@@ -1,10 +1,13 @@
 // The window against the servers that scripts/test starts (pyftpdlib with
-// a login, vsftpd anonymous with its writable "upload" folder), in passive
-// and active mode: connect, browse, create, rename, upload and download by
-// paste, delete — with the server's side checked. Skipped when the servers
-// are not there (QB_PYFTPD_URL / QB_VSFTPD_URL unset).
+// a login, vsftpd anonymous with its writable "upload" folder, and their TLS
+// variants: explicit on both, implicit on vsftpd), in passive and active
+// mode: connect, browse, create, rename, upload and download by paste,
+// resume a cut-off download, delete, with the server's side checked.
+// Skipped when the servers are not there (their variables unset).
 #include "app/session.h"
 #include "content_view.h"
+#include "dialogs.h"
+#include "engine/question_desk.h"
 #include "folder_view.h"
 #include "log_view.h"
 #include "main_app.h"
@@ -13,12 +16,16 @@
 #include "profile/profile.h"
 #include "ui_support.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -62,21 +69,40 @@ void TestServers::browseCreateTransferDelete_data() {
     QTest::addColumn<QString>("password"); // empty: anonymous
     QTest::addColumn<QString>("base");     // a folder the login may write to
     QTest::addColumn<bool>("passive");
-    const QString py = qEnvironmentVariable("QB_PYFTPD_URL");
-    const QString vs = qEnvironmentVariable("QB_VSFTPD_URL");
+    QTest::addColumn<int>("tls"); // SiteSecurity::Tls
+    const QString password = qEnvironmentVariable("QB_PYFTPD_PASSWORD");
+    const struct {
+        const char* name;
+        const char* url; // environment variable names
+        const char* root;
+        bool login;
+        const char* base;
+        SiteSecurity::Tls tls;
+    } servers[] = {
+        {"pyftpdlib", "QB_PYFTPD_URL", "QB_PYFTPD_ROOT", true, "", SiteSecurity::Tls::IfAvailable},
+        {"vsftpd", "QB_VSFTPD_URL", "QB_VSFTPD_ROOT", false, "upload",
+         SiteSecurity::Tls::IfAvailable},
+        {"pyftpdlib TLS", "QB_PYFTPD_TLS_URL", "QB_PYFTPD_TLS_ROOT", true, "",
+         SiteSecurity::Tls::Explicit},
+        {"vsftpd TLS", "QB_VSFTPD_TLS_URL", "QB_VSFTPD_TLS_ROOT", false, "upload",
+         SiteSecurity::Tls::Explicit},
+        {"vsftpd implicit TLS", "QB_VSFTPD_FTPS_URL", "QB_VSFTPD_FTPS_ROOT", false, "upload",
+         SiteSecurity::Tls::Implicit},
+    };
+    bool any = false;
     for (bool passive : {true, false}) {
-        const char* mode = passive ? "passive" : "active";
-        if (!py.isEmpty()) {
-            QTest::addRow("pyftpdlib %s", mode)
-                << py << qEnvironmentVariable("QB_PYFTPD_ROOT")
-                << qEnvironmentVariable("QB_PYFTPD_PASSWORD") << QString() << passive;
-        }
-        if (!vs.isEmpty()) {
-            QTest::addRow("vsftpd %s", mode) << vs << qEnvironmentVariable("QB_VSFTPD_ROOT")
-                                             << QString() << QString("upload") << passive;
+        for (const auto& server : servers) {
+            const QString url = qEnvironmentVariable(server.url);
+            if (url.isEmpty()) {
+                continue;
+            }
+            any = true;
+            QTest::addRow("%s %s", server.name, passive ? "passive" : "active")
+                << url << qEnvironmentVariable(server.root) << (server.login ? password : QString())
+                << QString(server.base) << passive << static_cast<int>(server.tls);
         }
     }
-    if (py.isEmpty() && vs.isEmpty()) {
+    if (!any) {
         QSKIP("the test servers are not running (scripts/test starts them)");
     }
 }
@@ -87,6 +113,7 @@ void TestServers::browseCreateTransferDelete() {
     QFETCH(QString, password);
     QFETCH(QString, base);
     QFETCH(bool, passive);
+    QFETCH(int, tls);
     const QUrl server(url);
     // Names of this run only: the servers live as long as scripts/test.
     const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-') + "-" +
@@ -108,6 +135,7 @@ void TestServers::browseCreateTransferDelete() {
                                                        server.userName().toStdString(),
                                                        password.toStdString(), "", port, ""));
         }
+        folder->FindSite("Site")->m_security.tls = static_cast<SiteSecurity::Tls>(tls);
         profile.AddSiteFolder(std::move(folder));
         profile.m_bAutoExplore = false;
         if (passive) {
@@ -123,6 +151,24 @@ void TestServers::browseCreateTransferDelete() {
     CFakePrompter& prompter = program.prompter;
     CFolderTreeView& tree = program.Tree();
     auto node = [&](const QString& path) { return tree.FindNode(path.toStdString()); };
+    // The test servers' certificates are their own: each connection asks,
+    // and is accepted once.
+    int certificatesAsked = 0;
+    QTimer acceptCertificates;
+    QObject::connect(&acceptCertificates, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QStringLiteral("Accept &Once")) {
+                ++certificatesAsked;
+                button->click();
+                return;
+            }
+        }
+    });
+    acceptCertificates.start(20);
     auto idle = [&] {
         if (QTest::qWaitFor([&] { return !program.App().IsBusy() && !tree.HasPending(); },
                             kNetworkWaitMs)) {
@@ -188,11 +234,30 @@ void TestServers::browseCreateTransferDelete() {
     QVERIFY(idle());
     QCOMPARE(ReadFile(local + "/in/note.txt"), ReadFile(local + "/out/note.txt"));
 
+    // Cut off, then pasted again: Resume in the Overwrite Confirmation
+    // fetches the rest.
+    QVERIFY(QFile::resize(local + "/in/note.txt", 5));
+    int resumed = 0;
+    QTimer resume;
+    QObject::connect(&resume, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<COverwriteDlg*>(QApplication::activeModalWidget())) {
+            ++resumed;
+            dialog->Button(Question::RESUME)->click();
+        }
+    });
+    resume.start(20);
+    tree.PasteInto(tree.Selection());
+    QVERIFY(idle());
+    resume.stop();
+    QCOMPARE(resumed, 1);
+    QCOMPARE(ReadFile(local + "/in/note.txt"), ReadFile(local + "/out/note.txt"));
+
     // Delete the folder with its file.
     tree.Run(ID_DELETE, node(basePath + "/" + renamed));
     QVERIFY(idle());
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(serverBase + "/" + renamed), kNetworkWaitMs);
     QVERIFY(node(basePath + "/" + renamed) == nullptr);
+    QCOMPARE(certificatesAsked > 0, tls != static_cast<int>(SiteSecurity::Tls::IfAvailable));
     QVERIFY2(prompter.messages.empty(),
              qPrintable(prompter.messages.empty() ? QString() : prompter.messages[0].text));
     program.Frame().close();
