@@ -1294,8 +1294,9 @@ class Behaviour(unittest.TestCase):
         rc, help_text, err = run("--help")
         self.assertEqual(rc, 0, err)
         section = help_text.split("Options:")[1]
-        options = set(re.findall(r"^ +(--?[a-z]+)", section, re.M) +
-                      re.findall(r"^ +-[a-z], (--[a-z]+)", section, re.M))
+        # Whole option names, hyphens included ("--no-tls", not "--no").
+        options = set(re.findall(r"^ +(--?[a-z][a-z-]*)", section, re.M) +
+                      re.findall(r"^ +-[a-z], (--[a-z][a-z-]*)", section, re.M))
         commands = set(re.findall(r"^  ([a-z]+) ", help_text.split("Commands:")[1]
                                   .split("Options:")[0], re.M))
         self.assertIn("--overwrite", options)
