@@ -8,6 +8,7 @@
 //
 //   bench_paste [--mib N] [--runs N] [--qbftp PATH]
 #include "app/session.h"
+#include "bench_prompter.h"
 #include "dialogs.h"
 #include "folder_view.h"
 #include "main_app.h"
@@ -39,27 +40,6 @@ namespace {
 
 constexpr int kTickMs = 10;
 constexpr int kWaitMs = 600000;
-
-// Goes ahead with everything; nothing waits on a dialog.
-class YesPrompter : public IPrompter {
-public:
-    int Message(QWidget*, const QString& text, unsigned) override {
-        std::printf("  message: %s\n", qPrintable(text));
-        return IDOK;
-    }
-    bool ConfirmExit(QWidget*) override { return true; }
-    bool ConfirmStopByDisconnect(QWidget*) override { return false; }
-    QString AskSaveLogFile(QWidget*, const QString&) override { return {}; }
-    QString AskGoTo(QWidget*, const std::vector<std::string>&) override { return {}; }
-    void ShowAbout(QWidget*, AboutPage, bool) override {}
-    bool EditSite(QWidget*, SiteDialogValues&, int) override { return false; }
-    bool EditSiteFolder(QWidget*, std::string&, std::string&, bool) override { return false; }
-    std::string AskNewFolder(QWidget*, const NewFolderRequest&) override { return {}; }
-    bool ConfirmDelete(QWidget*, const QString&) override { return true; }
-    int AskDropAction(QWidget*, const QPoint&) override { return ID_COPY_HERE; }
-    bool ConfirmMove(QWidget*, const QString&, const QString&, bool) override { return true; }
-    int AskLocalReplace(QWidget*, const CLFSReplaceQuestion&) override { return 6; }
-};
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -179,7 +159,7 @@ int main(int argc, char** argv) {
         profile.m_bAutoExplore = false;
         profile.SaveProfile(nullptr);
     }
-    YesPrompter prompter;
+    CBenchPrompter prompter(true, true);
     CMainApp program(&prompter);
     if (!program.Start({profilePath.toStdString(), "--no-splash"})) {
         return 1;

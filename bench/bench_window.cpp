@@ -7,6 +7,7 @@
 //  3. 1,000,000 SetBytes calls from another thread: status bar redraws a
 //     second (target: about 20 at most).
 #include "app/session.h"
+#include "bench_prompter.h"
 #include "log_view.h"
 #include "main_app.h"
 #include "main_frame.h"
@@ -33,24 +34,6 @@ using namespace qb;
 using namespace qb::ui;
 
 namespace {
-
-// Answers everything at once; nothing waits on a dialog.
-class SilentPrompter : public IPrompter {
-public:
-    int Message(QWidget*, const QString&, unsigned) override { return IDOK; }
-    bool ConfirmExit(QWidget*) override { return true; }
-    bool ConfirmStopByDisconnect(QWidget*) override { return false; }
-    QString AskSaveLogFile(QWidget*, const QString&) override { return {}; }
-    QString AskGoTo(QWidget*, const std::vector<std::string>&) override { return {}; }
-    void ShowAbout(QWidget*, AboutPage, bool) override {}
-    bool EditSite(QWidget*, SiteDialogValues&, int) override { return false; }
-    bool EditSiteFolder(QWidget*, std::string&, std::string&, bool) override { return false; }
-    std::string AskNewFolder(QWidget*, const NewFolderRequest&) override { return {}; }
-    bool ConfirmDelete(QWidget*, const QString&) override { return false; }
-    int AskDropAction(QWidget*, const QPoint&) override { return ID_CANCEL_DROP; }
-    bool ConfirmMove(QWidget*, const QString&, const QString&, bool) override { return false; }
-    int AskLocalReplace(QWidget*, const CLFSReplaceQuestion&) override { return 2; }
-};
 
 // Resident memory in MiB.
 double ResidentMiB() {
@@ -122,7 +105,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    SilentPrompter prompter;
+    CBenchPrompter prompter(false);
     const QString large = WriteLargeProfile(dir);
 
     // ---- 1. Start-up ----

@@ -139,6 +139,23 @@ std::string CFTPClipboard::FolderOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+std::string CFTPClipboard::NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::unordered_set<std::string> CFTPClipboard::NamesIn(const std::string& folder) const {
+    std::unordered_set<std::string> names;
+    for (const auto& list : m_lists) {
+        for (const std::string& path : list) {
+            if (FolderOf(path) == folder) {
+                names.insert(NameOf(path));
+            }
+        }
+    }
+    return names;
+}
+
 std::string CFTPClipboard::Join(const std::string& folder, const std::string& name) {
     if (folder.empty()) {
         return name;

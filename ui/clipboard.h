@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace qb::ui {
@@ -59,6 +60,8 @@ public:
     bool IsSiteContent() const;
     const std::vector<std::string>& Entries(List list) const { return m_lists[list]; }
     bool Contains(std::uint16_t kind, const std::string& path) const;
+    // The names of the entries (any kind) directly inside `folder`.
+    std::unordered_set<std::string> NamesIn(const std::string& folder) const;
 
     // What a confirmation names: the single entry's path, "N items in
     // FOLDER", or "Unknown Item" when empty.
@@ -89,6 +92,8 @@ public:
     // The folder part of a path (up to the last "/"); "/" for an item
     // directly in the local root, "" for a path without "/".
     static std::string FolderOf(const std::string& path);
+    // The text after the last "/" (the whole path without one).
+    static std::string NameOf(const std::string& path);
     // A folder path joined with a name ("" gives the name alone).
     static std::string Join(const std::string& folder, const std::string& name);
 

@@ -362,10 +362,11 @@ void CFolderContentView::MarkCutRows() {
     if (!clip.IsCut() || clip.IsCutFromTree() || shown == nullptr) {
         return;
     }
-    const std::string folder = m_tree.Model().NodePath(shown);
-    for (int row = 0; row < m_pModel->rowCount(); ++row) {
-        const CFTPVI* item = m_pModel->Item(row);
-        if (clip.Contains(item->GetKind(), CFTPClipboard::Join(folder, item->GetName()))) {
+    // One look-up per row: a cut of every row of a large folder stays
+    // linear.
+    const std::unordered_set<std::string> cut = clip.NamesIn(m_tree.Model().NodePath(shown));
+    for (int row = 0; row < m_pModel->rowCount() && !cut.empty(); ++row) {
+        if (cut.count(m_pModel->Item(row)->GetName()) != 0) {
             m_pModel->SetCut(row, true);
         }
     }

@@ -21,11 +21,6 @@ QString Shown(const std::string& path) {
     return path.empty() ? kAppTitle : CFolderTreeModel::ShownName(path);
 }
 
-std::string LabelOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 // ---- Cut and copy ------------------------------------------------------------------
@@ -166,16 +161,16 @@ bool CFolderTreeView::PasteLocal(CFTPClipboard& clip, CFTPVI* target, bool move)
     int result = IDCANCEL;
     {
         CFTPCopyDlg dialog(this, m_questions.get(), m_replace.get());
-        CLFSData& data = dialog.Data();
-        data.m_bMove = move;
-        data.m_fileSourceFolder.m_strPath = CFTPClipboard::FolderOf(items.front().m_strPath);
-        data.m_fileDestFolder.m_strPath = targetPath;
-        data.m_pNotifier = m_session.Notifier();
+        CLFSData& work = dialog.Data();
+        work.m_bMove = move;
+        work.m_fileSourceFolder.m_strPath = CFTPClipboard::FolderOf(items.front().m_strPath);
+        work.m_fileDestFolder.m_strPath = targetPath;
+        work.m_pNotifier = m_session.Notifier();
         for (CLFSFile& item : items) {
             if (move) {
                 touched.push_back(CFTPClipboard::FolderOf(item.m_strPath));
             }
-            data.m_arrSource.Add(std::move(item));
+            work.m_arrSource.Add(std::move(item));
         }
         m_session.App().SetLocalOperation(true);
         result = dialog.Run();
@@ -241,7 +236,7 @@ bool CFolderTreeView::PasteSites(CFTPClipboard& clip, CFTPVI* target, bool move)
     for (int list : {CFTPClipboard::SITE_FOLDERS, CFTPClipboard::SITES}) {
         const bool isSite = list == CFTPClipboard::SITES;
         for (const std::string& path : clip.Entries(static_cast<CFTPClipboard::List>(list))) {
-            const std::string label = LabelOf(path);
+            const std::string label = CFTPClipboard::NameOf(path);
             CFTPSiteFolder* from = profile->FindSiteFolder(CFTPClipboard::FolderOf(path));
             const CFTPSite* site = isSite ? profile->FindSite(path) : nullptr;
             const CFTPSiteFolder* folder = isSite ? nullptr : profile->FindSiteFolder(path);

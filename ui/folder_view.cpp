@@ -46,14 +46,6 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-std::string ParentPath(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // The prompter's Replace Confirmation for the local workers.
 class CPrompterReplace : public ILFSReplaceDialog {
 public:
@@ -67,11 +59,6 @@ private:
     IPrompter& m_prompter;
     QWidget* m_pParent;
 };
-
-std::string LastName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 } // namespace
 
@@ -571,15 +558,15 @@ void CFolderTreeView::OnItemsChanged(const event::ItemsChanged& changes) {
         const bool created = change.kind == event::ItemChange::Created;
         if (!item.IsRemote()) {
             const std::string path = item.m_strName.str();
-            CFTPVI* parent = LocalNode(ParentPath(path));
+            CFTPVI* parent = LocalNode(CFTPClipboard::FolderOf(path));
             if (parent == nullptr) {
                 continue;
             }
             if (!item.m_bFile && parent->Has(VIF_CHILDREN)) {
-                CFTPVI* existing = m_pModel->Child(parent, LastName(path));
+                CFTPVI* existing = m_pModel->Child(parent, CFTPClipboard::NameOf(path));
                 if (created && existing == nullptr) {
-                    auto node = std::make_unique<CFTPVI>(VI_LOCALFOLDER, LastName(path),
-                                                         std::time(nullptr), 0);
+                    auto node = std::make_unique<CFTPVI>(
+                        VI_LOCALFOLDER, CFTPClipboard::NameOf(path), std::time(nullptr), 0);
                     m_pModel->InsertNode(parent, std::move(node));
                 } else if (!created && existing != nullptr) {
                     m_pModel->RemoveNode(existing);
@@ -589,12 +576,13 @@ void CFolderTreeView::OnItemsChanged(const event::ItemsChanged& changes) {
             continue;
         }
         const std::string path = item.GetPath();
-        CFTPVI* parent = RemoteFolderNode(
-            item.m_nConnection, ParentPath(path) == "/" ? std::string() : ParentPath(path));
+        CFTPVI* parent = RemoteFolderNode(item.m_nConnection, CFTPClipboard::FolderOf(path) == "/"
+                                                                  ? std::string()
+                                                                  : CFTPClipboard::FolderOf(path));
         if (parent == nullptr || !parent->Has(VIF_EXPLORED)) {
             continue;
         }
-        const std::string name = LastName(path);
+        const std::string name = CFTPClipboard::NameOf(path);
         if (item.m_bFile) {
             if (created) {
                 parent->AddChild(

@@ -101,6 +101,7 @@ private:
     QString m_root;  // the server's folder
     QString m_local; // the test's local folder: src/{a.txt,b.txt,sub/c.txt}, dest/
     qb::ui::test::CPyFtpServer m_server;
+    qb::ui::test::CPyFtpServer m_slow; // sends 256 KiB/s; stopped by its test
     std::unique_ptr<Program> m_program;
 };
 
@@ -114,10 +115,16 @@ void TestPaste::initTestCase() {
     m_root = m_dir.filePath("server");
     QVERIFY(QDir().mkpath(m_root));
     QVERIFY(m_server.Start(m_root));
+    // A second server that sends 256 KiB a second, with a file of 1 MiB.
+    const QString slowRoot = m_dir.filePath("slow");
+    QVERIFY(QDir().mkpath(slowRoot));
+    QVERIFY(WriteFile(slowRoot + "/big.bin", QByteArray(1 << 20, 'z')));
+    QVERIFY(m_slow.Start(slowRoot, 256 * 1024));
 }
 
 void TestPaste::cleanupTestCase() {
     m_server.Stop();
+    m_slow.Stop();
 }
 
 void TestPaste::init() {
@@ -148,6 +155,8 @@ void TestPaste::init() {
                                                    m_server.Port(), ""));
         folder->AddSite(std::make_unique<CFTPSite>("Drop", "127.0.0.1", false, "qb", "qbsecret",
                                                    "/incoming", m_server.Port(), ""));
+        folder->AddSite(std::make_unique<CFTPSite>("Slow", "127.0.0.1", false, "qb", "qbsecret", "",
+                                                   m_slow.Port(), ""));
         auto inner = std::make_unique<CFTPSiteFolder>("Inner", "");
         inner->AddSite(std::make_unique<CFTPSite>("Other", "inner.invalid", false, "", 21, ""));
         folder->AddSiteFolder(std::move(inner));
@@ -716,30 +725,7 @@ void TestPaste::desktopFilesDroppedOnTheList() {
 }
 
 void TestPaste::slowCopiesShowProgressAndSurviveTheServerGoing() {
-    // A second server that sends 256 KiB a second, with a file of 1 MiB.
-    const QString slowRoot = m_dir.filePath("slow");
-    QVERIFY(QDir(slowRoot).removeRecursively() || !QFileInfo::exists(slowRoot));
-    QVERIFY(QDir().mkpath(slowRoot));
-    QVERIFY(WriteFile(slowRoot + "/big.bin", QByteArray(1 << 20, 'z')));
-    qb::ui::test::CPyFtpServer slow;
-    QVERIFY(slow.Start(slowRoot, 256 * 1024));
-    const QString profilePath = m_dir.filePath("slow.dat");
-    QFile::remove(profilePath);
-    {
-        CFTPProfile profile(profilePath.toStdString(), false);
-        QVERIFY(profile.LoadProfile());
-        auto folder = std::make_unique<CFTPSiteFolder>("Folder", "");
-        folder->AddSite(std::make_unique<CFTPSite>("Test", "127.0.0.1", false, "qb", "qbsecret", "",
-                                                   m_server.Port(), ""));
-        folder->AddSite(std::make_unique<CFTPSite>("Slow", "127.0.0.1", false, "qb", "qbsecret", "",
-                                                   slow.Port(), ""));
-        profile.AddSiteFolder(std::move(folder));
-        profile.m_bAutoExplore = false;
-        QCOMPARE(profile.SaveProfile(nullptr), int(CFTPProfile::SAVE_DONE));
-    }
-    m_program = std::make_unique<Program>(profilePath);
-    QVERIFY(m_program->Start());
-    QVERIFY(QTest::qWaitForWindowExposed(&m_program->Frame()));
+    // The slow server (started by initTestCase) sends big.bin at 256 KiB/s.
     CFolderTreeView& tree = m_program->Tree();
     CFTPStatusBar& status = *m_program->Frame().StatusBarWidget();
     QVERIFY(ConnectTestSite());
@@ -775,7 +761,7 @@ void TestPaste::slowCopiesShowProgressAndSurviveTheServerGoing() {
             return status.PaneText(0).contains("KBytes");
         },
         kNetworkWaitMs));
-    slow.Stop();
+    m_slow.Stop();
     // The failure is told in a box of the window, which the transfer waits
     // for.
     QMessageBox* box = nullptr;
