@@ -389,11 +389,16 @@ void CFolderContentView::FillClipboard(CFTPClipboard& clip, bool cut) {
 }
 
 bool CFolderContentView::RowsCanCutCopy() const {
-    const std::vector<int> rows = SelectedRows();
-    if (rows.empty() || IsBusy() || Shown() == nullptr) {
+    const CFTPVI* shown = Shown();
+    if (!Selection()->hasSelection() || IsBusy() || shown == nullptr) {
         return false;
     }
-    for (int row : rows) {
+    // Asked at every key press: only the root's list holds rows that cannot
+    // be cut (its drives), so a large folder's selection is never walked.
+    if (shown->GetKind() != VI_ROOT) {
+        return true;
+    }
+    for (int row : SelectedRows()) {
         if (!m_pModel->Item(row)->CanCutCopy()) {
             return false;
         }
