@@ -4,6 +4,7 @@
 #include "platform/time_util.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,10 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qb {
 
@@ -352,24 +357,70 @@ struct Token {
 
 constexpr int kMaxTokens = 48;
 
-int Tokenize(std::string_view line, Token* tokens) {
-    int count = 0;
-    std::size_t pos = 0;
+#if defined(__SSE2__)
+// Bit i set when byte i of the 16 at `p` is a space.
+std::uint32_t SpacesOf16(const char* p) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '))));
+}
+#endif
+
+// Bit i set when byte `block` + i of the line is no space; bits past the
+// line's end are clear. Nothing is read outside the line.
+std::uint64_t WordBits(std::string_view line, std::size_t block) {
     const std::size_t size = line.size();
-    while (count < kMaxTokens) {
-        while (pos < size && line[pos] == ' ') {
-            ++pos;
-        }
-        if (pos >= size) {
-            break;
-        }
-        const std::size_t begin = pos;
-        while (pos < size && line[pos] != ' ') {
-            ++pos;
-        }
-        tokens[count++] = Token{line.data() + begin, pos - begin, begin, pos};
+    const std::size_t n = std::min<std::size_t>(64, size - block);
+    const char* p = line.data() + block;
+    std::uint64_t spaces = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        spaces |= static_cast<std::uint64_t>(SpacesOf16(p + i)) << i;
     }
-    return count;
+    if (i < n && size >= 16) {
+        // The last few bytes: the 16 that end the line, moved into place.
+        const std::size_t rest = n - i;
+        spaces |= static_cast<std::uint64_t>(SpacesOf16(line.data() + size - 16) >> (16 - rest))
+                  << i;
+        i = n;
+    }
+#endif
+    for (; i < n; ++i) {
+        spaces |= static_cast<std::uint64_t>(p[i] == ' ') << i;
+    }
+    const std::uint64_t inLine = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    return ~spaces & inLine;
+}
+
+// The columns of a line, split at spaces; at most kMaxTokens. The line is
+// looked at 64 bytes at a time: the starts and the ends of its columns are
+// the bits where a run of non-spaces begins and where it stops.
+int Tokenize(std::string_view line, Token* tokens) {
+    const std::size_t size = line.size();
+    int starts = 0;
+    int ends = 0;
+    std::uint64_t carry = 0; // 1 when the previous block ended inside a column
+    for (std::size_t block = 0; block < size && ends < kMaxTokens; block += 64) {
+        const std::uint64_t bits = WordBits(line, block);
+        const std::uint64_t before = (bits << 1) | carry;
+        std::uint64_t first = bits & ~before;
+        std::uint64_t after = ~bits & before;
+        carry = bits >> 63;
+        for (; first != 0 && starts < kMaxTokens; first &= first - 1) {
+            tokens[starts++].begin = block + static_cast<std::size_t>(std::countr_zero(first));
+        }
+        for (; after != 0 && ends < kMaxTokens; after &= after - 1) {
+            tokens[ends++].end = block + static_cast<std::size_t>(std::countr_zero(after));
+        }
+    }
+    if (ends < starts) {
+        tokens[ends++].end = size; // the last column runs to the end of a full block
+    }
+    for (int i = 0; i < starts; ++i) {
+        tokens[i].data = line.data() + tokens[i].begin;
+        tokens[i].size = tokens[i].end - tokens[i].begin;
+    }
+    return starts;
 }
 
 // A month written as a word: English, and the short names of a few other
@@ -554,6 +605,18 @@ struct ListedDate {
     int hour = 0;
     int minute = 0;
     bool standardWidth = false; // "Mon DD HH:MM" / "Mon DD  YYYY" of ls, 12 columns
+
+    // A fresh date at token `at`, field by field: a whole new value copied
+    // in would be read back before its stores are done (a stall per try).
+    void Start(int at) {
+        first = at;
+        count = 0;
+        certain = true;
+        haveYear = false;
+        haveTime = false;
+        year = month = day = hour = minute = 0;
+        standardWidth = false;
+    }
 };
 
 // "YYYY-MM-DD", "YYYY/MM/DD", "YYYY.MM.DD", "DD-MM-YYYY", "DD.MM.YYYY",
@@ -664,8 +727,7 @@ bool IsSizeColumn(const Token* tokens, int date) {
 bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
     auto at = [&](int i) { return i < count ? tokens[i].text() : std::string_view{}; };
     const std::string_view t0 = at(k);
-    date = ListedDate{};
-    date.first = k;
+    date.Start(k);
     // Year or time after month and day; with VShell's "Mon DD, YYYY" a time
     // may follow the year.
     auto yearOrTime = [&](int i) {
@@ -800,8 +862,7 @@ bool ReadDateColumnsAt(const Token* tokens, int count, int k, ListedDate& date) 
     if (!AllDigits(day) || day.size() > 2 || !(yearLike || timeLike)) {
         return false;
     }
-    date = ListedDate{};
-    date.first = k;
+    date.Start(k);
     date.count = 3;
     date.certain = false;
     return true;

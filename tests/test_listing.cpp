@@ -298,6 +298,37 @@ TEST(ListingUnix, LeadingAndTrailingSpaces) {
                  });
 }
 
+// Columns are found 64 bytes at a time: every column and every run of
+// spaces may start, end or lie across the edge of such a block.
+TEST(ListingUnix, ColumnsAcrossBlockEdges) {
+    const std::string tail = " 77 Mar  2 15:13 a b";
+    for (std::size_t width = 1; width <= 140; ++width) {
+        const std::string word(width, 'o');
+        const std::string gap(width, ' ');
+        const std::pair<std::string, std::string> cases[] = {
+            {"-rw-r--r-- 1 " + word + " g" + tail, "a b"},
+            {"-rw-r--r-- 1 u" + gap + "g" + tail, "a b"},
+            {"-rw-r--r-- 1 u g" + tail + " " + word, "a b " + word},
+        };
+        for (const auto& [line, name] : cases) {
+            CFTPFolderContent content = NewContent();
+            ASSERT_TRUE(ParseUnixLine(line, Context(), content)) << line;
+            const CFTPFile& f = *content.GetFiles().GetAt(0);
+            EXPECT_EQ(f.m_strName, name) << line;
+            EXPECT_EQ(f.m_nSize, 77u) << line;
+            EXPECT_EQ(Format(ToLocalTime(f.m_time)), "2025-03-02 15:13:00") << line;
+        }
+    }
+    // More columns than are split: the name keeps every word.
+    std::string many;
+    for (int i = 0; i < 60; ++i) {
+        many += " w" + std::to_string(i);
+    }
+    CFTPFolderContent content = NewContent();
+    ASSERT_TRUE(ParseUnixLine("-rw-r--r-- 1 u g 5 Mar 3 2001" + many, Context(), content));
+    EXPECT_EQ(content.GetFiles().GetAt(0)->m_strName, many.substr(1));
+}
+
 TEST(ListingUnix, YearOfDatesWithATime) {
     // On 5 December a date that lies after today belongs to the year before.
     const struct {
