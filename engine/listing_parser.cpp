@@ -780,60 +780,65 @@ bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
             return true;
         }
     }
-    // CJK: 3月 2 15:13, 3月 2日 2003年, 2005년 1월 6일
-    if (int year = NumberWithSign(t0, kYearSigns); year >= 0) {
-        const int month = NumberWithSign(at(k + 1), kMonthSigns);
-        int day = NumberWithSign(at(k + 2), kDaySigns);
-        if (day < 0 && AllDigits(at(k + 2)) && at(k + 2).size() <= 2) {
-            day = SmallNumber(at(k + 2));
-        }
-        if (month < 0 || day < 0) {
-            return false;
-        }
-        date.year = year;
-        date.haveYear = true;
-        date.month = month;
-        date.day = day;
-        date.count = 3;
-        optionalTime(k + 3);
-        return true;
-    }
-    if (int month = NumberWithSign(t0, kMonthSigns); month >= 0) {
-        int day = NumberWithSign(at(k + 1), kDaySigns);
-        if (day < 0 && !(AllDigits(at(k + 1)) && at(k + 1).size() <= 2)) {
-            return false;
-        }
-        date.day = day >= 0 ? day : SmallNumber(at(k + 1));
-        date.month = month;
-        const std::string_view third = at(k + 2);
-        if (const int year = NumberWithSign(third, kYearSigns); year >= 0) {
+    // A plain number starts none of these forms (most columns before the
+    // date are plain numbers: link count, owner, group, size).
+    const bool plainNumber = AllDigits(t0);
+    if (!plainNumber) {
+        // CJK: 3月 2 15:13, 3月 2日 2003年, 2005년 1월 6일
+        if (int year = NumberWithSign(t0, kYearSigns); year >= 0) {
+            const int month = NumberWithSign(at(k + 1), kMonthSigns);
+            int day = NumberWithSign(at(k + 2), kDaySigns);
+            if (day < 0 && AllDigits(at(k + 2)) && at(k + 2).size() <= 2) {
+                day = SmallNumber(at(k + 2));
+            }
+            if (month < 0 || day < 0) {
+                return false;
+            }
             date.year = year;
             date.haveYear = true;
-        } else if (!yearOrTime(k + 2)) {
-            return false;
+            date.month = month;
+            date.day = day;
+            date.count = 3;
+            optionalTime(k + 3);
+            return true;
         }
-        date.count = 3;
-        return true;
-    }
-    // MM-DD YYYY|HH:MM
-    if (t0.size() == 5 && t0[2] == '-' && LeadingDigits(t0) == 2 &&
-        LeadingDigits(t0.substr(3)) == 2) {
-        if (!yearOrTime(k + 1)) {
-            return false;
+        if (int month = NumberWithSign(t0, kMonthSigns); month >= 0) {
+            int day = NumberWithSign(at(k + 1), kDaySigns);
+            if (day < 0 && !(AllDigits(at(k + 1)) && at(k + 1).size() <= 2)) {
+                return false;
+            }
+            date.day = day >= 0 ? day : SmallNumber(at(k + 1));
+            date.month = month;
+            const std::string_view third = at(k + 2);
+            if (const int year = NumberWithSign(third, kYearSigns); year >= 0) {
+                date.year = year;
+                date.haveYear = true;
+            } else if (!yearOrTime(k + 2)) {
+                return false;
+            }
+            date.count = 3;
+            return true;
         }
-        date.month = SmallNumber(t0);
-        date.day = SmallNumber(t0.substr(3));
-        date.count = 2;
-        return true;
-    }
-    // Dates in one token, maybe with a time after them.
-    if (ReadDateToken(t0, date)) {
-        date.count = 1;
-        optionalTime(k + 1);
-        return true;
+        // MM-DD YYYY|HH:MM
+        if (t0.size() == 5 && t0[2] == '-' && LeadingDigits(t0) == 2 &&
+            LeadingDigits(t0.substr(3)) == 2) {
+            if (!yearOrTime(k + 1)) {
+                return false;
+            }
+            date.month = SmallNumber(t0);
+            date.day = SmallNumber(t0.substr(3));
+            date.count = 2;
+            return true;
+        }
+        // Dates in one token, maybe with a time after them.
+        if (ReadDateToken(t0, date)) {
+            date.count = 1;
+            optionalTime(k + 1);
+            return true;
+        }
     }
     // M D HH:MM|YYYY, the month as a number
-    if (int day = 0; AllDigits(t0) && t0.size() <= 2 && AllDigits(at(k + 1)) &&
+    if (int day = 0; plainNumber && t0.size() <= 2 && AllDigits(at(k + 1)) &&
                      ReadDay(at(k + 1), day) && yearOrTime(k + 2)) {
         const int month = SmallNumber(t0);
         if (month >= 1 && month <= 12 && day >= 1 && day <= 31) {
