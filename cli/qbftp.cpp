@@ -1663,6 +1663,9 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // A file on the server is never replaced unasked, as a local one is not.
     engine.checkUploadTarget = true;
     engine.preserveDownloadTime = options.preserve;
+    // A command lists the folders it needs; the login folder only when that
+    // is one of them.
+    engine.listLoginFolder = false;
     CFTPSession session(&console, engine);
     // qbftp reads the profile and never writes it, renames it or sets it
     // aside: a profile it cannot read is the user's to deal with.

@@ -112,6 +112,10 @@ void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
     c.m_pHomeFolder = std::make_unique<CFTPFile>(home, c.Ref(), false);
     c.m_pWorkFolder = std::make_unique<CFTPFile>("", c.Ref(), false);
     c.m_strWorkRealPath = home;
+    if (!c.GetOptions().listLoginFolder) {
+        c.FinishAction();
+        return;
+    }
     connect.m_pSubAction = std::make_unique<CFTPActionDir>(connect.m_nID, connect.m_pCallerData,
                                                            c.m_pWorkFolder.get(), true, false);
     c.SetStep(connect, STEP_LOGIN_LIST);

@@ -36,6 +36,10 @@ struct EngineOptions {
     // A downloaded file takes the modification time its source has in the
     // server's listing (when the listing gave one).
     bool preserveDownloadTime = false;
+    // A connect ends with the listing of the login folder (the window shows
+    // it at once). Off: the connect ends after "PWD", and the login folder is
+    // listed only when asked for.
+    bool listLoginFolder = true;
 };
 
 // Proxy, data connection and protocol settings of one connection.

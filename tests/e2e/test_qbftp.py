@@ -991,14 +991,19 @@ class Tls(unittest.TestCase):
                         self.assertEqual(f.read(), self.payload)
 
     def test_data_connections_resume_the_session(self):
-        # vsftpd refuses a data connection that does not (require_ssl_reuse): a listing of
-        # two folders and a transfer need three in a row.
-        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "--overwrite", "-r", "put",
+        # vsftpd refuses a data connection that does not (require_ssl_reuse): the folder's
+        # listing and the download need two in a row.
+        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "--overwrite", "put",
                          self.source, VS_TLS_URL + "/upload/reuse.bin")
         self.assertEqual(rc, 0, err)
-        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "ls", VS_TLS_URL + "/upload/")
+        back = os.path.join(self.tmp, "back")
+        os.mkdir(back)
+        rc, _, err = run("--tls", "--cacert", TLS_CA, "--log", "-r", "get",
+                         VS_TLS_URL + "/upload/", back + "/")
         self.assertEqual(rc, 0, err)
         self.assertGreaterEqual(err.count("session resumed"), 2, err)
+        with open(self.source, "rb") as a, open(os.path.join(back, "upload", "reuse.bin"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
 
     def test_certificates(self):
         vs = VS_TLS_URL + "/"
