@@ -227,13 +227,14 @@ CFTPSession::Submitted CFTPSession::Connect(const SiteConnectRequest& request) {
     return submitted;
 }
 
-CFTPSession::Submitted CFTPSession::Explore(const CFTPFile& folder) {
+CFTPSession::Submitted CFTPSession::Explore(const CFTPFile& folder,
+                                             std::shared_ptr<IListingSink> sink) {
     CFTPManager* manager = m_core->GetManager();
     if (!manager) {
         return Result(0, kNotStarted);
     }
     std::string why;
-    const OperationId id = manager->Explore(&folder, nullptr, &why);
+    const OperationId id = manager->Explore(&folder, nullptr, &why, std::move(sink));
     return Result(id, why);
 }
 

@@ -72,7 +72,9 @@ public:
         explicit operator bool() const { return operation != 0; }
     };
     Submitted Connect(const SiteConnectRequest& request);
-    Submitted Explore(const CFTPFile& folder);
+    // `sink` (when set) takes the entries while they are read, on the
+    // connection's thread.
+    Submitted Explore(const CFTPFile& folder, std::shared_ptr<IListingSink> sink = {});
     Submitted MakeFolder(const CFTPFile& folder);
     // All items must be on one site.
     Submitted Delete(const std::vector<CFTPFile>& items);

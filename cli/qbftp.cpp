@@ -17,10 +17,12 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qb::cli {
 
@@ -685,68 +687,130 @@ bool ParseUrlArg(CFTPProfile& profile, const std::string& text, FtpUrl& url, std
 
 // Writes the plain lines of a listing: into one buffer written out in large
 // pieces, each time formatted once for a run of entries with the same time,
-// names appended as they are unless they hold a control character.
+// names copied as they are unless they hold a control character.
 class ListingPrinter {
 public:
-    explicit ListingPrinter(std::ostream& out) : m_out(out) { m_buffer.reserve(kFlushAt + 512); }
+    explicit ListingPrinter(std::ostream& out) : m_out(out), m_buffer(kFlushAt) {}
     ~ListingPrinter() { Flush(); }
     ListingPrinter(const ListingPrinter&) = delete;
     ListingPrinter& operator=(const ListingPrinter&) = delete;
 
     void Add(const CFTPFile& f) {
-        m_buffer += f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
-        m_buffer += ' ';
-        if (f.m_nSize != kUnknownSize) {
-            char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, f.m_nSize).ptr;
-            m_buffer.append(digits, end);
-        } else {
-            m_buffer += '?';
-        }
-        m_buffer += ' ';
         if (!m_haveTime || f.m_time != m_time) {
             m_time = f.m_time;
             m_timeText = IsoLocalTime(m_time);
             m_haveTime = true;
         }
-        m_buffer += m_timeText;
-        m_buffer += ' ';
-        AppendSafe(f.GetName());
-        if (!f.m_strLink.empty()) {
-            m_buffer += " -> ";
-            AppendSafe(f.m_strLink);
+        const std::string_view name = f.NameView();
+        const std::string_view link = f.m_strLink.view();
+        if (IsUnsafe(name) || IsUnsafe(link)) {
+            AddUnsafe(f);
+            return;
         }
-        m_buffer += '\n';
-        if (m_buffer.size() >= kFlushAt) {
-            Flush();
+        // Letter, size, time, name, " -> " and the target, the line's end.
+        constexpr std::size_t kFixed = 2 + 21 + 1 + 4 + 1;
+        char* p = Room(kFixed + m_timeText.size() + name.size() + link.size());
+        *p++ = f.m_bFile ? '-' : (link.empty() ? 'd' : 'l');
+        *p++ = ' ';
+        if (f.m_nSize != kUnknownSize) {
+            p = std::to_chars(p, p + 20, f.m_nSize).ptr;
+        } else {
+            *p++ = '?';
         }
+        *p++ = ' ';
+        p = Copy(p, m_timeText);
+        *p++ = ' ';
+        p = Copy(p, name);
+        if (!link.empty()) {
+            p = Copy(p, " -> ");
+            p = Copy(p, link);
+        }
+        *p++ = '\n';
+        m_used = static_cast<std::size_t>(p - m_buffer.data());
     }
 
     void Flush() {
-        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
-        m_buffer.clear();
+        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+        m_used = 0;
     }
 
 private:
     static constexpr std::size_t kFlushAt = 64 * 1024;
 
     // Names come from the server: no control character reaches a terminal.
-    void AppendSafe(const std::string& text) {
+    static bool IsUnsafe(std::string_view text) {
+        bool unsafe = false;
         for (const char c : text) {
             const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7F) {
-                m_buffer += TerminalSafe(text);
-                return;
+            unsafe |= byte < 0x20 || byte == 0x7F;
+        }
+        return unsafe;
+    }
+
+    void AddUnsafe(const CFTPFile& f) {
+        std::string line = f.m_bFile ? "- " : (f.m_strLink.empty() ? "d " : "l ");
+        line += f.m_nSize != kUnknownSize ? std::to_string(f.m_nSize) : "?";
+        line += ' ' + m_timeText + ' ' + TerminalSafe(f.GetName());
+        if (!f.m_strLink.empty()) {
+            line += " -> " + TerminalSafe(f.m_strLink.str());
+        }
+        line += '\n';
+        Copy(Room(line.size()), line);
+        m_used += line.size();
+    }
+
+    // Where `size` more bytes go; the buffer is written out first when they
+    // do not fit.
+    char* Room(std::size_t size) {
+        if (m_used + size > m_buffer.size()) {
+            Flush();
+            if (size > m_buffer.size()) {
+                m_buffer.resize(size);
             }
         }
-        m_buffer += text;
+        return m_buffer.data() + m_used;
+    }
+
+    static char* Copy(char* p, std::string_view text) {
+        if (!text.empty()) {
+            std::memcpy(p, text.data(), text.size());
+        }
+        return p + text.size();
     }
 
     std::ostream& m_out;
-    std::string m_buffer;
+    std::vector<char> m_buffer;
+    std::size_t m_used = 0;
     std::time_t m_time = 0;
     bool m_haveTime = false;
     std::string m_timeText;
+};
+
+// Prints a listing's plain lines while it is read (on the connection's
+// thread), each received piece written out at once.
+class ListingStream : public IListingSink {
+public:
+    explicit ListingStream(std::ostream& out) : m_printer(out) {}
+
+    void Listed(const std::vector<const CFTPFile*>& entries) override {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const CFTPFile* f : entries) {
+            m_printer.Add(*f);
+        }
+        m_printer.Flush();
+        m_count += entries.size();
+    }
+
+    // How many entries were printed.
+    std::size_t Count() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_count;
+    }
+
+private:
+    std::mutex m_mutex;
+    ListingPrinter m_printer;
+    std::size_t m_count = 0;
 };
 
 void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
@@ -840,49 +904,44 @@ int CommandLs(const Options& o, Client& s, std::ostream& out, std::ostream& err)
         }
         return kExitOk;
     }
-    std::shared_ptr<const CFTPFolderContent> content;
-    if (url.path.empty()) {
-        content = s.List(site, std::string());
-    } else {
-        CFTPFile folder(url.path, site, false);
-        if (!s.RunQuietly([&] { return s.Session().Explore(folder); })) {
-            // Not a folder it could enter: one file is listed as itself.
-            const Console::Outcome failed = s.Outcome();
-            if (!url.trailingSlash) {
-                if (const auto entry = s.LookUp(site, url.path); entry && entry->m_bFile) {
-                    PrintEntry(*entry, o.json, out);
-                    return kExitOk;
-                }
+    // The plain lines are written while the listing comes, in the server's
+    // order.
+    const auto stream = o.json ? nullptr : std::make_shared<ListingStream>(out);
+    CFTPFile folder(url.path, site, false);
+    if (!s.RunQuietly([&] { return s.Session().Explore(folder, stream); })) {
+        const Console::Outcome failed = s.Outcome();
+        // Not a folder it could enter: one file is listed as itself.
+        if (!url.path.empty() && !url.trailingSlash && (!stream || stream->Count() == 0)) {
+            if (const auto entry = s.LookUp(site, url.path); entry && entry->m_bFile) {
+                PrintEntry(*entry, o.json, out);
+                return kExitOk;
             }
-            for (std::string message : failed.messages) {
-                while (!message.empty() && message.back() == '\n') {
-                    message.pop_back();
-                }
-                err << "qbftp: " << TerminalSafe(message) << "\n";
-            }
-            return kExitFailed;
         }
-        content = s.Outcome().content;
+        // (A listing cut short has printed what came.)
+        for (std::string message : failed.messages) {
+            while (!message.empty() && message.back() == '\n') {
+                message.pop_back();
+            }
+            err << "qbftp: " << TerminalSafe(message) << "\n";
+        }
+        if (failed.messages.empty()) {
+            err << "qbftp: the folder could not be listed\n";
+        }
+        return kExitFailed;
     }
+    if (stream) {
+        return kExitOk;
+    }
+    const std::shared_ptr<const CFTPFolderContent> content = s.Outcome().content;
     if (!content) {
         err << "qbftp: the folder could not be listed\n";
         return kExitFailed;
     }
-    if (o.json) {
-        for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
-            PrintEntry(*content->GetFolders().GetAt(i), true, out);
-        }
-        for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
-            PrintEntry(*content->GetFiles().GetAt(i), true, out);
-        }
-        return kExitOk;
-    }
-    ListingPrinter printer(out);
     for (std::size_t i = 0; i < content->GetFolders().GetSize(); ++i) {
-        printer.Add(*content->GetFolders().GetAt(i));
+        PrintEntry(*content->GetFolders().GetAt(i), true, out);
     }
     for (std::size_t i = 0; i < content->GetFiles().GetSize(); ++i) {
-        printer.Add(*content->GetFiles().GetAt(i));
+        PrintEntry(*content->GetFiles().GetAt(i), true, out);
     }
     return kExitOk;
 }

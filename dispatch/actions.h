@@ -211,6 +211,8 @@ public:
     bool ShouldReportFailure() const override;
 
     std::unique_ptr<CFTPFolderContent> m_pContent;
+    // Takes the entries while they are read (when set).
+    std::shared_ptr<IListingSink> m_pSink;
 };
 
 class CFTPActionCd : public CFTPFolderAction {

@@ -483,14 +483,17 @@ OperationId CFTPManager::Connect(const std::string& host, const std::string& use
     return result;
 }
 
-OperationId CFTPManager::Explore(const CFTPFile* folder, CallerData callerData, std::string* why) {
+OperationId CFTPManager::Explore(const CFTPFile* folder, CallerData callerData, std::string* why,
+                                 std::shared_ptr<IListingSink> sink) {
     if (!folder || !folder->IsRemote()) {
         return Refuse(why, "Only a remote folder can be explored.");
     }
     const OperationId id = IssueId();
     CallerSlot slot = SlotFrom(callerData);
     ActionList actions;
-    actions.push_back(std::make_unique<CFTPActionDir>(id, slot.record.get(), folder));
+    auto dir = std::make_unique<CFTPActionDir>(id, slot.record.get(), folder);
+    dir->m_pSink = std::move(sink);
+    actions.push_back(std::move(dir));
     return Submit(folder->m_nConnection, std::move(actions), std::move(slot), KIND_DIR,
                   kNoConnection, why);
 }

@@ -47,7 +47,9 @@ public:
                         const std::string& password, const std::string& folder, std::uint32_t port,
                         CallerData callerData, ConnectionId* connectionOut,
                         const FirewallSettings& firewall = {}, std::string* why = nullptr);
-    OperationId Explore(const CFTPFile* folder, CallerData callerData, std::string* why = nullptr);
+    // `sink` (when set) takes the entries while they are read.
+    OperationId Explore(const CFTPFile* folder, CallerData callerData, std::string* why = nullptr,
+                        std::shared_ptr<IListingSink> sink = {});
     OperationId MakeFolder(const CFTPFile* folder, CallerData callerData,
                            std::string* why = nullptr);
     // Every item must be on the same connection.

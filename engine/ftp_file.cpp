@@ -31,10 +31,10 @@ std::string CFTPFile::GetHost() const {
     return item->m_strHost;
 }
 
-std::string CFTPFile::GetName() const {
+std::string_view CFTPFile::NameView() const {
     const std::string_view name = m_strName;
     const auto slash = name.rfind('/');
-    return std::string(slash == std::string_view::npos ? name : name.substr(slash + 1));
+    return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
 std::string CFTPFile::GetPath(bool withHost) const {

@@ -47,7 +47,9 @@ public:
     std::string GetHost() const;
 
     // The text after the last "/" of the name.
-    std::string GetName() const;
+    std::string GetName() const { return std::string(NameView()); }
+    // The same without a copy: valid while the item and its name are.
+    std::string_view NameView() const;
     // The path relative to the login folder; with withHost and a remote item
     // whose host is known, "host : path".
     std::string GetPath(bool withHost = false) const;
@@ -154,6 +156,16 @@ public:
 
 private:
     std::shared_ptr<const CFTPFile> m_sharedFolder; // parent of every entry
+};
+
+// Takes the entries of a listing while it is read, before it is whole: on
+// the connection's thread, once per received piece, with the piece's new
+// entries in the order of their lines. The entries stay valid until the
+// listing is handed over or dropped; a sink copies what it keeps.
+class IListingSink {
+public:
+    virtual ~IListingSink() = default;
+    virtual void Listed(const std::vector<const CFTPFile*>& entries) = 0;
 };
 
 } // namespace qb

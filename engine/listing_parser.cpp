@@ -46,10 +46,10 @@ std::uint64_t LeadingNumber(std::string_view text, std::uint64_t limit, bool gro
             break;
         }
         const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (limit - digit) / 10) {
+        if (__builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
+            __builtin_add_overflow(value, digit, &value) || value > limit) {
             return limit;
         }
-        value = value * 10 + digit;
     }
     return value;
 }
@@ -1466,12 +1466,55 @@ struct ListingReader::Impl {
     bool stopped = false;    // the progress callback asked to stop
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
+    Entries entries;                     // the new entries go here (when set)
+    std::vector<const CFTPFile*> fresh; // those of the current piece
 
     // One line, `bytesRead` being where its end is in the whole listing.
     bool Line(std::string_view line, std::uint64_t bytesRead, const Progress& progress) {
+        if (!entries) {
+            return ParseLine(line, bytesRead, progress);
+        }
+        const std::size_t folders = content.GetFolders().GetSize();
+        const std::size_t files = content.GetFiles().GetSize();
+        const std::size_t pending = state.pending.size();
+        const bool going = ParseLine(line, bytesRead, progress);
+        if (state.pending.size() == pending) {
+            // (A pending name is told once the listing is whole.)
+            Collect(content.GetFolders(), folders);
+            Collect(content.GetFiles(), files);
+        }
+        return going;
+    }
+
+    void Collect(const CFTPFileArray& array, std::size_t from) {
+        for (std::size_t i = from; i < array.GetSize(); ++i) {
+            fresh.push_back(array.GetAt(i));
+        }
+    }
+
+    void TellEntries() {
+        if (entries && !fresh.empty()) {
+            entries(fresh);
+            fresh.clear();
+        }
+    }
+
+    // Gives the pending names their leading spaces, where certain, and tells
+    // their entries.
+    void Resolve() {
+        if (entries) {
+            for (const ListingState::PendingName& p : state.pending) {
+                fresh.push_back((p.isFile ? content.GetFiles() : content.GetFolders()).GetAt(p.index));
+            }
+        }
+        state.Resolve(content);
+        TellEntries();
+    }
+
+    bool ParseLine(std::string_view line, std::uint64_t bytesRead, const Progress& progress) {
         if (progress && !progress(bytesRead)) {
             stopped = true;
-            state.Resolve(content);
+            Resolve();
             return false;
         }
         if (line.empty()) {
@@ -1570,6 +1613,7 @@ struct ListingReader::Impl {
             pos = next;
         }
         fed += size;
+        TellEntries();
         return true;
     }
 
@@ -1593,9 +1637,15 @@ struct ListingReader::Impl {
         }
         if (haveWrappedName) {
             haveWrappedName = false;
+            const std::size_t folders = content.GetFolders().GetSize();
+            const std::size_t files = content.GetFiles().GetSize();
             ReadVmsLine(wrappedName, context, content, state);
+            if (entries) {
+                Collect(content.GetFolders(), folders);
+                Collect(content.GetFiles(), files);
+            }
         }
-        state.Resolve(content);
+        Resolve();
         return ListingParse::Done;
     }
 };
@@ -1615,6 +1665,10 @@ bool ListingReader::Feed(std::string_view piece, const Progress& progress) {
 
 ListingParse ListingReader::Finish(const Progress& progress) {
     return m_impl->Finish(progress);
+}
+
+void ListingReader::SetEntries(Entries entries) {
+    m_impl->entries = std::move(entries);
 }
 
 ListingParse ParseListingText(int serverType, std::string_view listing,

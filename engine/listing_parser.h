@@ -83,6 +83,9 @@ public:
     // Called after each line, before it is parsed, with the number of bytes
     // of the listing read so far; false stops the reading.
     using Progress = std::function<bool(std::uint64_t bytesRead)>;
+    // Gets the entries each piece adds, in the order of their lines (a name
+    // whose leading spaces depend on other lines comes at the end).
+    using Entries = std::function<void(const std::vector<const CFTPFile*>& entries)>;
 
     // `content` must outlive the reader.
     ListingReader(int serverType, ListingContext context, CFTPFolderContent& content);
@@ -98,6 +101,7 @@ public:
     // The listing has ended: reads a last line without an end and a VMS name
     // still waiting for its continuation.
     ListingParse Finish(const Progress& progress = {});
+    void SetEntries(Entries entries);
 
 private:
     struct Impl;

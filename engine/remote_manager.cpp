@@ -632,6 +632,12 @@ void CFTPRemoteManager::StartListing() {
     m_pListed = std::make_unique<CFTPFolderContent>(*folder);
     m_pListingReader = std::make_unique<ListingReader>(
         m_nListCommand == CMD_MLSD ? kMlsdListing : m_nServerType, std::move(context), *m_pListed);
+    if (dir.m_pSink) {
+        m_pListingReader->SetEntries(
+            [sink = dir.m_pSink](const std::vector<const CFTPFile*>& entries) {
+                sink->Listed(entries);
+            });
+    }
 }
 
 bool CFTPRemoteManager::TakeListing(std::string_view piece) {

@@ -914,15 +914,25 @@ TEST(ListingText, ProgressCountsBytesAndCanStop) {
 
 // --- Reading a listing as it arrives ---------------------------------------------
 
-// Every entry with all that was read of it, in the content's order.
+// An entry with all that was read of it.
+std::string Record(const CFTPFile& entry) {
+    return std::string(entry.m_strName) + (entry.m_bFile ? " file " : " dir ") +
+           std::to_string(entry.m_nSize) + " " + std::to_string(entry.m_time) + " -> " +
+           std::string(entry.m_strLink);
+}
+
+// Every entry in the content's order.
 std::vector<std::string> Records(const CFTPFolderContent& content) {
     std::vector<std::string> records;
     for (const CFTPFile* entry : Entries(content)) {
-        records.push_back(std::string(entry->m_strName) + (entry->m_bFile ? " file " : " dir ") +
-                          std::to_string(entry->m_nSize) + " " + std::to_string(entry->m_time) +
-                          " -> " + std::string(entry->m_strLink));
+        records.push_back(Record(*entry));
     }
     return records;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
 }
 
 TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
@@ -974,6 +984,13 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
             };
             CFTPFolderContent content = NewContent();
             ListingReader reader(c.serverType, Context(), content);
+            // Each entry is told once, as it is in the end.
+            std::vector<std::string> told;
+            reader.SetEntries([&](const std::vector<const CFTPFile*>& entries) {
+                for (const CFTPFile* entry : entries) {
+                    told.push_back(Record(*entry));
+                }
+            });
             const std::string_view text = c.listing;
             ASSERT_TRUE(reader.Feed(text.substr(0, cut), note));
             ASSERT_TRUE(reader.Feed({}, note));
@@ -981,6 +998,7 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
             ASSERT_EQ(reader.Finish(note), ListingParse::Done);
             EXPECT_EQ(Records(content), want) << c.label << ", cut at " << cut;
             EXPECT_EQ(progress, wholeProgress) << c.label << ", cut at " << cut;
+            EXPECT_EQ(Sorted(told), Sorted(want)) << c.label << ", cut at " << cut;
         }
         // One byte at a time.
         CFTPFolderContent content = NewContent();
@@ -991,6 +1009,30 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
         ASSERT_EQ(reader.Finish(), ListingParse::Done);
         EXPECT_EQ(Records(content), want) << c.label << ", byte by byte";
     }
+}
+
+// Entries are told piece by piece in the order of their lines (folders and
+// files mixed); a name whose leading spaces depend on later lines is told at
+// the end, with them.
+TEST(ListingReader, EntriesAreToldAsTheirLinesArrive) {
+    const std::string listing = "drwxr-xr-x 2 u g 0 2004.07.15   padded\r\n" + UnixLine("f1") +
+                                "\r\n" + "drwxr-xr-x 2 u g 0 Jan 10 2024 d2\r\n" +
+                                "-r-xr-xr-x 2 u g 96 2004.07.15   plain\r\n" + UnixLine("f3");
+    CFTPFolderContent content = NewContent();
+    ListingReader reader(0, Context(), content);
+    std::vector<std::vector<std::string>> pieces;
+    reader.SetEntries([&](const std::vector<const CFTPFile*>& entries) {
+        pieces.emplace_back();
+        for (const CFTPFile* entry : entries) {
+            pieces.back().push_back(std::string(entry->m_strName));
+        }
+    });
+    const std::size_t second = listing.find("drwxr-xr-x 2 u g 0 Jan");
+    ASSERT_TRUE(reader.Feed(std::string_view(listing).substr(0, second)));
+    ASSERT_TRUE(reader.Feed(std::string_view(listing).substr(second)));
+    ASSERT_EQ(reader.Finish(), ListingParse::Done);
+    EXPECT_EQ(pieces, (std::vector<std::vector<std::string>>{
+                          {"f1"}, {"d2"}, {"f3", "  padded", "  plain"}}));
 }
 
 TEST(ListingReader, AStopEndsTheReadingAndUnsupportedServersReadNothing) {
