@@ -46,7 +46,8 @@ std::string Name(std::mt19937& rng, int index) {
 
 // An `ls -l` listing: mostly files, some folders and links, dates of this
 // year with a time and older ones with a year, CR LF line ends.
-std::string UnixListing(int lines) {
+// `owner` and `group` as the listing writes them: names, or vsftpd's numbers.
+std::string UnixListing(int lines, const char* owner = "ftpuser", const char* group = "ftpgroup") {
     std::mt19937 rng(42);
     std::string text;
     text.reserve(static_cast<std::size_t>(lines) * 96);
@@ -66,7 +67,7 @@ std::string UnixListing(int lines) {
         }
         const std::string name = Name(rng, i);
         std::snprintf(line, sizeof line, "%s %3u %-8s %-8s %12llu %s %2u %5s %s%s\r\n", mode,
-                      1 + rng() % 9, "ftpuser", "ftpgroup", size, month, day, when, name.c_str(),
+                      1 + rng() % 9, owner, group, size, month, day, when, name.c_str(),
                       kind == 0 ? " -> ../shared/target" : "");
         text += line;
     }
@@ -140,6 +141,12 @@ void BM_ParseUnixListing(benchmark::State& state) {
     Run(state, 0, UnixListing(static_cast<int>(state.range(0))));
 }
 BENCHMARK(BM_ParseUnixListing)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// vsftpd writes owner and group as numbers, which look like days and sizes.
+void BM_ParseUnixListingNumericOwners(benchmark::State& state) {
+    Run(state, 0, UnixListing(static_cast<int>(state.range(0)), "0", "0"));
+}
+BENCHMARK(BM_ParseUnixListingNumericOwners)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 double CpuSeconds() {
     timespec t{};

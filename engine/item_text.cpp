@@ -6,24 +6,18 @@
 
 namespace qb {
 
-namespace {
-
-constexpr std::size_t kHeader = sizeof(std::uint32_t);
-
-std::size_t BlockSize(std::size_t length) {
-    return kHeader + length + 1;
+std::size_t TextBlockSize(std::size_t length) {
+    return CFTPText::kHeader + length + 1;
 }
 
-void Fill(char* block, std::string_view text) {
+void FillTextBlock(char* block, std::string_view text) {
     const auto length = static_cast<std::uint32_t>(text.size());
-    std::memcpy(block, &length, kHeader);
+    std::memcpy(block, &length, CFTPText::kHeader);
     if (!text.empty()) {
-        std::memcpy(block + kHeader, text.data(), text.size());
+        std::memcpy(block + CFTPText::kHeader, text.data(), text.size());
     }
-    block[kHeader + text.size()] = '\0';
+    block[CFTPText::kHeader + text.size()] = '\0';
 }
-
-} // namespace
 
 CFTPText::CFTPText(CFTPText&& other) noexcept(false) {
     if (other.IsBorrowed()) {
@@ -60,34 +54,14 @@ CFTPText& CFTPText::operator=(std::string_view text) {
     return *this;
 }
 
-std::string_view CFTPText::view() const {
-    if (!m_p) {
-        return {};
-    }
-    return std::string_view(Block() + kHeader, size());
-}
-
-std::size_t CFTPText::size() const {
-    if (!m_p) {
-        return 0;
-    }
-    std::uint32_t length = 0;
-    std::memcpy(&length, Block(), kHeader);
-    return length;
-}
-
-const char* CFTPText::data() const {
-    return m_p ? Block() + kHeader : "";
-}
-
 void CFTPText::Assign(std::string_view text) {
     if (text.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("item text too long");
     }
     char* block = nullptr;
     if (!text.empty()) {
-        block = new char[BlockSize(text.size())];
-        Fill(block, text);
+        block = new char[TextBlockSize(text.size())];
+        FillTextBlock(block, text);
     }
     Release();
     m_p = block;
@@ -109,7 +83,7 @@ void CFTPTextArena::Store(CFTPText& target, std::string_view text) {
         throw std::length_error("item text too long");
     }
     // Blocks start at even addresses: the lowest bit marks them borrowed.
-    const std::size_t size = (BlockSize(text.size()) + 3) & ~std::size_t{3};
+    const std::size_t size = (TextBlockSize(text.size()) + 3) & ~std::size_t{3};
     char* block = nullptr;
     if (size > kChunk / 4) {
         // A long text gets a chunk of its own; the current one stays open.
@@ -125,7 +99,7 @@ void CFTPTextArena::Store(CFTPText& target, std::string_view text) {
         m_next += size;
         m_left -= size;
     }
-    Fill(block, text);
+    FillTextBlock(block, text);
     target.m_p =
         reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(block) | CFTPText::kBorrowed);
 }

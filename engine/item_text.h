@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -31,15 +32,24 @@ public:
     CFTPText& operator=(std::string_view text);
     ~CFTPText() { Release(); }
 
-    std::string_view view() const;
+    std::string_view view() const {
+        return m_p ? std::string_view(Block() + kHeader, size()) : std::string_view();
+    }
     operator std::string_view() const { return view(); }
     operator std::string() const { return std::string(view()); }
     std::string str() const { return std::string(view()); }
 
     bool empty() const { return m_p == nullptr; }
-    std::size_t size() const;
+    std::size_t size() const {
+        if (!m_p) {
+            return 0;
+        }
+        std::uint32_t length = 0;
+        std::memcpy(&length, Block(), kHeader);
+        return length;
+    }
     std::size_t length() const { return size(); }
-    const char* data() const;
+    const char* data() const { return m_p ? Block() + kHeader : ""; }
     const char* c_str() const { return data(); }
 
     std::size_t find(std::string_view part, std::size_t pos = 0) const {
@@ -67,6 +77,10 @@ private:
     // The block: the size as 4 bytes, the bytes, a NUL. The lowest bit of the
     // pointer marks a block borrowed from an arena.
     static constexpr std::uintptr_t kBorrowed = 1;
+    static constexpr std::size_t kHeader = sizeof(std::uint32_t);
+
+    friend std::size_t TextBlockSize(std::size_t length);
+    friend void FillTextBlock(char* block, std::string_view text);
 
     bool IsBorrowed() const { return (reinterpret_cast<std::uintptr_t>(m_p) & kBorrowed) != 0; }
     const char* Block() const {
@@ -77,6 +91,10 @@ private:
 
     char* m_p = nullptr;
 };
+
+// The block of a text: its size, for `length` bytes, and filled with `text`.
+std::size_t TextBlockSize(std::size_t length);
+void FillTextBlock(char* block, std::string_view text);
 
 // Blocks for the texts of many items, freed together.
 class CFTPTextArena {
