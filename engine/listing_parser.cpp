@@ -24,17 +24,18 @@ namespace {
 
 // --- Numbers ----------------------------------------------------------------
 
-bool IsDigit(char c) {
+[[gnu::always_inline]] inline bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-char AsciiUpper(char c) {
+[[gnu::always_inline]] inline char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // The leading decimal digits of `text` (0 when it starts otherwise), held at
 // `limit`. With `grouped`, a "," between two digits is skipped (1,234,567).
-std::uint64_t LeadingNumber(std::string_view text, std::uint64_t limit, bool grouped = false) {
+[[gnu::always_inline]] inline std::uint64_t
+LeadingNumber(std::string_view text, std::uint64_t limit, bool grouped = false) {
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -55,7 +56,7 @@ std::uint64_t LeadingNumber(std::string_view text, std::uint64_t limit, bool gro
 }
 
 // Day, month, hour... fields: anything this large is out of range anyway.
-int SmallNumber(std::string_view text) {
+[[gnu::always_inline]] inline int SmallNumber(std::string_view text) {
     return static_cast<int>(LeadingNumber(text, 1000000));
 }
 
@@ -63,7 +64,7 @@ FileSize SizeNumber(std::string_view text, bool grouped = false) {
     return LeadingNumber(text, kMaxListedSize, grouped);
 }
 
-std::size_t LeadingDigits(std::string_view text) {
+[[gnu::always_inline]] inline std::size_t LeadingDigits(std::string_view text) {
     std::size_t n = 0;
     while (n < text.size() && IsDigit(text[n])) {
         ++n;
@@ -291,7 +292,7 @@ std::string_view AbsoluteLink(std::string_view target, const ListingContext& con
     return buffer;
 }
 
-bool AllDigits(std::string_view text) {
+[[gnu::always_inline]] inline bool AllDigits(std::string_view text) {
     return !text.empty() && LeadingDigits(text) == text.size();
 }
 
@@ -540,6 +541,32 @@ int MonthFromWord(std::string_view word) {
     return 0;
 }
 
+// A cheap first look: month words have three letters or more and start with
+// one of these letters or a byte of a longer UTF-8 character.
+bool MayBeMonth(std::string_view word) {
+    if (word.size() < 3) {
+        return false;
+    }
+    switch (AsciiUpper(word[0])) {
+    case 'A':
+    case 'D':
+    case 'F':
+    case 'J':
+    case 'M':
+    case 'N':
+    case 'O':
+    case 'S':
+        return true;
+    default:
+        return static_cast<unsigned char>(word[0]) >= 0x80;
+    }
+}
+
+// MonthFromWord for a column that is most often something else.
+int MonthOfColumn(std::string_view word) {
+    return MayBeMonth(word) ? MonthFromWord(word) : 0;
+}
+
 // Digits followed by one given sign ("3月", "2005년"); the number, or -1.
 int NumberWithSign(std::string_view token, std::initializer_list<std::string_view> signs) {
     const std::size_t digits = LeadingDigits(token);
@@ -560,7 +587,7 @@ const std::initializer_list<std::string_view> kMonthSigns = {"\xe6\x9c\x88", "\x
 const std::initializer_list<std::string_view> kDaySigns = {"\xe6\x97\xa5", "\xec\x9d\xbc"};
 
 // H:MM, HH:MM, HH:M
-bool ReadTime(std::string_view token, int& hour, int& minute) {
+[[gnu::always_inline]] inline bool ReadTime(std::string_view token, int& hour, int& minute) {
     const std::size_t h = LeadingDigits(token);
     if (h == 0 || h > 2 || h + 1 >= token.size() || token[h] != ':') {
         return false;
@@ -574,12 +601,12 @@ bool ReadTime(std::string_view token, int& hour, int& minute) {
     return true;
 }
 
-bool IsYear(std::string_view token) {
+[[gnu::always_inline]] inline bool IsYear(std::string_view token) {
     return token.size() == 4 && AllDigits(token);
 }
 
 // D, DD, and with localized dates "D." or "DD,".
-bool ReadDay(std::string_view token, int& day) {
+[[gnu::always_inline]] inline bool ReadDay(std::string_view token, int& day) {
     const std::size_t digits = LeadingDigits(token);
     if (digits == 0 || digits > 2) {
         return false;
@@ -755,7 +782,7 @@ bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
     }
     if (!IsDigit(t0.front())) {
         // Mon DD YYYY|HH:MM, Mon DD, YYYY HH:MM
-        const int month = MonthFromWord(t0);
+        const int month = MonthOfColumn(t0);
         if (month == 0 || !ReadDay(at(k + 1), date.day) || !yearOrTime(k + 2)) {
             return false;
         }
@@ -773,7 +800,7 @@ bool ReadDateAt(const Token* tokens, int count, int k, ListedDate& date) {
     }
     // DD Mon YYYY|HH:MM, DD. Mon. YYYY, DD. Mon., HH:MM
     if (int day = 0; ReadDay(t0, day)) {
-        if (const int month = MonthFromWord(at(k + 1)); month != 0 && yearOrTime(k + 2)) {
+        if (const int month = MonthOfColumn(at(k + 1)); month != 0 && yearOrTime(k + 2)) {
             date.day = day;
             date.month = month;
             date.count = 3;
@@ -1466,7 +1493,7 @@ struct ListingReader::Impl {
     bool stopped = false;    // the progress callback asked to stop
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
-    Entries entries;                     // the new entries go here (when set)
+    Entries entries;                    // the new entries go here (when set)
     std::vector<const CFTPFile*> fresh; // those of the current piece
 
     // One line, `bytesRead` being where its end is in the whole listing.
@@ -1504,7 +1531,8 @@ struct ListingReader::Impl {
     void Resolve() {
         if (entries) {
             for (const ListingState::PendingName& p : state.pending) {
-                fresh.push_back((p.isFile ? content.GetFiles() : content.GetFolders()).GetAt(p.index));
+                fresh.push_back(
+                    (p.isFile ? content.GetFiles() : content.GetFolders()).GetAt(p.index));
             }
         }
         state.Resolve(content);
