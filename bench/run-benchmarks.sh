@@ -296,11 +296,21 @@ prep_upload() {
     warm_memory
 }
 check_upload() { [ "$(size_of "$VS_ROOT/upload/big.bin")" = "$BIG_BYTES" ]; }
+prep_upload_py() {
+    rm -f "$PY_ROOT/up.bin"
+    warm_memory
+}
+check_upload_py() { [ "$(size_of "$PY_ROOT/up.bin")" = "$BIG_BYTES" ]; }
 if wanted upload; then
-    compare "upload ${BIG_MIB} MiB (vsftpd)" curl 1.05 prep_upload check_upload \
+    compare "upload ${BIG_MIB} MiB (vsftpd)" curl 1.0 prep_upload check_upload \
         "$QBFTP" --passive --binary put "$VS_ROOT/big.bin" "$VS_URL/upload/big.bin" -- \
         curl -sS --ftp-pasv -T "$VS_ROOT/big.bin" "$VS_URL/upload/big.bin"
     rm -f "$VS_ROOT/upload/big.bin"
+    compare "upload ${BIG_MIB} MiB (pyftpdlib)" curl 1.0 prep_upload_py check_upload_py \
+        "$QBFTP" --passive --binary put "$VS_ROOT/big.bin" "ftp://qb@127.0.0.1:$QB_PYFTPD_PORT/up.bin" -- \
+        curl -sS --ftp-pasv -u "qb:$QBFTP_PASSWORD" -T "$VS_ROOT/big.bin" \
+        "ftp://127.0.0.1:$QB_PYFTPD_PORT/up.bin"
+    rm -f "$PY_ROOT/up.bin"
 fi
 
 # The same over explicit TLS (vsftpd, its data connections resuming the
@@ -362,7 +372,7 @@ check_list() {
 if wanted list; then
     TIMED_OUT=$LOCAL/list.txt
     RSS_VAR=LIST_PEAK_KB
-    compare "ls ${LIST_ENTRIES} entries (pyftpdlib)" curl 1.5 prep_list check_list \
+    compare "ls ${LIST_ENTRIES} entries (pyftpdlib)" curl 1.0 prep_list check_list \
         "$QBFTP" --passive ls "ftp://qb@127.0.0.1:$QB_PYFTPD_PORT/many" -- \
         curl -sS --ftp-pasv -u "qb:$QBFTP_PASSWORD" "ftp://127.0.0.1:$QB_PYFTPD_PORT/many/"
     compare "ls ${LIST_ENTRIES} entries (vsftpd)" curl 1.0 prep_list check_list \
