@@ -411,6 +411,9 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
         }
         if (!dir.m_bAbortSent) {
             c.Fail(K::RESULT_FAILED, code, lines);
+        } else if (code == 550 && !dir.m_strTransferError.empty()) {
+            // Broken off because this side refused it (too large a listing).
+            c.Fail(K::RESULT_FAILED, code, {dir.m_strTransferError});
         } else if (code == 550) {
             c.FinishAction();
         } else {

@@ -615,8 +615,11 @@ bool CFTPDataSocket::Deliver(const char* data, std::size_t size) {
         const std::size_t limit = m_pOwner->GetOptions().maxListingBytes;
         if (m_nDone + size > limit) {
             if (!m_bError) {
-                SetError("The folder listing is larger than " + std::to_string(limit >> 20) +
-                         " MiB; it was not read.");
+                const bool mebibytes = limit >= (std::size_t{1} << 20) && limit % (1 << 20) == 0;
+                SetError("The folder listing is larger than " +
+                         (mebibytes ? std::to_string(limit >> 20) + " MiB"
+                                    : std::to_string(limit) + " bytes") +
+                         "; it was not read.");
             }
             return false;
         }

@@ -848,6 +848,65 @@ TEST(ListingLimits, AFolderWithTooManyEntriesIsRefused) {
     }
 }
 
+// A listing larger than the byte limit is broken off with "ABOR" and fails
+// with the reason, whatever the server answers to the listing and to "ABOR".
+TEST(ListingLimits, AListingLargerThanTheByteLimitFailsWithTheReason) {
+    const std::string listing(3000, 'x');
+    const struct {
+        const char* name;
+        const char* last;               // the final reply to the listing
+        std::vector<std::string> abort; // the replies to "ABOR"
+    } cases[] = {
+        {"226, then the answer to ABOR", "226 Transfer complete", {"225 No transfer to abort"}},
+        {"426, then 226", "426 Transfer aborted", {"226 Abort successful"}},
+        {"550 to the listing", "550 Transfer aborted", {"225 No transfer to abort"}},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        test::RecordingFrontEnd fe;
+        CFTPSecretary secretary(fe.Get());
+        EngineOptions options;
+        options.maxListingBytes = 1000;
+        options.abortWaitLimit = 2s;
+        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+        manager.SetSecretary(&secretary);
+        test::ScriptServer s;
+        s.Greet()
+            .On("USER u", "230 In")
+            .On("TYPE I", "200 Binary")
+            .On("REST 100", "350 OK")
+            .On("REST 0", "350 OK");
+        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv();
+        s.SendData("LIST", listing, "150 Here it comes", t.last);
+        test::ScriptServer::Step abort;
+        abort.expect = "ABOR";
+        abort.replies = t.abort;
+        s.Add(abort);
+        s.Start();
+        FirewallSettings fw = ClassicFtp();
+        fw.enabled = true;
+        fw.type = 5;
+        ConnectionId connId = kNoConnection;
+        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+                  0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+        CFTPRemoteManager* conn = manager.FindConnection(connId);
+        ASSERT_NE(conn, nullptr);
+        CFTPFile pub("pub", conn->Ref(), false);
+        ASSERT_NE(manager.Explore(&pub, nullptr), 0u);
+        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+        EXPECT_EQ(fe.Events().Count("ExploreDone result=0"), 0u);
+        ASSERT_EQ(fe.Questions().size(), 1u);
+        EXPECT_NE(fe.Questions()[0].find("The folder listing is larger than 1000 bytes; it was "
+                                         "not read."),
+                  std::string::npos)
+            << fe.Questions()[0];
+        EXPECT_TRUE(manager.IsConnected(connId));
+    }
+}
+
 // A transfer the user cancels: "ABOR" is sent and the server's answers end
 // the action quietly, whichever form they take. "NOOP" then brings the
 // control connection back in step: replies that come late (after the wait
