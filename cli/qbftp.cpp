@@ -801,6 +801,9 @@ public:
         m_count += entries.size();
     }
 
+    // Printed is done with: the entries need not be kept.
+    bool WantsListing() const override { return false; }
+
     // How many entries were printed.
     std::size_t Count() {
         const std::lock_guard<std::mutex> lock(m_mutex);

@@ -384,7 +384,8 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
                 c.Fail(K::RESULT_FAILED, code, {error});
                 return;
             }
-            if (!dir.m_bAbortSent && c.m_nListCommand == K::CMD_LIST_ALL && ListsDashA(dir)) {
+            if (!dir.m_bAbortSent && c.m_nListCommand == K::CMD_LIST_ALL &&
+                (ListsDashA(dir) || c.ListedDashA())) {
                 // The server took "-a" for a name: plain "LIST" from now on.
                 RetryListing(c, dir, "The server does not know LIST -a; LIST from now on.");
                 return;

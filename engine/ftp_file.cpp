@@ -153,6 +153,16 @@ std::size_t CFTPFileArray::AddEntry(std::string_view name,
     return m_nCount - 1;
 }
 
+void CFTPFileArray::Clear() {
+    for (std::size_t i = 0; i < m_nCount; ++i) {
+        GetAt(i)->~CFTPFile();
+    }
+    m_nCount = 0;
+    if (m_pArena) {
+        m_pArena->Reuse();
+    }
+}
+
 void CFTPFileArray::RemoveAll() {
     for (std::size_t i = 0; i < m_nCount; ++i) {
         GetAt(i)->~CFTPFile();

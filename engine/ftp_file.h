@@ -107,6 +107,8 @@ public:
     std::size_t Add(std::unique_ptr<CFTPFile> item);
     std::size_t Add(const CFTPFile& item);
     void RemoveAll();
+    // Removes every item but keeps the memory for the next ones.
+    void Clear();
 
 private:
     friend class CFTPFolderContent;
@@ -166,6 +168,10 @@ class IListingSink {
 public:
     virtual ~IListingSink() = default;
     virtual void Listed(const std::vector<const CFTPFile*>& entries) = 0;
+    // Whether the whole listing is wanted too once it is read. False: the
+    // entries are dropped once told (the memory is reused), and the explore
+    // hands over the folder without entries.
+    virtual bool WantsListing() const { return true; }
 };
 
 } // namespace qb

@@ -92,7 +92,8 @@ void CFTPTextArena::Store(CFTPText& target, std::string_view text) {
     } else {
         if (size > m_left) {
             m_chunks.push_back(std::make_unique_for_overwrite<char[]>(kChunk));
-            m_next = m_chunks.back().get();
+            m_open = m_chunks.back().get();
+            m_next = m_open;
             m_left = kChunk;
         }
         block = m_next;
@@ -102,6 +103,21 @@ void CFTPTextArena::Store(CFTPText& target, std::string_view text) {
     FillTextBlock(block, text);
     target.m_p =
         reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(block) | CFTPText::kBorrowed);
+}
+
+void CFTPTextArena::Reuse() {
+    std::unique_ptr<char[]> open;
+    for (auto& chunk : m_chunks) {
+        if (chunk.get() == m_open) {
+            open = std::move(chunk);
+        }
+    }
+    m_chunks.clear();
+    m_next = m_open;
+    m_left = open ? kChunk : 0;
+    if (open) {
+        m_chunks.push_back(std::move(open));
+    }
 }
 
 } // namespace qb

@@ -106,11 +106,15 @@ public:
     // Sets `target` to a text whose bytes live here: for items that stay in
     // the array that owns this arena.
     void Store(CFTPText& target, std::string_view text);
+    // Forgets every text stored so far (they must all be gone) and keeps the
+    // open chunk for the next ones.
+    void Reuse();
 
 private:
     static constexpr std::size_t kChunk = 256 * 1024;
 
     std::vector<std::unique_ptr<char[]>> m_chunks;
+    char* m_open = nullptr; // the chunk short texts go into
     char* m_next = nullptr;
     std::size_t m_left = 0;
 };

@@ -1495,6 +1495,8 @@ struct ListingReader::Impl {
     bool haveWrappedName = false;
     Entries entries;                    // the new entries go here (when set)
     std::vector<const CFTPFile*> fresh; // those of the current piece
+    bool keep = true;                   // told entries stay in `content`
+    std::size_t dropped = 0;            // told entries that left it
 
     // One line, `bytesRead` being where its end is in the whole listing.
     bool Line(std::string_view line, std::uint64_t bytesRead, const Progress& progress) {
@@ -1524,6 +1526,34 @@ struct ListingReader::Impl {
             entries(fresh);
             fresh.clear();
         }
+        if (!keep) {
+            Drop();
+        }
+    }
+
+    // The told entries leave the content, whose memory takes the next ones;
+    // the pending ones (not told yet) stay.
+    void Drop() {
+        CFTPFileArray& files = content.GetFiles();
+        CFTPFileArray& folders = content.GetFolders();
+        const std::size_t count = files.GetSize() + folders.GetSize();
+        std::vector<CFTPFile> pending;
+        pending.reserve(state.pending.size());
+        for (const ListingState::PendingName& p : state.pending) {
+            pending.push_back(*(p.isFile ? files : folders).GetAt(p.index));
+        }
+        files.Clear();
+        folders.Clear();
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const CFTPFile& f = pending[i];
+            state.pending[i].index =
+                content.AddListed(f.m_strName, f.m_bFile, f.m_time, f.m_nSize, f.m_strLink);
+        }
+        dropped += count - pending.size();
+    }
+
+    std::size_t Count() const {
+        return dropped + content.GetFiles().GetSize() + content.GetFolders().GetSize();
     }
 
     // Gives the pending names their leading spaces, where certain, and tells
@@ -1695,8 +1725,13 @@ ListingParse ListingReader::Finish(const Progress& progress) {
     return m_impl->Finish(progress);
 }
 
-void ListingReader::SetEntries(Entries entries) {
+void ListingReader::SetEntries(Entries entries, bool keep) {
     m_impl->entries = std::move(entries);
+    m_impl->keep = keep;
+}
+
+std::size_t ListingReader::Count() const {
+    return m_impl->Count();
 }
 
 ListingParse ParseListingText(int serverType, std::string_view listing,

@@ -101,7 +101,11 @@ public:
     // The listing has ended: reads a last line without an end and a VMS name
     // still waiting for its continuation.
     ListingParse Finish(const Progress& progress = {});
-    void SetEntries(Entries entries);
+    // With `keep` false the told entries leave `content` (but for names
+    // still waiting for their leading spaces).
+    void SetEntries(Entries entries, bool keep = true);
+    // The entries read so far, kept or not.
+    std::size_t Count() const;
 
 private:
     struct Impl;

@@ -632,11 +632,35 @@ void CFTPRemoteManager::StartListing() {
     m_pListed = std::make_unique<CFTPFolderContent>(*folder);
     m_pListingReader = std::make_unique<ListingReader>(
         m_nListCommand == CMD_MLSD ? kMlsdListing : m_nServerType, std::move(context), *m_pListed);
+    m_bListedDashA = false;
     if (dir.m_pSink) {
         m_pListingReader->SetEntries(
-            [sink = dir.m_pSink](const std::vector<const CFTPFile*>& entries) {
-                sink->Listed(entries);
-            });
+            [this, sink = dir.m_pSink](const std::vector<const CFTPFile*>& entries) {
+                TellListed(*sink, entries);
+            },
+            dir.m_pSink->WantsListing());
+    }
+}
+
+void CFTPRemoteManager::TellListed(IListingSink& sink, const std::vector<const CFTPFile*>& entries) {
+    if (m_nListCommand != CMD_LIST_ALL) {
+        sink.Listed(entries);
+        return;
+    }
+    // An entry "-a" means the server may have taken the option for a name:
+    // the listing is then read again with plain "LIST", and "-a" is not
+    // told (the entries of the second reading are).
+    std::vector<const CFTPFile*> told;
+    told.reserve(entries.size());
+    for (const CFTPFile* entry : entries) {
+        if (entry->NameView() == "-a") {
+            m_bListedDashA = true;
+        } else {
+            told.push_back(entry);
+        }
+    }
+    if (!told.empty()) {
+        sink.Listed(told);
     }
 }
 
@@ -650,9 +674,9 @@ bool CFTPRemoteManager::TakeListing(std::string_view piece) {
         return true;
     }
     const std::size_t limit = m_options.maxListingEntries;
-    CFTPFolderContent& content = *m_pListed;
+    const ListingReader& reader = *m_pListingReader;
     m_pListingReader->Feed(piece, [&](std::uint64_t) {
-        if (content.GetFiles().GetSize() + content.GetFolders().GetSize() > limit) {
+        if (reader.Count() > limit) {
             m_bListingTooLong = true;
             return false;
         }
@@ -674,8 +698,8 @@ bool CFTPRemoteManager::FinishListing() {
         return false;
     }
     const ListingParse result = m_pListingReader->Finish();
+    const std::size_t entries = m_pListingReader->Count();
     m_pListingReader.reset();
-    const std::size_t entries = m_pListed->GetFiles().GetSize() + m_pListed->GetFolders().GetSize();
     if (m_bListingTooLong || entries > m_options.maxListingEntries) {
         m_pListed.reset();
         NoteTransferError("The folder holds more than " +

@@ -135,9 +135,13 @@ public:
     // A piece of the listing has arrived: the lines it completes are read at
     // once. False when the connection is stopping.
     bool TakeListing(std::string_view piece);
+    // Whether the listing being read had an entry "-a" (see TellListed).
+    bool ListedDashA() const { return m_bListedDashA; }
     // The listing has ended: reads its last line and gives the action its
     // content.
     bool FinishListing();
+    // Tells a sink the entries of a piece of the listing.
+    void TellListed(IListingSink& sink, const std::vector<const CFTPFile*>& entries);
     // Watching sockets from the thread's loop.
     void WatchSocket(int fd, short events, FdHandler handler) {
         Watch(fd, events, std::move(handler));
@@ -199,6 +203,7 @@ public:
     std::unique_ptr<CFTPFolderContent> m_pListed;
     std::unique_ptr<ListingReader> m_pListingReader;
     bool m_bListingTooLong = false; // more entries than maxListingEntries
+    bool m_bListedDashA = false;    // an entry "-a" came (with "LIST -a")
     // "PROT P" was accepted: data connections are TLS too.
     bool m_bProtectData = false;
     std::deque<Reply> m_replyQueue;

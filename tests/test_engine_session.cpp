@@ -6,10 +6,33 @@
 #include "tests/support/script_server.h"
 
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 
 namespace qb {
 namespace {
+
+// A listing sink that keeps nothing but the names it is told.
+class NameSink : public IListingSink {
+public:
+    explicit NameSink(bool wantsListing) : m_wantsListing(wantsListing) {}
+    void Listed(const std::vector<const CFTPFile*>& entries) override {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (const CFTPFile* entry : entries) {
+            m_names.push_back(entry->GetName());
+        }
+    }
+    bool WantsListing() const override { return m_wantsListing; }
+    std::vector<std::string> Names() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_names;
+    }
+
+private:
+    const bool m_wantsListing;
+    std::mutex m_mutex;
+    std::vector<std::string> m_names;
+};
 
 using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
@@ -425,6 +448,42 @@ INSTANTIATE_TEST_SUITE_P(
                     "pub/ readme.txt:1234"}),
     [](const ::testing::TestParamInfo<ListingCase>& p) { return std::string(p.param.name); });
 
+// A server that takes the "-a" of "LIST -a" for a name lists a file "-a":
+// the listing is read again with plain "LIST", and a sink that takes the
+// entries while they come is told those of the second reading only.
+TEST_F(Session, ASinkIsNotToldTheEntryOfAMisreadListAll) {
+    server.Greet()
+        .On("USER u", "331 Password required")
+        .On("PASS p", "230 Logged in")
+        .On("FEAT", kFeatPlain)
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 Restarting at 100")
+        .On("REST 0", "350 Restarting at 0")
+        .On("SYST", "215 UNIX Type: L8")
+        .On("PWD", "257 \"/home/u\" is the current directory")
+        .On("TYPE A", "200 Type set to A")
+        .Pasv()
+        .SendData("LIST -a", kListAll);
+    server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
+    server.SendData("LIST -a", "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n").Pasv();
+    server.SendData("LIST", kSecondList);
+    server.Start();
+    FirewallSettings fw;
+    fw.enabled = true;
+    fw.type = 5;
+    fw.extendedData = false;
+    CFTPRemoteManager* connection = Connect("", fw);
+    ASSERT_NE(connection, nullptr);
+    CFTPFile pub("pub", connection->Ref(), false);
+    const auto sink = std::make_shared<NameSink>(true);
+    ASSERT_NE(manager->Explore(&pub, nullptr, nullptr, sink), 0u);
+    ASSERT_TRUE(WaitIdle(2));
+    EXPECT_EQ(server.Mismatch(), "");
+    EXPECT_EQ(sink->Names(), (std::vector<std::string>{".hidden", "a.c"}));
+    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content .hidden:3 a.c:7"), 1u)
+        << ::testing::PrintToString(fe.Events().Events());
+}
+
 // "AUTH TLS" right after the welcome: a server without TLS is used in plain
 // text only when the site allows it; a certificate that cannot be used ends
 // the connect without a new attempt.
@@ -790,7 +849,8 @@ TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
 
 // The listing is read as it arrives; a folder with more entries than the
 // limit is refused whole, however the count is reached (the last line
-// without an end counts too).
+// without an end counts too), also when a sink takes the entries and they
+// are not kept.
 TEST(ListingLimits, AFolderWithTooManyEntriesIsRefused) {
     const std::string a = "-rw-r--r-- 1 u g 1 Jan 10 2024 a\r\n";
     const std::string b = "-rw-r--r-- 1 u g 2 Jan 10 2024 b\r\n";
@@ -807,43 +867,55 @@ TEST(ListingLimits, AFolderWithTooManyEntriesIsRefused) {
         {"many more", a + b + c + d + "\r\n" + a + b, "more than 3 entries; it was not listed."},
     };
     for (const auto& t : cases) {
-        SCOPED_TRACE(t.name);
-        test::RecordingFrontEnd fe;
-        CFTPSecretary secretary(fe.Get());
-        EngineOptions options;
-        options.maxListingEntries = 3;
-        CFTPManager manager(fe.Get(), DefaultHandlers(), options);
-        manager.SetSecretary(&secretary);
-        test::ScriptServer s;
-        s.Greet()
-            .On("USER u", "230 In")
-            .On("TYPE I", "200 Binary")
-            .On("REST 100", "350 OK")
-            .On("REST 0", "350 OK");
-        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
-        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
-        s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv().SendData("LIST", t.listing);
-        s.Start();
-        FirewallSettings fw = ClassicFtp();
-        fw.enabled = true;
-        fw.type = 5;
-        ConnectionId connId = kNoConnection;
-        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
-                  0u);
-        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
-        CFTPRemoteManager* conn = manager.FindConnection(connId);
-        ASSERT_NE(conn, nullptr);
-        CFTPFile pub("pub", conn->Ref(), false);
-        ASSERT_NE(manager.Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
-        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
-        EXPECT_EQ(s.Mismatch(), "");
-        if (std::string(t.outcome).rfind("ExploreDone", 0) == 0) {
-            EXPECT_EQ(fe.Events().Count(t.outcome), 1u);
-            EXPECT_TRUE(fe.Questions().empty());
-        } else {
-            ASSERT_EQ(fe.Questions().size(), 1u);
-            EXPECT_NE(fe.Questions()[0].find(t.outcome), std::string::npos) << fe.Questions()[0];
-            EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content c/ a:1 b:2"), 0u);
+        for (const bool dropping : {false, true}) {
+            SCOPED_TRACE(std::string(t.name) + (dropping ? ", entries dropped" : ""));
+            test::RecordingFrontEnd fe;
+            CFTPSecretary secretary(fe.Get());
+            EngineOptions options;
+            options.maxListingEntries = 3;
+            CFTPManager manager(fe.Get(), DefaultHandlers(), options);
+            manager.SetSecretary(&secretary);
+            test::ScriptServer s;
+            s.Greet()
+                .On("USER u", "230 In")
+                .On("TYPE I", "200 Binary")
+                .On("REST 100", "350 OK")
+                .On("REST 0", "350 OK");
+            s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+            s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+            s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv().SendData("LIST", t.listing);
+            s.Start();
+            FirewallSettings fw = ClassicFtp();
+            fw.enabled = true;
+            fw.type = 5;
+            ConnectionId connId = kNoConnection;
+            ASSERT_NE(
+                manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
+                0u);
+            ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
+            CFTPRemoteManager* conn = manager.FindConnection(connId);
+            ASSERT_NE(conn, nullptr);
+            CFTPFile pub("pub", conn->Ref(), false);
+            const auto sink = dropping ? std::make_shared<NameSink>(false) : nullptr;
+            ASSERT_NE(manager.Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true),
+                                      nullptr, sink),
+                      0u);
+            ASSERT_TRUE(fe.Events().WaitForCount("Idle", 2));
+            EXPECT_EQ(s.Mismatch(), "");
+            if (std::string(t.outcome).rfind("ExploreDone", 0) == 0) {
+                if (dropping) {
+                    EXPECT_EQ(fe.Events().Count("ExploreDone result=0"), 1u);
+                    EXPECT_EQ(sink->Names(), (std::vector<std::string>{"a", "b", "c"}));
+                } else {
+                    EXPECT_EQ(fe.Events().Count(t.outcome), 1u);
+                }
+                EXPECT_TRUE(fe.Questions().empty());
+            } else {
+                ASSERT_EQ(fe.Questions().size(), 1u);
+                EXPECT_NE(fe.Questions()[0].find(t.outcome), std::string::npos)
+                    << fe.Questions()[0];
+                EXPECT_EQ(fe.Events().Count("ExploreDone result=0"), 0u);
+            }
         }
     }
 }

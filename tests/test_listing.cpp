@@ -999,6 +999,25 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
             EXPECT_EQ(Records(content), want) << c.label << ", cut at " << cut;
             EXPECT_EQ(progress, wholeProgress) << c.label << ", cut at " << cut;
             EXPECT_EQ(Sorted(told), Sorted(want)) << c.label << ", cut at " << cut;
+
+            // Told entries dropped as they go: the same entries are told,
+            // the count holds them all, and none stays.
+            CFTPFolderContent dropping = NewContent();
+            ListingReader dropper(c.serverType, Context(), dropping);
+            std::vector<std::string> toldOnce;
+            dropper.SetEntries(
+                [&](const std::vector<const CFTPFile*>& entries) {
+                    for (const CFTPFile* entry : entries) {
+                        toldOnce.push_back(Record(*entry));
+                    }
+                },
+                false);
+            ASSERT_TRUE(dropper.Feed(text.substr(0, cut)));
+            ASSERT_TRUE(dropper.Feed(text.substr(cut)));
+            ASSERT_EQ(dropper.Finish(), ListingParse::Done);
+            EXPECT_EQ(Sorted(toldOnce), Sorted(want)) << c.label << ", cut at " << cut;
+            EXPECT_EQ(dropper.Count(), want.size());
+            EXPECT_TRUE(Entries(dropping).empty());
         }
         // One byte at a time.
         CFTPFolderContent content = NewContent();
@@ -1009,6 +1028,41 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
         ASSERT_EQ(reader.Finish(), ListingParse::Done);
         EXPECT_EQ(Records(content), want) << c.label << ", byte by byte";
     }
+}
+
+// A long listing read in pieces with the told entries dropped: the memory
+// of the entries and of their names is taken again by the next pieces, and
+// a name too long for the shared blocks keeps a block of its own meanwhile.
+TEST(ListingReader, DroppedEntriesLeaveTheirMemoryToTheNext) {
+    std::string listing;
+    std::vector<std::string> want;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string name = "entry-" + std::to_string(i) + std::string(i % 50, 'n');
+        listing += UnixLine(name) + "\r\n";
+        want.push_back(name);
+        if (i == 1500) {
+            const std::string huge(70000, 'h');
+            listing += UnixLine(huge) + "\r\n";
+            want.push_back(huge);
+        }
+    }
+    CFTPFolderContent content = NewContent();
+    ListingReader reader(0, Context(), content);
+    std::vector<std::string> told;
+    reader.SetEntries(
+        [&](const std::vector<const CFTPFile*>& entries) {
+            for (const CFTPFile* entry : entries) {
+                told.push_back(std::string(entry->m_strName));
+            }
+            EXPECT_EQ(Entries(content).size(), entries.size());
+        },
+        false);
+    for (std::size_t at = 0; at < listing.size(); at += 10000) {
+        ASSERT_TRUE(reader.Feed(std::string_view(listing).substr(at, 10000)));
+    }
+    ASSERT_EQ(reader.Finish(), ListingParse::Done);
+    EXPECT_EQ(told, want);
+    EXPECT_EQ(reader.Count(), want.size());
 }
 
 // Entries are told piece by piece in the order of their lines (folders and
