@@ -228,7 +228,7 @@ CFTPSession::Submitted CFTPSession::Connect(const SiteConnectRequest& request) {
 }
 
 CFTPSession::Submitted CFTPSession::Explore(const CFTPFile& folder,
-                                             std::shared_ptr<IListingSink> sink) {
+                                            std::shared_ptr<IListingSink> sink) {
     CFTPManager* manager = m_core->GetManager();
     if (!manager) {
         return Result(0, kNotStarted);

@@ -642,7 +642,8 @@ void CFTPRemoteManager::StartListing() {
     }
 }
 
-void CFTPRemoteManager::TellListed(IListingSink& sink, const std::vector<const CFTPFile*>& entries) {
+void CFTPRemoteManager::TellListed(IListingSink& sink,
+                                   const std::vector<const CFTPFile*>& entries) {
     if (m_nListCommand != CMD_LIST_ALL) {
         sink.Listed(entries);
         return;

@@ -847,6 +847,32 @@ TEST_F(Session, AnExploreWithoutAFolderListsTheWorkFolder) {
     EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content again.txt:3"), 1u);
 }
 
+// The login of the listing tests below: a UNIX server at "/", whose login
+// folder is empty.
+void ScriptPlainLogin(test::ScriptServer& s) {
+    s.Greet()
+        .On("USER u", "230 In")
+        .On("TYPE I", "200 Binary")
+        .On("REST 100", "350 OK")
+        .On("REST 0", "350 OK");
+    s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
+    s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+}
+
+// Connects `manager` to `s` in passive mode, plain RFC 959; the connection
+// once it is idle, or null.
+CFTPRemoteManager* ConnectPassive(CFTPManager& manager, test::RecordingFrontEnd& fe,
+                                  const test::ScriptServer& s, ConnectionId& connId) {
+    FirewallSettings fw = ClassicFtp();
+    fw.enabled = true;
+    fw.type = 5;
+    if (manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw) == 0 ||
+        !fe.Events().WaitForCount("Idle", 1)) {
+        return nullptr;
+    }
+    return manager.FindConnection(connId);
+}
+
 // The listing is read as it arrives; a folder with more entries than the
 // limit is refused whole, however the count is reached (the last line
 // without an end counts too), also when a sink takes the entries and they
@@ -876,24 +902,11 @@ TEST(ListingLimits, AFolderWithTooManyEntriesIsRefused) {
             CFTPManager manager(fe.Get(), DefaultHandlers(), options);
             manager.SetSecretary(&secretary);
             test::ScriptServer s;
-            s.Greet()
-                .On("USER u", "230 In")
-                .On("TYPE I", "200 Binary")
-                .On("REST 100", "350 OK")
-                .On("REST 0", "350 OK");
-            s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
-            s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+            ScriptPlainLogin(s);
             s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv().SendData("LIST", t.listing);
             s.Start();
-            FirewallSettings fw = ClassicFtp();
-            fw.enabled = true;
-            fw.type = 5;
             ConnectionId connId = kNoConnection;
-            ASSERT_NE(
-                manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
-                0u);
-            ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
-            CFTPRemoteManager* conn = manager.FindConnection(connId);
+            CFTPRemoteManager* conn = ConnectPassive(manager, fe, s, connId);
             ASSERT_NE(conn, nullptr);
             CFTPFile pub("pub", conn->Ref(), false);
             const auto sink = dropping ? std::make_shared<NameSink>(false) : nullptr;
@@ -943,13 +956,7 @@ TEST(ListingLimits, AListingLargerThanTheByteLimitFailsWithTheReason) {
         CFTPManager manager(fe.Get(), DefaultHandlers(), options);
         manager.SetSecretary(&secretary);
         test::ScriptServer s;
-        s.Greet()
-            .On("USER u", "230 In")
-            .On("TYPE I", "200 Binary")
-            .On("REST 100", "350 OK")
-            .On("REST 0", "350 OK");
-        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
-        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        ScriptPlainLogin(s);
         s.On("CWD /pub", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.SendData("LIST", listing, "150 Here it comes", t.last);
         test::ScriptServer::Step abort;
@@ -957,14 +964,8 @@ TEST(ListingLimits, AListingLargerThanTheByteLimitFailsWithTheReason) {
         abort.replies = t.abort;
         s.Add(abort);
         s.Start();
-        FirewallSettings fw = ClassicFtp();
-        fw.enabled = true;
-        fw.type = 5;
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(manager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
-                  0u);
-        ASSERT_TRUE(fe.Events().WaitForCount("Idle", 1));
-        CFTPRemoteManager* conn = manager.FindConnection(connId);
+        CFTPRemoteManager* conn = ConnectPassive(manager, fe, s, connId);
         ASSERT_NE(conn, nullptr);
         CFTPFile pub("pub", conn->Ref(), false);
         ASSERT_NE(manager.Explore(&pub, nullptr), 0u);
@@ -1007,13 +1008,7 @@ TEST_F(Session, ACancelledListingIsAbortedQuietlyAndTheNextCommandGetsItsOwnRepl
         CFTPManager caseManager(caseFe.Get(), DefaultHandlers(), options);
         caseManager.SetSecretary(&caseSecretary);
         test::ScriptServer s;
-        s.Greet()
-            .On("USER u", "230 In")
-            .On("TYPE I", "200 Binary")
-            .On("REST 100", "350 OK")
-            .On("REST 0", "350 OK");
-        s.On("SYST", "215 UNIX").On("PWD", "257 \"/\"");
-        s.On("TYPE A", "200 OK").Pasv().SendData("LIST", "");
+        ScriptPlainLogin(s);
         s.On("CWD /big", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.On("LIST", "150 Here it comes, slowly");
         test::ScriptServer::Step abort;
@@ -1025,15 +1020,8 @@ TEST_F(Session, ACancelledListingIsAbortedQuietlyAndTheNextCommandGetsItsOwnRepl
         s.On("CWD /next", "250 OK").On("TYPE A", "200 OK").Pasv();
         s.SendData("LIST", "-rw-r--r-- 1 u g 1 Jan 10 2024 n.txt\r\n");
         s.Start();
-        FirewallSettings fw = ClassicFtp();
-        fw.enabled = true;
-        fw.type = 5;
         ConnectionId connId = kNoConnection;
-        ASSERT_NE(
-            caseManager.Connect("127.0.0.1", "u", "p", "", s.ListenPort(), nullptr, &connId, fw),
-            0u);
-        ASSERT_TRUE(caseFe.Events().WaitForCount("Idle", 1));
-        CFTPRemoteManager* conn = caseManager.FindConnection(connId);
+        CFTPRemoteManager* conn = ConnectPassive(caseManager, caseFe, s, connId);
         ASSERT_NE(conn, nullptr);
         CFTPFile big("big", conn->Ref(), false);
         ASSERT_NE(caseManager.Explore(&big, nullptr), 0u);
