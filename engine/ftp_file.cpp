@@ -2,6 +2,7 @@
 
 #include "platform/time_util.h"
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -33,8 +34,13 @@ std::string CFTPFile::GetHost() const {
 
 std::string_view CFTPFile::NameView() const {
     const std::string_view name = m_strName;
-    const auto slash = name.rfind('/');
-    return slash == std::string_view::npos ? name : name.substr(slash + 1);
+    if (name.empty()) {
+        return name;
+    }
+    const void* slash = ::memrchr(name.data(), '/', name.size());
+    return slash ? name.substr(
+                       static_cast<std::size_t>(static_cast<const char*>(slash) - name.data()) + 1)
+                 : name;
 }
 
 std::string CFTPFile::GetPath(bool withHost) const {
