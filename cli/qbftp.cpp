@@ -730,8 +730,10 @@ public:
     }
 
     void Flush() {
-        m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
-        m_used = 0;
+        if (m_used != 0) {
+            m_out.write(m_buffer.data(), static_cast<std::streamsize>(m_used));
+            m_used = 0;
+        }
     }
 
 private:
