@@ -954,6 +954,35 @@ char EntryKind(std::string_view mode) {
     }
 }
 
+// Where the search for the date can start: the third column, or the sixth
+// in vsftpd's layout, whose link count, owner, group and size are numbers
+// followed by a word (the month) and a day of one or two digits. No date
+// can start in the columns between then: a number starts only "DD Mon X"
+// (the column after the owner, group or size is a number or the word, and
+// the column after the word is the day, neither a year nor a time) or
+// "M D X" (the size is followed by the word; the group by the size and the
+// word; the owner by the group and the size, which is a year only with four
+// digits: that case takes the full search).
+int FirstDateColumn(const Token* tokens, int count) {
+    if (count < 7) {
+        return 2;
+    }
+    for (int i = 1; i <= 4; ++i) {
+        if (!AllDigits(tokens[i].text())) {
+            return 2;
+        }
+    }
+    const std::string_view word = tokens[5].text();
+    const std::string_view day = tokens[6].text();
+    if (IsDigit(word.front()) || !AllDigits(day) || day.size() > 2) {
+        return 2;
+    }
+    if (tokens[2].size <= 2 && tokens[3].size <= 2 && tokens[4].size == 4) {
+        return 2;
+    }
+    return 5;
+}
+
 // UNIX long listing; the MacOS servers write it with fewer columns before the
 // size, which the search for the date copes with.
 bool ParseUnixStyle(std::string_view line, const ListingContext& context,
@@ -972,7 +1001,7 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     // and group may be missing or hold spaces, so columns are not counted.
     ListedDate date;
     bool found = false;
-    for (int k = 2; k < count && !found; ++k) {
+    for (int k = FirstDateColumn(tokens, count); k < count && !found; ++k) {
         found = ReadDateAt(tokens, count, k, date);
     }
     for (int k = 2; k < count && !found; ++k) {

@@ -298,6 +298,25 @@ TEST(ListingUnix, LeadingAndTrailingSpaces) {
                  });
 }
 
+// vsftpd writes owner and group as numbers. The search for the date skips
+// the numeric columns of that layout, except where they themselves read as a
+// date (a month and a day of at most two digits, then a four-digit number):
+// the first date of the line wins either way.
+TEST(ListingUnix, NumericOwnerAndGroup) {
+    RunLineCases(
+        &ParseUnixLine,
+        {
+            {"-rw-r--r--    1 0        0            1234 Dec  1 17:05 entry-1",
+             {"entry-1", true, 1234, {2025, 12, 1, 17, 5, 0}}},
+            {"drwxr-xr-x    2 1000     100          4096 Jan  5  2019 a b",
+             {"a b", false, 4096, {2019, 1, 5}}},
+            {"-rw-r--r-- 1 0 100 2020 Dec  1 17:05 y", {"y", true, 2020, {2025, 12, 1, 17, 5, 0}}},
+            {"-rw-r--r-- 1 1 5 2020 Dec  1 17:05 x", {"Dec  1 17:05 x", true, 1, {2020, 1, 5}}},
+            // A number where the month stands: no reading is certain.
+            {"-rw-r--r-- 1 0 0 12 2020 Dec 1 z", kNone},
+        });
+}
+
 // Columns are found 64 bytes at a time: every column and every run of
 // spaces may start, end or lie across the edge of such a block.
 TEST(ListingUnix, ColumnsAcrossBlockEdges) {
