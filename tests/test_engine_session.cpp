@@ -582,11 +582,13 @@ TEST_F(Session, LoginVariants) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // The server goes last: its end would end the connection while the
+        // checks below still read it.
+        test::ScriptServer s;
         test::RecordingFrontEnd caseFe;
         CFTPSecretary caseSecretary(caseFe.Get());
         CFTPManager caseManager(caseFe.Get());
         caseManager.SetSecretary(&caseSecretary);
-        test::ScriptServer s;
         c.script(s);
         s.On("PWD", "257 \"/\"");
         s.On("TYPE A", "200 OK").Port().SendData("LIST", "");
