@@ -90,8 +90,8 @@ private:
     bool m_quiet = false;
     int m_interruptFd = -1;
     bool m_stopSeen = false;
-    int m_eventFd = -1; // readable when the session has events
     std::chrono::steady_clock::time_point m_lastActivity;
+    int m_eventFd = -1; // readable when the session has events
     std::string m_progressStep;
     FileSize m_lastBytes = 0;
     bool m_progressShown = false;
