@@ -296,6 +296,32 @@ std::string_view AbsoluteLink(std::string_view target, const ListingContext& con
     return !text.empty() && LeadingDigits(text) == text.size();
 }
 
+// --- Lines ------------------------------------------------------------------
+
+// Where the first CR or LF is in the `size` bytes at `p`; `size` when there
+// is none.
+std::size_t FirstBreak(const char* p, std::size_t size) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto breaks = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf))));
+        if (breaks != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(breaks));
+        }
+    }
+#endif
+    for (; i < size; ++i) {
+        if (p[i] == '\r' || p[i] == '\n') {
+            return i;
+        }
+    }
+    return size;
+}
+
 // --- UNIX style lines -------------------------------------------------------
 
 // What a whole listing shares between its lines.
@@ -1057,11 +1083,10 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
         return false;
     }
 
-    const auto time = DateToTime(date, state.clock);
+    const std::time_t time = DateToTime(date, state.clock).value_or(state.clock.Unknown());
     target = AbsoluteLink(target, context, state.link);
     const bool isFile = kind == '-';
-    const std::size_t index =
-        content.AddListed(name, isFile, time ? *time : state.clock.Unknown(), size, target);
+    const std::size_t index = content.AddListed(name, isFile, time, size, target);
     if (state.collectColumns && nameStart < line.size()) {
         if (padding == 0 || keepPadding) {
             state.NameAt(nameStart);
@@ -1639,12 +1664,7 @@ struct ListingReader::Impl {
         if (start >= size) {
             return false; // an empty piece (its data may be null) or its end
         }
-        const char* base = piece.data() + start;
-        const void* lf = std::memchr(base, '\n', size - start);
-        const std::size_t lfAt =
-            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - piece.data()) : size;
-        const void* cr = std::memchr(base, '\r', lfAt - start);
-        end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - piece.data()) : lfAt;
+        end = start + FirstBreak(piece.data() + start, size - start);
         if (end == size) {
             return false;
         }
