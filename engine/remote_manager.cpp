@@ -674,15 +674,12 @@ bool CFTPRemoteManager::TakeListing(std::string_view piece) {
         // received and dropped, so that the server's reply comes as usual.
         return true;
     }
-    const std::size_t limit = m_options.maxListingEntries;
-    const ListingReader& reader = *m_pListingReader;
-    m_pListingReader->Feed(piece, [&](std::uint64_t) {
-        if (reader.Count() > limit) {
-            m_bListingTooLong = true;
-            return false;
-        }
-        return true;
-    });
+    // The limit is checked once a piece (a piece holds a few thousand
+    // entries at most): past it, the rest is not read.
+    m_pListingReader->Feed(piece);
+    if (m_pListingReader->Count() > m_options.maxListingEntries) {
+        m_bListingTooLong = true;
+    }
     return true;
 }
 
