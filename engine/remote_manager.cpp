@@ -11,6 +11,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace qb {
 
@@ -651,15 +652,14 @@ void CFTPRemoteManager::TellListed(IListingSink& sink,
     // An entry "-a" means the server may have taken the option for a name:
     // the listing is then read again with plain "LIST", and "-a" is not
     // told (the entries of the second reading are).
-    std::vector<const CFTPFile*> told;
-    told.reserve(entries.size());
-    for (const CFTPFile* entry : entries) {
-        if (entry->NameView() == "-a") {
-            m_bListedDashA = true;
-        } else {
-            told.push_back(entry);
-        }
+    const auto isDashA = [](const CFTPFile* entry) { return entry->NameView() == "-a"; };
+    if (std::none_of(entries.begin(), entries.end(), isDashA)) {
+        sink.Listed(entries);
+        return;
     }
+    m_bListedDashA = true;
+    std::vector<const CFTPFile*> told;
+    std::remove_copy_if(entries.begin(), entries.end(), std::back_inserter(told), isDashA);
     if (!told.empty()) {
         sink.Listed(told);
     }

@@ -313,6 +313,16 @@ INSTANTIATE_TEST_SUITE_P(Engine, Ipv6Loopback, ::testing::Bool(),
                              return p.param ? "Passive" : "Active";
                          });
 
+// Every extension on, as sites have it, with passive data connections by
+// "PASV" (the scripts answer no "EPSV").
+FirewallSettings PassiveWithFeatures() {
+    FirewallSettings fw;
+    fw.enabled = true;
+    fw.type = 5;
+    fw.extendedData = false;
+    return fw;
+}
+
 // "FEAT" after login, then the listing command it leads to: "MLSD" when
 // offered, "LIST -a" on UNIX servers, plain "LIST" for the rest of the
 // connection once "LIST -a" is refused or misread. The records are the same
@@ -362,11 +372,7 @@ TEST_P(Listings, FeaturesChooseTheListingCommand) {
     server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
     server.SendData(c.second, c.secondListing);
     server.Start();
-    FirewallSettings fw; // every extension on, as sites have it
-    fw.enabled = true;
-    fw.type = 5;
-    fw.extendedData = false;
-    CFTPRemoteManager* connection = Connect("", fw);
+    CFTPRemoteManager* connection = Connect("", PassiveWithFeatures());
     ASSERT_NE(connection, nullptr);
     CFTPFile pub("pub", connection->Ref(), false);
     ASSERT_NE(manager->Explore(&pub, std::make_unique<CFTPActionCallerDataDir>(2, true)), 0u);
@@ -468,11 +474,7 @@ TEST_F(Session, ASinkIsNotToldTheEntryOfAMisreadListAll) {
     server.SendData("LIST -a", "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n").Pasv();
     server.SendData("LIST", kSecondList);
     server.Start();
-    FirewallSettings fw;
-    fw.enabled = true;
-    fw.type = 5;
-    fw.extendedData = false;
-    CFTPRemoteManager* connection = Connect("", fw);
+    CFTPRemoteManager* connection = Connect("", PassiveWithFeatures());
     ASSERT_NE(connection, nullptr);
     CFTPFile pub("pub", connection->Ref(), false);
     const auto sink = std::make_shared<NameSink>(true);
