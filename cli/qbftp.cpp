@@ -695,14 +695,14 @@ public:
     ListingPrinter(const ListingPrinter&) = delete;
     ListingPrinter& operator=(const ListingPrinter&) = delete;
 
-    void Add(const CFTPFile& f) {
-        if (!m_haveTime || f.m_time != m_time) {
-            m_time = f.m_time;
+    void Add(const ListedEntry& f) {
+        if (!m_haveTime || f.time != m_time) {
+            m_time = f.time;
             m_timeText = IsoLocalTime(m_time);
             m_haveTime = true;
         }
-        const std::string_view name = f.NameView();
-        const std::string_view link = f.m_strLink.view();
+        const std::string_view name = f.name;
+        const std::string_view link = f.link;
         if (IsUnsafe(name) || IsUnsafe(link)) {
             AddUnsafe(f);
             return;
@@ -710,10 +710,10 @@ public:
         // Letter, size, time, name, " -> " and the target, the line's end.
         constexpr std::size_t kFixed = 2 + 21 + 1 + 4 + 1;
         char* p = Room(kFixed + m_timeText.size() + name.size() + link.size());
-        *p++ = f.m_bFile ? '-' : (link.empty() ? 'd' : 'l');
+        *p++ = f.isFile ? '-' : (link.empty() ? 'd' : 'l');
         *p++ = ' ';
-        if (f.m_nSize != kUnknownSize) {
-            p = std::to_chars(p, p + 20, f.m_nSize).ptr;
+        if (f.size != kUnknownSize) {
+            p = std::to_chars(p, p + 20, f.size).ptr;
         } else {
             *p++ = '?';
         }
@@ -749,12 +749,12 @@ private:
         return unsafe;
     }
 
-    void AddUnsafe(const CFTPFile& f) {
-        std::string line = f.m_bFile ? "- " : (f.m_strLink.empty() ? "d " : "l ");
-        line += f.m_nSize != kUnknownSize ? std::to_string(f.m_nSize) : "?";
-        line += ' ' + m_timeText + ' ' + TerminalSafe(f.GetName());
-        if (!f.m_strLink.empty()) {
-            line += " -> " + TerminalSafe(f.m_strLink.str());
+    void AddUnsafe(const ListedEntry& f) {
+        std::string line = f.isFile ? "- " : (f.link.empty() ? "d " : "l ");
+        line += f.size != kUnknownSize ? std::to_string(f.size) : "?";
+        line += ' ' + m_timeText + ' ' + TerminalSafe(std::string(f.name));
+        if (!f.link.empty()) {
+            line += " -> " + TerminalSafe(std::string(f.link));
         }
         line += '\n';
         Copy(Room(line.size()), line);
@@ -794,10 +794,10 @@ class ListingStream : public IListingSink {
 public:
     explicit ListingStream(std::ostream& out) : m_printer(out) {}
 
-    void Listed(const std::vector<const CFTPFile*>& entries) override {
+    void Listed(std::span<const ListedEntry> entries) override {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        for (const CFTPFile* f : entries) {
-            m_printer.Add(*f);
+        for (const ListedEntry& f : entries) {
+            m_printer.Add(f);
         }
         m_printer.Flush();
         m_count += entries.size();

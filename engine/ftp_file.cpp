@@ -43,6 +43,11 @@ std::string_view CFTPFile::NameView() const {
                  : name;
 }
 
+ListedEntry AsListedEntry(const CFTPFile& file) {
+    return ListedEntry{file.NameView(), file.m_strLink.view(), file.m_time, file.m_nSize,
+                       file.m_bFile};
+}
+
 std::string CFTPFile::GetPath(bool withHost) const {
     std::string path;
     if (m_pParent) {

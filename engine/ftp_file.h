@@ -8,6 +8,7 @@
 
 #include <ctime>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,14 +161,27 @@ private:
     std::shared_ptr<const CFTPFile> m_sharedFolder; // parent of every entry
 };
 
+// An entry of a listing as it is read. Its texts are views into the
+// received lines or into the entry's record: valid only during the call that
+// tells it.
+struct ListedEntry {
+    std::string_view name;
+    std::string_view link; // a link's target, empty for other entries
+    std::time_t time = 0;
+    FileSize size = kUnknownSize;
+    bool isFile = true;
+};
+
+// The entry of a record, its texts seen in the record.
+ListedEntry AsListedEntry(const CFTPFile& file);
+
 // Takes the entries of a listing while it is read, before it is whole: on
 // the connection's thread, once per received piece, with the piece's new
-// entries in the order of their lines. The entries stay valid until the
-// listing is handed over or dropped; a sink copies what it keeps.
+// entries in the order of their lines. A sink copies what it keeps.
 class IListingSink {
 public:
     virtual ~IListingSink() = default;
-    virtual void Listed(const std::vector<const CFTPFile*>& entries) = 0;
+    virtual void Listed(std::span<const ListedEntry> entries) = 0;
     // Whether the whole listing is wanted too once it is read. False: the
     // entries are dropped once told (the memory is reused), and the explore
     // hands over the folder without entries.

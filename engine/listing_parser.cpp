@@ -355,19 +355,26 @@ struct ListingState {
     }
 
     // Gives the names of `pending` their leading spaces where the column is
-    // certain.
-    void Resolve(CFTPFolderContent& content) {
+    // certain; `resolved` sees each entry once it has its name.
+    template <typename Resolved>
+    void Resolve(CFTPFolderContent& content, const Resolved& resolved) {
         for (PendingName& p : pending) {
+            CFTPFile& entry =
+                *(p.isFile ? content.GetFiles() : content.GetFolders()).GetAt(p.index);
             if (p.column < namesAtColumn.size() && namesAtColumn[p.column] > 0) {
-                CFTPFileArray& array = p.isFile ? content.GetFiles() : content.GetFolders();
-                array.GetAt(p.index)->m_strName = p.name;
+                entry.m_strName = p.name;
             }
+            resolved(entry);
         }
         pending.clear();
     }
 
     // The text of the last link target made absolute.
     std::string link;
+
+    // Where entries go without a record, when set: those whose texts are
+    // the line's own and need no later line.
+    std::vector<ListedEntry>* unrecorded = nullptr;
 
     static constexpr std::size_t kMaxColumn = 4096;
 };
@@ -1086,6 +1093,14 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     const std::time_t time = DateToTime(date, state.clock).value_or(state.clock.Unknown());
     target = AbsoluteLink(target, context, state.link);
     const bool isFile = kind == '-';
+    const bool nameCertain = padding == 0 || keepPadding || !state.collectColumns;
+    if (state.unrecorded && nameCertain && target.data() != state.link.data()) {
+        state.unrecorded->push_back(ListedEntry{name, target, time, size, isFile});
+        if (state.collectColumns && nameStart < line.size()) {
+            state.NameAt(nameStart);
+        }
+        return true;
+    }
     const std::size_t index = content.AddListed(name, isFile, time, size, target);
     if (state.collectColumns && nameStart < line.size()) {
         if (padding == 0 || keepPadding) {
@@ -1547,31 +1562,42 @@ struct ListingReader::Impl {
     bool stopped = false;    // the progress callback asked to stop
     std::string wrappedName; // VMS: a name line waiting for its continuation
     bool haveWrappedName = false;
-    Entries entries;                    // the new entries go here (when set)
-    std::vector<const CFTPFile*> fresh; // those of the current piece
-    bool keep = true;                   // told entries stay in `content`
-    std::size_t dropped = 0;            // told entries that left it
+    Entries entries;                // the new entries go here (when set)
+    std::vector<ListedEntry> fresh; // those of the current piece
+    bool keep = true;               // told entries stay in `content`
+    std::size_t dropped = 0;        // told entries that left it
+    std::size_t unrecorded = 0;     // told entries that never entered it
 
     // One line, `bytesRead` being where its end is in the whole listing.
-    bool Line(std::string_view line, std::uint64_t bytesRead, const Progress& progress) {
+    // `stays`: the line's text lasts until the piece's entries are told
+    // (a line carried over from the piece before does not).
+    bool Line(std::string_view line, std::uint64_t bytesRead, const Progress& progress,
+              bool stays) {
         if (!entries) {
             return ParseLine(line, bytesRead, progress);
         }
         const std::size_t folders = content.GetFolders().GetSize();
         const std::size_t files = content.GetFiles().GetSize();
         const std::size_t pending = state.pending.size();
+        const std::size_t told = fresh.size();
+        state.unrecorded = !keep && stays ? &fresh : nullptr;
         const bool going = ParseLine(line, bytesRead, progress);
+        state.unrecorded = nullptr;
+        if (!going) {
+            return false; // stopped before the line; what was read is told
+        }
+        unrecorded += fresh.size() - told;
         if (state.pending.size() == pending) {
             // (A pending name is told once the listing is whole.)
             Collect(content.GetFolders(), folders);
             Collect(content.GetFiles(), files);
         }
-        return going;
+        return true;
     }
 
     void Collect(const CFTPFileArray& array, std::size_t from) {
         for (std::size_t i = from; i < array.GetSize(); ++i) {
-            fresh.push_back(array.GetAt(i));
+            fresh.push_back(AsListedEntry(*array.GetAt(i)));
         }
     }
 
@@ -1607,19 +1633,17 @@ struct ListingReader::Impl {
     }
 
     std::size_t Count() const {
-        return dropped + content.GetFiles().GetSize() + content.GetFolders().GetSize();
+        return dropped + unrecorded + content.GetFiles().GetSize() + content.GetFolders().GetSize();
     }
 
     // Gives the pending names their leading spaces, where certain, and tells
     // their entries.
     void Resolve() {
-        if (entries) {
-            for (const ListingState::PendingName& p : state.pending) {
-                fresh.push_back(
-                    (p.isFile ? content.GetFiles() : content.GetFolders()).GetAt(p.index));
+        state.Resolve(content, [this](const CFTPFile& entry) {
+            if (entries) {
+                fresh.push_back(AsListedEntry(entry));
             }
-        }
-        state.Resolve(content);
+        });
         TellEntries();
     }
 
@@ -1703,7 +1727,7 @@ struct ListingReader::Impl {
                 fed += piece.size();
                 return true;
             }
-            if (!Line(carry, fed + pos, progress)) {
+            if (!Line(carry, fed + pos, progress, false)) {
                 return false;
             }
             carry.clear();
@@ -1714,7 +1738,7 @@ struct ListingReader::Impl {
                 carry.assign(piece.data() + pos, size - pos);
                 break;
             }
-            if (!Line(piece.substr(pos, end - pos), fed + next, progress)) {
+            if (!Line(piece.substr(pos, end - pos), fed + next, progress, true)) {
                 return false;
             }
             pos = next;
@@ -1736,7 +1760,7 @@ struct ListingReader::Impl {
             if (carry.back() == '\r') {
                 carry.pop_back();
             }
-            const bool read = Line(carry, fed, progress);
+            const bool read = Line(carry, fed, progress, false);
             carry.clear();
             if (!read) {
                 return ListingParse::Stopped;

@@ -85,7 +85,8 @@ public:
     using Progress = std::function<bool(std::uint64_t bytesRead)>;
     // Gets the entries each piece adds, in the order of their lines (a name
     // whose leading spaces depend on other lines comes at the end).
-    using Entries = std::function<void(const std::vector<const CFTPFile*>& entries)>;
+    // The views of a told entry are valid during the call.
+    using Entries = std::function<void(std::span<const ListedEntry> entries)>;
 
     // `content` must outlive the reader.
     ListingReader(int serverType, ListingContext context, CFTPFolderContent& content);
@@ -101,8 +102,9 @@ public:
     // The listing has ended: reads a last line without an end and a VMS name
     // still waiting for its continuation.
     ListingParse Finish(const Progress& progress = {});
-    // With `keep` false the told entries leave `content` (but for names
-    // still waiting for their leading spaces).
+    // With `keep` false the told entries never stay in `content` (but for
+    // names still waiting for their leading spaces): most are told straight
+    // from their lines, without a record.
     void SetEntries(Entries entries, bool keep = true);
     // The entries read so far, kept or not.
     std::size_t Count() const;

@@ -636,15 +636,14 @@ void CFTPRemoteManager::StartListing() {
     m_bListedDashA = false;
     if (dir.m_pSink) {
         m_pListingReader->SetEntries(
-            [this, sink = dir.m_pSink](const std::vector<const CFTPFile*>& entries) {
+            [this, sink = dir.m_pSink](std::span<const ListedEntry> entries) {
                 TellListed(*sink, entries);
             },
             dir.m_pSink->WantsListing());
     }
 }
 
-void CFTPRemoteManager::TellListed(IListingSink& sink,
-                                   const std::vector<const CFTPFile*>& entries) {
+void CFTPRemoteManager::TellListed(IListingSink& sink, std::span<const ListedEntry> entries) {
     if (m_nListCommand != CMD_LIST_ALL) {
         sink.Listed(entries);
         return;
@@ -652,13 +651,13 @@ void CFTPRemoteManager::TellListed(IListingSink& sink,
     // An entry "-a" means the server may have taken the option for a name:
     // the listing is then read again with plain "LIST", and "-a" is not
     // told (the entries of the second reading are).
-    const auto isDashA = [](const CFTPFile* entry) { return entry->NameView() == "-a"; };
+    const auto isDashA = [](const ListedEntry& entry) { return entry.name == "-a"; };
     if (std::none_of(entries.begin(), entries.end(), isDashA)) {
         sink.Listed(entries);
         return;
     }
     m_bListedDashA = true;
-    std::vector<const CFTPFile*> told;
+    std::vector<ListedEntry> told;
     std::remove_copy_if(entries.begin(), entries.end(), std::back_inserter(told), isDashA);
     if (!told.empty()) {
         sink.Listed(told);

@@ -141,7 +141,7 @@ public:
     // content.
     bool FinishListing();
     // Tells a sink the entries of a piece of the listing.
-    void TellListed(IListingSink& sink, const std::vector<const CFTPFile*>& entries);
+    void TellListed(IListingSink& sink, std::span<const ListedEntry> entries);
     // Watching sockets from the thread's loop.
     void WatchSocket(int fd, short events, FdHandler handler) {
         Watch(fd, events, std::move(handler));

@@ -16,10 +16,10 @@ namespace {
 class NameSink : public IListingSink {
 public:
     explicit NameSink(bool wantsListing) : m_wantsListing(wantsListing) {}
-    void Listed(const std::vector<const CFTPFile*>& entries) override {
+    void Listed(std::span<const ListedEntry> entries) override {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        for (const CFTPFile* entry : entries) {
-            m_names.push_back(entry->GetName());
+        for (const ListedEntry& entry : entries) {
+            m_names.emplace_back(entry.name);
         }
     }
     bool WantsListing() const override { return m_wantsListing; }
