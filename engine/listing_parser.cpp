@@ -64,6 +64,19 @@ FileSize SizeNumber(std::string_view text, bool grouped = false) {
     return LeadingNumber(text, kMaxListedSize, grouped);
 }
 
+// A size written in digits only: up to 19 of them cannot overflow, so they
+// need no checks on the way.
+[[gnu::always_inline]] inline FileSize DigitsSize(std::string_view digits) {
+    if (digits.size() > 19) {
+        return SizeNumber(digits);
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return std::min<std::uint64_t>(value, kMaxListedSize);
+}
+
 [[gnu::always_inline]] inline std::size_t LeadingDigits(std::string_view text) {
     std::size_t n = 0;
     while (n < text.size() && IsDigit(text[n])) {
@@ -457,6 +470,65 @@ int Tokenize(std::string_view line, Token* tokens) {
     return starts;
 }
 
+// The first three letters of month words, upper case: English, then the
+// German, French and Hungarian short names that differ.
+constexpr std::uint32_t MonthHead(const char (&letters)[4]) {
+    return (static_cast<std::uint32_t>(letters[0]) << 16) |
+           (static_cast<std::uint32_t>(letters[1]) << 8) | static_cast<std::uint32_t>(letters[2]);
+}
+
+constexpr std::pair<std::uint32_t, int> kMonthHeads[] = {
+    {MonthHead("JAN"), 1}, {MonthHead("FEB"), 2},  {MonthHead("MAR"), 3},  {MonthHead("APR"), 4},
+    {MonthHead("MAY"), 5}, {MonthHead("JUN"), 6},  {MonthHead("JUL"), 7},  {MonthHead("AUG"), 8},
+    {MonthHead("SEP"), 9}, {MonthHead("OCT"), 10}, {MonthHead("NOV"), 11}, {MonthHead("DEC"), 12},
+    {MonthHead("MRZ"), 3}, {MonthHead("MAI"), 5},  {MonthHead("OKT"), 10}, {MonthHead("DEZ"), 12},
+    {MonthHead("AVR"), 4}, {MonthHead("SZE"), 9},
+};
+
+// The heads are looked up in a table of 64 slots, each head in a slot of
+// its own: the slot is the top six bits of the head times a multiplier
+// chosen at compile time so that no two heads meet.
+constexpr std::uint32_t MonthHeadSlot(std::uint32_t head, std::uint32_t multiplier) {
+    return (head * multiplier) >> 26;
+}
+
+constexpr std::uint32_t FindMonthHeadMultiplier() {
+    // Odd multipliers from the golden ratio's 32 bits on mix all the bits.
+    for (std::uint32_t multiplier = 0x9E3779B1; multiplier < 0x9E3779B1 + 2000; multiplier += 2) {
+        bool used[64] = {};
+        bool apart = true;
+        for (const auto& [head, month] : kMonthHeads) {
+            const std::uint32_t slot = MonthHeadSlot(head, multiplier);
+            apart = apart && !used[slot];
+            used[slot] = true;
+        }
+        if (apart) {
+            return multiplier;
+        }
+    }
+    return 0;
+}
+
+constexpr std::uint32_t kMonthHeadMultiplier = FindMonthHeadMultiplier();
+static_assert(kMonthHeadMultiplier != 0, "no multiplier keeps the month heads apart");
+
+struct MonthHeadTable {
+    std::uint32_t head[64] = {}; // 0: an empty slot (no head is 0)
+    std::int8_t month[64] = {};
+};
+
+constexpr MonthHeadTable MakeMonthHeadTable() {
+    MonthHeadTable table;
+    for (const auto& [head, month] : kMonthHeads) {
+        const std::uint32_t slot = MonthHeadSlot(head, kMonthHeadMultiplier);
+        table.head[slot] = head;
+        table.month[slot] = static_cast<std::int8_t>(month);
+    }
+    return table;
+}
+
+constexpr MonthHeadTable kMonthHeadTable = MakeMonthHeadTable();
+
 // A month written as a word: English, and the short names of a few other
 // languages that servers write in their own locale. 0 when it is none.
 int MonthFromWord(std::string_view word) {
@@ -481,54 +553,8 @@ int MonthFromWord(std::string_view word) {
                static_cast<unsigned char>(c);
     };
     const std::uint32_t head = code(AsciiUpper(word[0]), AsciiUpper(word[1]), AsciiUpper(word[2]));
-    int month = 0;
-    switch (head) {
-    // English, then German, French and Hungarian short names.
-    case 0x4A414E: // JAN
-        month = 1;
-        break;
-    case 0x464542: // FEB
-        month = 2;
-        break;
-    case 0x4D4152: // MAR
-    case 0x4D525A: // MRZ
-        month = 3;
-        break;
-    case 0x415052: // APR
-    case 0x415652: // AVR
-        month = 4;
-        break;
-    case 0x4D4159: // MAY
-    case 0x4D4149: // MAI
-        month = 5;
-        break;
-    case 0x4A554E: // JUN
-        month = 6;
-        break;
-    case 0x4A554C: // JUL
-        month = 7;
-        break;
-    case 0x415547: // AUG
-        month = 8;
-        break;
-    case 0x534550: // SEP
-    case 0x535A45: // SZE
-        month = 9;
-        break;
-    case 0x4F4354: // OCT
-    case 0x4F4B54: // OKT
-        month = 10;
-        break;
-    case 0x4E4F56: // NOV
-        month = 11;
-        break;
-    case 0x444543: // DEC
-    case 0x44455A: // DEZ
-        month = 12;
-        break;
-    default:
-        break;
-    }
+    const std::uint32_t slot = MonthHeadSlot(head, kMonthHeadMultiplier);
+    const int month = kMonthHeadTable.head[slot] == head ? kMonthHeadTable.month[slot] : 0;
     if (month != 0) {
         return plainWord() ? month : 0;
     }
@@ -740,7 +766,7 @@ bool ReadDateToken(std::string_view token, ListedDate& date) {
 FileSize ReadSize(const Token* tokens, int date) {
     const std::string_view size = tokens[date - 1].text();
     if (AllDigits(size)) {
-        return SizeNumber(size);
+        return DigitsSize(size);
     }
     const std::size_t whole = LeadingDigits(size);
     if (whole == 0) {
