@@ -337,6 +337,59 @@ std::size_t FirstBreak(const char* p, std::size_t size) {
 
 // --- UNIX style lines -------------------------------------------------------
 
+// The date of a UNIX style line, as written.
+struct ListedDate {
+    int first = 0;       // token index of the date
+    int count = 0;       // tokens it takes
+    bool certain = true; // else only the columns were recognised
+    bool haveYear = false;
+    bool haveTime = false;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    bool standardWidth = false; // "Mon DD HH:MM" / "Mon DD  YYYY" of ls, 12 columns
+
+    // A fresh date at token `at`, field by field: a whole new value copied
+    // in would be read back before its stores are done (a stall per try).
+    void Start(int at) {
+        first = at;
+        count = 0;
+        certain = true;
+        haveYear = false;
+        haveTime = false;
+        year = month = day = hour = minute = 0;
+        standardWidth = false;
+    }
+};
+
+// The date of the line before, for the lines that repeat it (files written
+// together list the same date): its columns as listed, what they were read
+// as and the time. Only a date read from its own three columns, starting
+// with the month word and without a comma, is remembered: the same text
+// there always reads the same.
+struct RepeatedDate {
+    static constexpr std::size_t kMaxText = 32;
+    char text[kMaxText];
+    std::size_t size = 0; // 0: none remembered
+    ListedDate date;
+    std::time_t time = 0;
+
+    // Whether the line's bytes from `begin` to `end` are the date's.
+    bool Is(std::string_view line, std::size_t begin, std::size_t end) const {
+        return end - begin == size && std::memcmp(line.data() + begin, text, size) == 0;
+    }
+
+    void Remember(std::string_view line, std::size_t begin, std::size_t end, const ListedDate& read,
+                  std::time_t readTime) {
+        size = end - begin <= kMaxText ? end - begin : 0;
+        std::memcpy(text, line.data() + begin, size);
+        date = read;
+        time = readTime;
+    }
+};
+
 // What a whole listing shares between its lines.
 struct ListingState {
     explicit ListingState(std::time_t now) : clock(now) {}
@@ -384,6 +437,8 @@ struct ListingState {
 
     // The text of the last link target made absolute.
     std::string link;
+
+    RepeatedDate lastDate;
 
     // Where entries go without a record, when set: those whose texts are
     // the line's own and need no later line.
@@ -677,33 +732,6 @@ const std::initializer_list<std::string_view> kDaySigns = {"\xe6\x97\xa5", "\xec
     day = SmallNumber(token);
     return true;
 }
-
-// The date of a UNIX style line, as written.
-struct ListedDate {
-    int first = 0;       // token index of the date
-    int count = 0;       // tokens it takes
-    bool certain = true; // else only the columns were recognised
-    bool haveYear = false;
-    bool haveTime = false;
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    bool standardWidth = false; // "Mon DD HH:MM" / "Mon DD  YYYY" of ls, 12 columns
-
-    // A fresh date at token `at`, field by field: a whole new value copied
-    // in would be read back before its stores are done (a stall per try).
-    void Start(int at) {
-        first = at;
-        count = 0;
-        certain = true;
-        haveYear = false;
-        haveTime = false;
-        year = month = day = hour = minute = 0;
-        standardWidth = false;
-    }
-};
 
 // "YYYY-MM-DD", "YYYY/MM/DD", "YYYY.MM.DD", "DD-MM-YYYY", "DD.MM.YYYY",
 // "DD-mon-YY"; "MM-DD" is left to the caller (it needs a year or a time).
@@ -1060,8 +1088,17 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
     // and group may be missing or hold spaces, so columns are not counted.
     ListedDate date;
     bool found = false;
+    bool repeated = false; // the date of the line before
+    RepeatedDate& last = state.lastDate;
     for (int k = FirstDateColumn(tokens, count); k < count && !found; ++k) {
-        found = ReadDateAt(tokens, count, k, date);
+        repeated = k + 2 < count && last.Is(line, tokens[k].begin, tokens[k + 2].end);
+        if (repeated) {
+            date = last.date;
+            date.first = k;
+            found = true;
+        } else {
+            found = ReadDateAt(tokens, count, k, date);
+        }
     }
     for (int k = 2; k < count && !found; ++k) {
         found = ReadDateColumnsAt(tokens, count, k, date);
@@ -1116,7 +1153,14 @@ bool ParseUnixStyle(std::string_view line, const ListingContext& context,
         return false;
     }
 
-    const std::time_t time = DateToTime(date, state.clock).value_or(state.clock.Unknown());
+    std::time_t time = last.time;
+    if (!repeated) {
+        time = DateToTime(date, state.clock).value_or(state.clock.Unknown());
+        if (found && date.certain && date.count == 3 && !IsDigit(tokens[date.first].data[0]) &&
+            tokens[date.first + 1].data[tokens[date.first + 1].size - 1] != ',') {
+            last.Remember(line, tokens[date.first].begin, tokens[date.first + 2].end, date, time);
+        }
+    }
     target = AbsoluteLink(target, context, state.link);
     const bool isFile = kind == '-';
     const bool nameCertain = padding == 0 || keepPadding || !state.collectColumns;

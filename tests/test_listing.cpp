@@ -958,6 +958,50 @@ std::vector<std::string> Sorted(std::vector<std::string> texts) {
     return texts;
 }
 
+// Lines that repeat the date columns of the line before (files written
+// together) read as they do alone: the same text in another column, with
+// other spaces, after a comma or in an owner's place.
+TEST(ListingReader, ALineReadsTheSameWhateverLinesCameBefore) {
+    const char* const lines[] = {
+        "-rw-r--r--    1 0        0               1 Dec 10 19:53 a",
+        "-rw-r--r--    1 0        0               2 Dec 10 19:53 b",
+        "-rw-r--r-- 1 u g 3 Dec 10 19:53 c",
+        "-rw-r--r-- 1 u g 4 Dec 10 19:53  two spaces",
+        "-rw-r--r-- 1 Dec 10 19:53 5 Dec 10 19:53 owner",
+        "-rw-r--r-- 1 u g 6 Dec 10  2023 d",
+        "drwxr-xr-x 1 u g 7 Dec  10 19:53 e",
+        "-rw-r--r-- 1 u g 8 Dec 10 19:53 f",
+        "-rw-r--r-- 1 u g 9 Dec 10, 2023 g",
+        "-rw-r--r-- 1 u g 10 Dec 10, 2023 10:00 h",
+        "-rw-r--r-- 1 u g 11 Dec 10, 2023 10:00 i",
+        "-rw-r--r-- 1 u g 12 Dec 10 19:53 j",
+        "lrwxrwxrwx 1 u g 13 Dec 10 19:53 k -> /t",
+        "-rw-r--r-- 1 u g 14 Dec 10 19:5 l",
+        "-rw-r--r-- 1 u g 15 Dec 10 19:53 m",
+    };
+    std::string listing;
+    std::vector<std::string> alone;
+    for (const char* line : lines) {
+        listing += std::string(line) + "\r\n";
+        CFTPFolderContent content = NewContent();
+        ASSERT_TRUE(ParseUnixLine(line, Context(), content)) << line;
+        alone.push_back(Records(content).at(0));
+    }
+    CFTPFolderContent content = NewContent();
+    ListingReader reader(0, Context(), content);
+    std::vector<std::string> told;
+    reader.SetEntries(
+        [&](std::span<const ListedEntry> entries) {
+            for (const ListedEntry& entry : entries) {
+                told.push_back(Record(entry));
+            }
+        },
+        false);
+    ASSERT_TRUE(reader.Feed(listing));
+    ASSERT_EQ(reader.Finish(), ListingParse::Done);
+    EXPECT_EQ(told, alone);
+}
+
 TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
     const std::string a = UnixLine("a");
     const std::string padded = "-r-xr-xr-x 2 root root 96 2004.07.15   padded\r\n";
