@@ -1730,6 +1730,9 @@ int RunQbftp(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // A command lists the folders it needs; the login folder only when that
     // is one of them.
     engine.listLoginFolder = false;
+    // Whether the server resumes matters only to a command that copies.
+    engine.probeResume = options.command != "ls" && options.command != "mkdir" &&
+                         options.command != "rm" && options.command != "rename";
     CFTPSession session(&console, engine);
     // qbftp reads the profile and never writes it, renames it or sets it
     // aside: a profile it cannot read is the user's to deal with.

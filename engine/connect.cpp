@@ -128,10 +128,20 @@ void SetFolders(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
     c.Post(K::RMM_NEXT);
 }
 
+void AskSystem(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    c.SendCommand(K::CMD_SYST, std::string());
+    c.SetStep(connect, STEP_SYST);
+}
+
 // The resume probe. Some servers refuse "REST" while the type is ASCII (the
 // type after login) though they resume binary transfers, so "TYPE I" goes
 // first; its reply is only logged.
 void BeginRestProbe(CFTPRemoteManager& c, CFTPActionConnect& connect) {
+    if (!c.GetOptions().probeResume) {
+        c.m_bResume = false;
+        AskSystem(c, connect);
+        return;
+    }
     c.SendCommand(K::CMD_TYPE, std::string("I"));
     connect.m_bProbeTypeSent = true;
     c.SetStep(connect, STEP_REST_PROBE);
@@ -249,13 +259,11 @@ bool ReplyLogin(CFTPRemoteManager& c, CFTPActionConnect& connect, const ReplyLin
             c.SetStep(connect, STEP_REST_RESET);
         } else {
             c.m_bResume = false;
-            c.SendCommand(K::CMD_SYST, std::string());
-            c.SetStep(connect, STEP_SYST);
+            AskSystem(c, connect);
         }
         return true;
     case STEP_REST_RESET:
-        c.SendCommand(K::CMD_SYST, std::string());
-        c.SetStep(connect, STEP_SYST);
+        AskSystem(c, connect);
         return true;
     case STEP_SYST:
         if (code >= 200 && code <= 299) {

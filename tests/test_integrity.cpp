@@ -506,9 +506,6 @@ TEST_F(Integrity, MisbehavingServers) {
         } else if (std::string(row.name) == "a login folder that cannot be listed says why") {
             server.Greet()
                 .On("USER ftp", "230 Welcome")
-                .On("TYPE I", "200 Binary")
-                .On("REST 100", "350 OK")
-                .On("REST 0", "350 OK")
                 .On("SYST", "215 UNIX")
                 .On("PWD", "257 \"/\"")
                 .On("TYPE A", "200 ASCII")
