@@ -953,6 +953,17 @@ std::vector<std::string> Records(const CFTPFolderContent& content) {
     return records;
 }
 
+// `reader` tells the records of its entries into `told`.
+void TellRecords(ListingReader& reader, std::vector<std::string>& told, bool keep) {
+    reader.SetEntries(
+        [&told](std::span<const ListedEntry> entries) {
+            for (const ListedEntry& entry : entries) {
+                told.push_back(Record(entry));
+            }
+        },
+        keep);
+}
+
 std::vector<std::string> Sorted(std::vector<std::string> texts) {
     std::sort(texts.begin(), texts.end());
     return texts;
@@ -990,13 +1001,7 @@ TEST(ListingReader, ALineReadsTheSameWhateverLinesCameBefore) {
     CFTPFolderContent content = NewContent();
     ListingReader reader(0, Context(), content);
     std::vector<std::string> told;
-    reader.SetEntries(
-        [&](std::span<const ListedEntry> entries) {
-            for (const ListedEntry& entry : entries) {
-                told.push_back(Record(entry));
-            }
-        },
-        false);
+    TellRecords(reader, told, false);
     ASSERT_TRUE(reader.Feed(listing));
     ASSERT_EQ(reader.Finish(), ListingParse::Done);
     EXPECT_EQ(told, alone);
@@ -1053,11 +1058,7 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
             ListingReader reader(c.serverType, Context(), content);
             // Each entry is told once, as it is in the end.
             std::vector<std::string> told;
-            reader.SetEntries([&](std::span<const ListedEntry> entries) {
-                for (const ListedEntry& entry : entries) {
-                    told.push_back(Record(entry));
-                }
-            });
+            TellRecords(reader, told, true);
             const std::string_view text = c.listing;
             ASSERT_TRUE(reader.Feed(text.substr(0, cut), note));
             ASSERT_TRUE(reader.Feed({}, note));
@@ -1072,13 +1073,7 @@ TEST(ListingReader, PiecesCutAnywhereGiveTheWholeListingsEntries) {
             CFTPFolderContent dropping = NewContent();
             ListingReader dropper(c.serverType, Context(), dropping);
             std::vector<std::string> toldOnce;
-            dropper.SetEntries(
-                [&](std::span<const ListedEntry> entries) {
-                    for (const ListedEntry& entry : entries) {
-                        toldOnce.push_back(Record(entry));
-                    }
-                },
-                false);
+            TellRecords(dropper, toldOnce, false);
             ASSERT_TRUE(dropper.Feed(text.substr(0, cut)));
             ASSERT_TRUE(dropper.Feed(text.substr(cut)));
             ASSERT_EQ(dropper.Finish(), ListingParse::Done);
