@@ -740,13 +740,29 @@ private:
     static constexpr std::size_t kFlushAt = 64 * 1024;
 
     // Names come from the server: no control character reaches a terminal.
+    // Eight bytes are looked at together: a word has a byte below n (at most
+    // 128) exactly when subtracting n from every byte borrows into the top
+    // bit of one that had it clear.
     static bool IsUnsafe(std::string_view text) {
-        bool unsafe = false;
-        for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            unsafe |= byte < 0x20 || byte == 0x7F;
+        constexpr std::uint64_t kOnes = 0x0101010101010101;
+        constexpr std::uint64_t kTops = 0x8080808080808080;
+        const auto unsafe = [](std::uint64_t word) {
+            const std::uint64_t del = word ^ (kOnes * 0x7F); // DEL becomes 0
+            return (((word - kOnes * 0x20) & ~word) | ((del - kOnes) & ~del)) & kTops;
+        };
+        std::uint64_t found = 0;
+        std::size_t i = 0;
+        for (; i + 8 <= text.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            found |= unsafe(word);
         }
-        return unsafe;
+        if (i < text.size()) {
+            std::uint64_t word = kOnes * 'a'; // the bytes past the end: safe ones
+            std::memcpy(&word, text.data() + i, text.size() - i);
+            found |= unsafe(word);
+        }
+        return found != 0;
     }
 
     void AddUnsafe(const ListedEntry& f) {
