@@ -757,10 +757,16 @@ private:
             std::memcpy(&word, text.data() + i, 8);
             found |= unsafe(word);
         }
-        if (i < text.size()) {
-            std::uint64_t word = kOnes * 'a'; // the bytes past the end: safe ones
-            std::memcpy(&word, text.data() + i, text.size() - i);
+        if (i < text.size() && text.size() >= 8) {
+            // The last eight bytes, some of them looked at already.
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + text.size() - 8, 8);
             found |= unsafe(word);
+        } else {
+            for (; i < text.size(); ++i) {
+                const auto byte = static_cast<unsigned char>(text[i]);
+                found |= static_cast<std::uint64_t>(byte < 0x20 || byte == 0x7F);
+            }
         }
         return found != 0;
     }
