@@ -508,6 +508,12 @@ std::uint64_t WordBits(std::string_view line, std::size_t block) {
     return ~spaces & inLine;
 }
 
+[[gnu::always_inline]] inline void EndToken(std::string_view line, Token& token, std::size_t end) {
+    token.end = end;
+    token.data = line.data() + token.begin;
+    token.size = end - token.begin;
+}
+
 // The columns of a line, split at spaces; at most kMaxTokens. The line is
 // looked at 64 bytes at a time: the starts and the ends of its columns are
 // the bits where a run of non-spaces begins and where it stops.
@@ -525,16 +531,14 @@ int Tokenize(std::string_view line, Token* tokens) {
         for (; first != 0 && starts < kMaxTokens; first &= first - 1) {
             tokens[starts++].begin = block + static_cast<std::size_t>(std::countr_zero(first));
         }
+        // (A column ends after it starts: its start is known here.)
         for (; after != 0 && ends < kMaxTokens; after &= after - 1) {
-            tokens[ends++].end = block + static_cast<std::size_t>(std::countr_zero(after));
+            EndToken(line, tokens[ends++],
+                     block + static_cast<std::size_t>(std::countr_zero(after)));
         }
     }
     if (ends < starts) {
-        tokens[ends++].end = size; // the last column runs to the end of a full block
-    }
-    for (int i = 0; i < starts; ++i) {
-        tokens[i].data = line.data() + tokens[i].begin;
-        tokens[i].size = tokens[i].end - tokens[i].begin;
+        EndToken(line, tokens[ends++], size); // the last column runs to the end of a full block
     }
     return starts;
 }
