@@ -381,7 +381,7 @@ if wanted list; then
     TIMED_OUT=
     RSS_VAR=QB_PEAK_KB
     RAW+=("ls: peak RSS of qbftp $(awk -v k="$LIST_PEAK_KB" 'BEGIN { printf "%.1f MB", k * 1024 / 1e6 }')" \
-        "(holds the listing; not judged)")
+        "(prints the listing as it is read, keeps none of it; not judged)")
     rm -f "$LOCAL/list.txt"
 fi
 
