@@ -213,6 +213,10 @@ public:
     std::unique_ptr<CFTPFolderContent> m_pContent;
     // Takes the entries while they are read (when set).
     std::shared_ptr<IListingSink> m_pSink;
+    // The sink has the entries of a first reading with "LIST -a" that listed
+    // "-a": of the second reading, with "LIST", it is told only "-a" (the
+    // others it was told already).
+    bool m_bSinkHasListing = false;
 };
 
 class CFTPActionCd : public CFTPFolderAction {

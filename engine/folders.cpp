@@ -387,6 +387,9 @@ void ReplyDir(CFTPRemoteManager& c, CFTPAction& action, const ReplyLines& lines,
             if (!dir.m_bAbortSent && c.m_nListCommand == K::CMD_LIST_ALL &&
                 (ListsDashA(dir) || c.ListedDashA())) {
                 // The server took "-a" for a name: plain "LIST" from now on.
+                // A sink told entries besides "-a" has them: the server did
+                // list the folder (it has an item "-a").
+                dir.m_bSinkHasListing = c.ToldEntries();
                 RetryListing(c, dir, "The server does not know LIST -a; LIST from now on.");
                 return;
             }

@@ -634,34 +634,42 @@ void CFTPRemoteManager::StartListing() {
     m_pListingReader = std::make_unique<ListingReader>(
         m_nListCommand == CMD_MLSD ? kMlsdListing : m_nServerType, std::move(context), *m_pListed);
     m_bListedDashA = false;
+    m_bToldEntries = false;
     if (dir.m_pSink) {
         m_pListingReader->SetEntries(
-            [this, sink = dir.m_pSink](std::span<const ListedEntry> entries) {
-                TellListed(*sink, entries);
-            },
+            [this, sink = dir.m_pSink, onlyDashA = dir.m_bSinkHasListing](
+                std::span<const ListedEntry> entries) { TellListed(*sink, entries, onlyDashA); },
             dir.m_pSink->WantsListing());
     }
 }
 
-void CFTPRemoteManager::TellListed(IListingSink& sink, std::span<const ListedEntry> entries) {
-    if (m_nListCommand != CMD_LIST_ALL) {
-        sink.Listed(entries);
+void CFTPRemoteManager::TellListed(IListingSink& sink, std::span<const ListedEntry> entries,
+                                   bool onlyDashA) {
+    const auto isDashA = [](const ListedEntry& entry) { return entry.name == "-a"; };
+    const auto tell = [&](std::span<const ListedEntry> told) {
+        if (!told.empty()) {
+            sink.Listed(told);
+            m_bToldEntries = true;
+        }
+    };
+    if (onlyDashA) {
+        std::vector<ListedEntry> told;
+        std::copy_if(entries.begin(), entries.end(), std::back_inserter(told), isDashA);
+        tell(told);
+        return;
+    }
+    if (m_nListCommand != CMD_LIST_ALL || std::none_of(entries.begin(), entries.end(), isDashA)) {
+        tell(entries);
         return;
     }
     // An entry "-a" means the server may have taken the option for a name:
     // the listing is then read again with plain "LIST", and "-a" is not
-    // told (the entries of the second reading are).
-    const auto isDashA = [](const ListedEntry& entry) { return entry.name == "-a"; };
-    if (std::none_of(entries.begin(), entries.end(), isDashA)) {
-        sink.Listed(entries);
-        return;
-    }
+    // told (it is told from the second reading; the other entries of the
+    // second reading only when none of this one were).
     m_bListedDashA = true;
     std::vector<ListedEntry> told;
     std::remove_copy_if(entries.begin(), entries.end(), std::back_inserter(told), isDashA);
-    if (!told.empty()) {
-        sink.Listed(told);
-    }
+    tell(told);
 }
 
 bool CFTPRemoteManager::TakeListing(std::string_view piece) {

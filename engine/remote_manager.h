@@ -137,11 +137,14 @@ public:
     bool TakeListing(std::string_view piece);
     // Whether the listing being read had an entry "-a" (see TellListed).
     bool ListedDashA() const { return m_bListedDashA; }
+    // Whether a sink was told entries of the listing being read.
+    bool ToldEntries() const { return m_bToldEntries; }
     // The listing has ended: reads its last line and gives the action its
     // content.
     bool FinishListing();
-    // Tells a sink the entries of a piece of the listing.
-    void TellListed(IListingSink& sink, std::span<const ListedEntry> entries);
+    // Tells a sink the entries of a piece of the listing; `onlyDashA`: only
+    // an entry "-a" (the sink has the others).
+    void TellListed(IListingSink& sink, std::span<const ListedEntry> entries, bool onlyDashA);
     // Watching sockets from the thread's loop.
     void WatchSocket(int fd, short events, FdHandler handler) {
         Watch(fd, events, std::move(handler));
@@ -204,6 +207,7 @@ public:
     std::unique_ptr<ListingReader> m_pListingReader;
     bool m_bListingTooLong = false; // more entries than maxListingEntries
     bool m_bListedDashA = false;    // an entry "-a" came (with "LIST -a")
+    bool m_bToldEntries = false;    // a sink was told some
     // "PROT P" was accepted: data connections are TLS too.
     bool m_bProtectData = false;
     std::deque<Reply> m_replyQueue;

@@ -454,10 +454,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "pub/ readme.txt:1234"}),
     [](const ::testing::TestParamInfo<ListingCase>& p) { return std::string(p.param.name); });
 
-// A server that takes the "-a" of "LIST -a" for a name lists a file "-a":
-// the listing is read again with plain "LIST", and a sink that takes the
-// entries while they come is told those of the second reading only.
-TEST_F(Session, ASinkIsNotToldTheEntryOfAMisreadListAll) {
+// An entry "-a" in the reading of "LIST -a" sends the listing again with
+// plain "LIST" (the server may have taken "-a" for a name). A sink that
+// takes the entries while they come is told each entry once: a server that
+// lists only the file "-a" (it misread the option) has the sink told the
+// second reading; one that listed the folder (which holds an item "-a")
+// has the sink told the first reading and then "-a".
+struct DashACase {
+    const char* name;
+    std::string first;  // the reading of "LIST -a"
+    std::string second; // of "LIST"
+    std::vector<std::string> told;
+    const char* content; // of the finished explore
+};
+
+class SinkAfterListAll : public Session, public ::testing::WithParamInterface<DashACase> {};
+
+TEST_P(SinkAfterListAll, IsToldEachEntryOnce) {
+    const DashACase& c = GetParam();
     server.Greet()
         .On("USER u", "331 Password required")
         .On("PASS p", "230 Logged in")
@@ -471,8 +485,8 @@ TEST_F(Session, ASinkIsNotToldTheEntryOfAMisreadListAll) {
         .Pasv()
         .SendData("LIST -a", kListAll);
     server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
-    server.SendData("LIST -a", "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n").Pasv();
-    server.SendData("LIST", kSecondList);
+    server.SendData("LIST -a", c.first).Pasv();
+    server.SendData("LIST", c.second);
     server.Start();
     CFTPRemoteManager* connection = Connect("", PassiveWithFeatures());
     ASSERT_NE(connection, nullptr);
@@ -481,10 +495,30 @@ TEST_F(Session, ASinkIsNotToldTheEntryOfAMisreadListAll) {
     ASSERT_NE(manager->Explore(&pub, nullptr, nullptr, sink), 0u);
     ASSERT_TRUE(WaitIdle(2));
     EXPECT_EQ(server.Mismatch(), "");
-    EXPECT_EQ(sink->Names(), (std::vector<std::string>{".hidden", "a.c"}));
-    EXPECT_EQ(fe.Events().Count("ExploreDone result=0 content .hidden:3 a.c:7"), 1u)
+    EXPECT_EQ(sink->Names(), c.told);
+    EXPECT_EQ(fe.Events().Count(std::string("ExploreDone result=0 ") + c.content), 1u)
         << ::testing::PrintToString(fe.Events().Events());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engine, SinkAfterListAll,
+                         ::testing::Values(DashACase{"OptionMisread",
+                                                     "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n",
+                                                     kSecondList,
+                                                     {".hidden", "a.c"},
+                                                     "content .hidden:3 a.c:7"},
+                                           DashACase{"AnItemDashAInTheFolder",
+                                                     "drwxr-xr-x 2 u g 4096 Jan 10 2024 .\r\n"
+                                                     "drwxr-xr-x 2 u g 4096 Jan 10 2024 ..\r\n"
+                                                     "-rw-r--r-- 1 u g 3 Feb  1 2023 .hidden\r\n"
+                                                     "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n"
+                                                     "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n",
+                                                     "-rw-r--r-- 1 u g 9 Jan 10 2024 -a\r\n"
+                                                     "-rw-r--r-- 1 u g 7 Feb  1 2023 a.c\r\n",
+                                                     {".hidden", "a.c", "-a"},
+                                                     "content -a:9 a.c:7"}),
+                         [](const ::testing::TestParamInfo<DashACase>& p) {
+                             return std::string(p.param.name);
+                         });
 
 // "AUTH TLS" right after the welcome: a server without TLS is used in plain
 // text only when the site allows it; a certificate that cannot be used ends
