@@ -284,6 +284,22 @@ class Transfers(unittest.TestCase):
                 want["a folder"] = ("d", listing(out).get("a folder", ("d", 0))[1])
                 self.assertEqual(listing(out), want)
 
+    def test_an_item_named_dash_a_is_listed_once(self):
+        # "LIST -a" that lists an item "-a" is sent again as plain "LIST"
+        # (the option may have been taken for a name): the listing, printed
+        # as it is read, still shows each entry once.
+        for server, options in (("vsftpd", ()), ("pyftpdlib", ("--no-feat",))):
+            with self.subTest(server=server):
+                url, root = self.remote(server)
+                for name in ("-a", "b", ".hidden"):
+                    with open(os.path.join(root, name), "wb") as f:
+                        f.write(b"x")
+                rc, out, err = run(*options, "ls", url)
+                self.assertEqual(rc, 0, err)
+                names = [line.split(" ", 3)[3] for line in out.splitlines()]
+                self.assertEqual(sorted(names), sorted(set(names)), out)
+                self.assertLessEqual({"-a", "b"}, set(names), out)
+
     def test_file_round_trip_both_modes(self):
         for server in ("pyftpdlib", "vsftpd"):
             for mode in ("--passive", "--active"):
