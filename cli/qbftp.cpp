@@ -858,19 +858,7 @@ void PrintEntry(const CFTPFile& f, bool json, std::ostream& out) {
         out << "}\n";
         return;
     }
-    const char letter = f.m_bFile ? '-' : (f.m_strLink.empty() ? 'd' : 'l');
-    out << letter << ' ';
-    if (sizeKnown) {
-        out << f.m_nSize;
-    } else {
-        out << '?';
-    }
-    // Names come from the server: no control character reaches a terminal.
-    out << ' ' << IsoLocalTime(f.m_time) << ' ' << TerminalSafe(f.GetName());
-    if (!f.m_strLink.empty()) {
-        out << " -> " << TerminalSafe(f.m_strLink);
-    }
-    out << '\n';
+    ListingPrinter(out).Add(AsListedEntry(f));
 }
 
 // Whether a name holds a shell pattern ("*", "?", "[...]").

@@ -52,12 +52,18 @@ protected:
     }
     ~Session() override { manager.reset(); }
 
-    // The usual login of user u with password p into /home/u.
-    void ScriptLogin(const std::string& syst = "215 UNIX Type: L8") {
-        server.Greet()
-            .On("USER u", "331 Password required")
-            .On("PASS p", "230 Logged in")
-            .On("TYPE I", "200 Binary")
+    // The usual login of user u with password p into /home/u; with `feat`,
+    // the answer to "FEAT" (and "OPTS UTF8 ON" where it names UTF8).
+    void ScriptLogin(const std::string& syst = "215 UNIX Type: L8",
+                     const std::vector<std::string>& feat = {}) {
+        server.Greet().On("USER u", "331 Password required").On("PASS p", "230 Logged in");
+        if (!feat.empty()) {
+            server.On("FEAT", feat);
+            if (feat[0].find(" UTF8") != std::string::npos) {
+                server.On("OPTS UTF8 ON", "200 Always in UTF8 mode.");
+            }
+        }
+        server.On("TYPE I", "200 Binary")
             .On("REST 100", "350 Restarting at 100")
             .On("REST 0", "350 Restarting at 0")
             .On("SYST", syst)
@@ -347,18 +353,7 @@ class Listings : public Session, public ::testing::WithParamInterface<ListingCas
 
 TEST_P(Listings, FeaturesChooseTheListingCommand) {
     const ListingCase& c = GetParam();
-    server.Greet()
-        .On("USER u", "331 Password required")
-        .On("PASS p", "230 Logged in")
-        .On("FEAT", c.feat);
-    if (c.feat[0].find(" UTF8") != std::string::npos) {
-        server.On("OPTS UTF8 ON", "200 Always in UTF8 mode.");
-    }
-    server.On("TYPE I", "200 Binary")
-        .On("REST 100", "350 Restarting at 100")
-        .On("REST 0", "350 Restarting at 0")
-        .On("SYST", c.syst)
-        .On("PWD", "257 \"/home/u\" is the current directory");
+    ScriptLogin(c.syst, c.feat);
     // A listing tried again takes a new data connection; the type stays.
     server.On("TYPE A", "200 Type set to A");
     for (const auto& [command, answer] : c.first) {
@@ -472,18 +467,8 @@ class SinkAfterListAll : public Session, public ::testing::WithParamInterface<Da
 
 TEST_P(SinkAfterListAll, IsToldEachEntryOnce) {
     const DashACase& c = GetParam();
-    server.Greet()
-        .On("USER u", "331 Password required")
-        .On("PASS p", "230 Logged in")
-        .On("FEAT", kFeatPlain)
-        .On("TYPE I", "200 Binary")
-        .On("REST 100", "350 Restarting at 100")
-        .On("REST 0", "350 Restarting at 0")
-        .On("SYST", "215 UNIX Type: L8")
-        .On("PWD", "257 \"/home/u\" is the current directory")
-        .On("TYPE A", "200 Type set to A")
-        .Pasv()
-        .SendData("LIST -a", kListAll);
+    ScriptLogin("215 UNIX Type: L8", kFeatPlain);
+    server.On("TYPE A", "200 Type set to A").Pasv().SendData("LIST -a", kListAll);
     server.On("CWD /home/u/pub", "250 OK").On("TYPE A", "200 Type set to A").Pasv();
     server.SendData("LIST -a", c.first).Pasv();
     server.SendData("LIST", c.second);
